@@ -1,0 +1,51 @@
+# Build helpers shared by every folder of the project.
+
+# Warning set used for all of our own code.
+function(quor_warnings target)
+  target_compile_options(${target} PRIVATE
+    $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wshadow -Wformat=2 -Wnon-virtual-dtor>)
+  if(QUOR_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
+
+# quor_add_subsystem(<name> [SOURCES ...] [DEPS ...])
+# Makes the OBJECT library quor_<name> that becomes part of the QuorPolicy
+# shared library. DEPS are what it may use (other subsystems, QuorDataAccess,
+# QuorCommon, third-party targets); nothing else is visible to it.
+function(quor_add_subsystem name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  set(target quor_${name})
+  if(ARG_SOURCES)
+    add_library(${target} OBJECT ${ARG_SOURCES})
+    target_include_directories(${target} PUBLIC
+      $<BUILD_INTERFACE:${QUOR_PUBLIC_INCLUDE_DIR}>
+      $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>)
+    target_compile_definitions(${target} PRIVATE QUORPOLICY_BUILDING)
+    target_link_libraries(${target} PUBLIC ${ARG_DEPS})
+    quor_warnings(${target})
+  else()
+    # A subsystem with no code yet still takes part in the link graph.
+    add_library(${target} INTERFACE)
+    target_link_libraries(${target} INTERFACE ${ARG_DEPS})
+  endif()
+endfunction()
+
+# quor_add_test(<name> SOURCES ... [LIBS ...] [LABELS ...])
+# One GoogleTest binary; every TEST becomes its own CTest test.
+# A test binary links either subsystem object libraries or the QuorPolicy
+# shared library, never both, so that process-wide state exists once.
+function(quor_add_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} quor_test_support GTest::gmock GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  quor_warnings(${name})
+  set(labels ${ARG_LABELS})
+  if(NOT labels)
+    set(labels unit)
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${labels}" ENVIRONMENT "QUOR_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+endfunction()

@@ -1,0 +1,43 @@
+// PolicyLog: the logging facade every part of the policy library writes to.
+//
+// Messages are printf-style and carry a level: 1 error, 2 warning, 4 progress.
+// Each message is formatted whole (no length limit) and handed to one sink.
+// The default sink writes one line per message to standard error, prefixed
+// with a UTC time stamp and the level's name, and shows the levels up to the
+// threshold given by the environment variable QUOR_LOG_LEVEL ("1", "2", "4",
+// or "error", "warning", "progress"; default: errors and warnings). A sink set
+// with setSink receives every message of every level.
+//
+// Thread safety: log and setSink may be called from any thread. Sink calls
+// are serialised, so a sink needs no lock of its own and lines never
+// interleave. A sink must not call PolicyLog::log itself.
+#ifndef QUORPOLICY_INCLUDE_POLICYLOG_H_
+#define QUORPOLICY_INCLUDE_POLICYLOG_H_
+
+#include <functional>
+#include <string>
+
+#include "QuorExport.h"
+
+class QUOR_DATAACCESS_API PolicyLog {
+ public:
+  enum LogLevel { Error = 1, Warning = 2, Progress = 4 };
+
+  // Receives the level and the formatted message (without a line end).
+  using Sink = std::function<void(int level, const std::string& message)>;
+
+  // Formats the message and passes it to the current sink. A null format is
+  // ignored.
+  static void log(LogLevel level, const char* format, ...) QUOR_PRINTF_FORMAT(2, 3);
+
+  // Replaces the sink; an empty function restores the default sink.
+  static void setSink(Sink sink);
+
+  // The threshold of the default sink: messages whose level is above it are
+  // not written. Read from QUOR_LOG_LEVEL at the first message.
+  static int defaultThreshold();
+
+  PolicyLog() = delete;
+};
+
+#endif  // QUORPOLICY_INCLUDE_POLICYLOG_H_

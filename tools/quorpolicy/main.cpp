@@ -1,0 +1,52 @@
+// quorpolicy: the command-line tool of the policy library.
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+#include "tools/quorpolicy/Command.h"
+
+namespace quor::tool {
+namespace {
+std::vector<std::pair<int, Registrar>>& registry() {
+  static std::vector<std::pair<int, Registrar>> entries;
+  return entries;
+}
+}  // namespace
+
+CommandRegistration::CommandRegistration(int order, Registrar registrar) {
+  registry().emplace_back(order, registrar);
+}
+
+void registerAllCommands(CLI::App& app) {
+  auto entries = registry();
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& entry : entries) entry.second(app);
+}
+
+}  // namespace quor::tool
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "quorpolicy: black/white list matching, policy objects and policy server settings of the "
+      "mail-security gateway"};
+  app.set_version_flag("--version", std::string("quorpolicy ") + QUORPOLICY_VERSION);
+  app.require_subcommand(0, 1);
+  quor::tool::registerAllCommands(app);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e);
+  } catch (const quor::tool::CommandError& e) {
+    std::fprintf(stderr, "quorpolicy: %s\n", e.what());
+    return e.status();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quorpolicy: %s\n", e.what());
+    return quor::tool::kExitFailure;
+  }
+  if (app.get_subcommands().empty()) {
+    std::fputs(app.help().c_str(), stdout);
+  }
+  return quor::tool::kExitOk;
+}
