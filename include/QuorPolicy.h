@@ -6,8 +6,25 @@
 #define QUORPOLICY_INCLUDE_QUORPOLICY_H_
 
 #include "QuorExport.h"
+#include "QuorErrC.h"
+
+// Data access and logging
 #include "PolicyLog.h"
-#include "QuorHome.h"
+
+// Interned strings
+
+// Address lists and matching
+
+// Common runtime
 #include "QuorCommonUtil.h"
+#include "QuorHome.h"
+
+// Database units of work and blobs
+
+// Vocabulary: actions, filters, tokens
+
+// Policy objects
+
+// Policy server settings and rule order
 
 #endif  // QUORPOLICY_INCLUDE_QUORPOLICY_H_
