@@ -11,11 +11,17 @@ endfunction()
 
 # quor_add_subsystem(<name> [SOURCES ...] [DEPS ...])
 # Makes the OBJECT library quor_<name> that becomes part of the QuorPolicy
-# shared library. DEPS are what it may use (other subsystems, QuorDataAccess,
+# shared library. Without SOURCES it takes every .cpp of the folder and of
+# its detail/ subfolder. DEPS are what it may use (other subsystems, QuorDataAccess,
 # QuorCommon, third-party targets); nothing else is visible to it.
 function(quor_add_subsystem name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   set(target quor_${name})
+  if(NOT ARG_SOURCES)
+    # By default a subsystem is every .cpp of its folder and its detail/.
+    file(GLOB ARG_SOURCES CONFIGURE_DEPENDS
+      ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/detail/*.cpp)
+  endif()
   if(ARG_SOURCES)
     add_library(${target} OBJECT ${ARG_SOURCES})
     target_include_directories(${target} PUBLIC
