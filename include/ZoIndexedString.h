@@ -159,6 +159,7 @@ class QUORPOLICY_API ZoStringtable : public ZoLockableClass {
 
  private:
   friend class quor::detail::AddressPieces;
+  friend class ZoWildcardNode;
   friend class ZoWildcardEmail;
 
   // The element holding exactly these bytes, or null. Never allocates,

@@ -165,9 +165,9 @@ class QUORPOLICY_API ZoWildcardNode : public ZoLockableClass, public ZoIndexedSt
  private:
   friend class ZoWildcardEmail;
 
-  // The walk itself; appends through `sink`.
-  template <class Sink>
-  void _walk(const ZoIndexedString* name, stack& pieces, Sink& sink);
+  // The walk itself; hands every matching leaf, in order, to emit(context, leaf).
+  using Emit = void (*)(void* context, ZoListedEmailAddress* leaf);
+  void _walk(const ZoIndexedString* name, stack& pieces, Emit emit, void* context);
 
   // Ordinals of the children's and leaves' names, built at lock when they all
   // carry one: element 0 holds the count, then the ordinals in vector order.
