@@ -34,8 +34,13 @@
 #include "ZoTimer.h"
 
 // Database units of work and blobs
+#include "Blob.h"
 
 // Vocabulary: actions, filters, tokens
+#include "NamedObjMgrForPolicy.h"
+#include "QuorAction.h"
+#include "QuorFilter.h"
+#include "TokenMap.h"
 
 // Policy objects
 

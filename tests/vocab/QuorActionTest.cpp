@@ -1,0 +1,169 @@
+#include "QuorAction.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/LogCapture.h"
+#include "vocab/FakeAction.h"
+
+namespace {
+
+using quor::test::FakeAction;
+using quor::test::FakeList;
+using quor::test::LogCapture;
+
+QuorAction::ActionType kind(int value) { return static_cast<QuorAction::ActionType>(value); }
+
+// The kind table written out by hand. Body and header: 'y' changes that
+// part, 'n' does not, 'u' is unexpected (logged, answers true).
+struct KindRow {
+  int type;
+  const char* name;
+  const char* xhdr;
+  bool terminal;
+  char body;
+  char header;
+};
+
+const KindRow kKinds[] = {
+    {0, "ArchiveAction", "archive", false, 'n', 'n'},
+    {1, "DeleteAction", "delete", true, 'n', 'n'},
+    {2, "QuarantineAction", "quarantine", true, 'n', 'n'},
+    {3, "ReaddressAction", "readdress", true, 'n', 'y'},
+    {4, "DeleteAttachmentAction", "delete_attachment", false, 'y', 'n'},
+    {5, "VirusCleanAction", "clean", false, 'y', 'n'},
+    {6, "HeaderTaggingAction", "tag", false, 'u', 'u'},
+    {7, "SubjectTaggingAction", "tag", false, 'y', 'n'},
+    {8, "StampAction", "stamp", false, 'y', 'n'},
+    {9, "BccAction", "BCC", false, 'n', 'y'},
+    {10, "NotifyAction", "notification", false, 'n', 'n'},
+    {11, "HandoffAction", "handoff", true, 'n', 'n'},
+    {12, "PostponeAction", "postpone", false, 'n', 'n'},
+    {13, "LogOnly", "log", false, 'n', 'n'},
+    {14, "Unknown", "unknown", false, 'u', 'u'},
+    {15, "Unknown", "unknown", false, 'u', 'u'},
+    {16, "KesselAction", "kessel", false, 'n', 'n'},
+    {17, "Unknown", "unknown", false, 'u', 'u'},
+    {18, "InsertXHeaderTag", "xheader", false, 'n', 'n'},
+    {19, "Unknown", "unknown", false, 'u', 'u'},
+    {-1, "Unknown", "unknown", false, 'u', 'u'},
+    {-5, "Unknown", "unknown", false, 'u', 'u'},
+};
+
+TEST(QuorAction, NameTables_FollowKindTable) {
+  for (const auto& row : kKinds) {
+    SCOPED_TRACE(row.type);
+    EXPECT_STREQ(row.name, QuorAction::getActionName(kind(row.type)));
+    EXPECT_STREQ(row.xhdr, QuorAction::getActNameForXHdr(kind(row.type)));
+    EXPECT_EQ(row.terminal, QuorAction::IsTerminal(kind(row.type)));
+  }
+}
+
+std::vector<std::string> unexpectedLog(const char* op, char klass, const char* name, int type) {
+  if (klass != 'u') return {};
+  return {std::string("QuorAction::") + op + ": unexpected action " + name + " (" +
+          std::to_string(type) + ")"};
+}
+
+TEST(QuorAction, WillModify_ClassifiesEveryKindAndLogsUnexpected) {
+  for (const auto& row : kKinds) {
+    SCOPED_TRACE(row.type);
+    LogCapture body;
+    EXPECT_EQ(row.body != 'n', QuorAction::willModifyMsgBody(kind(row.type)));
+    EXPECT_EQ(unexpectedLog("willModifyMsgBody", row.body, row.name, row.type), body.texts(1));
+    EXPECT_EQ(row.body == 'u' ? 1U : 0U, body.size());
+    LogCapture header;
+    EXPECT_EQ(row.header != 'n', QuorAction::willModifyMsgHdr(kind(row.type)));
+    EXPECT_EQ(unexpectedLog("willModifyMsgHdr", row.header, row.name, row.type), header.texts(1));
+    EXPECT_EQ(row.header == 'u' ? 1U : 0U, header.size());
+  }
+}
+
+TEST(QuorAction, WillModifyList_FirstDecidingActionAnswers) {
+  const std::string body6 = "QuorAction::willModifyMsgBody: unexpected action HeaderTaggingAction (6)";
+  const std::string hdr6 = "QuorAction::willModifyMsgHdr: unexpected action HeaderTaggingAction (6)";
+  const std::string body17 = "QuorAction::willModifyMsgBody: unexpected action Unknown (17)";
+  const std::string hdr17 = "QuorAction::willModifyMsgHdr: unexpected action Unknown (17)";
+  struct Row {
+    const char* name;
+    std::vector<int> kinds;
+    bool body, header;
+    std::vector<std::string> bodyLog, headerLog;
+    int bodyAsked;  // how many actions the body question visits
+  };
+  const Row rows[] = {
+      {"empty", {}, false, false, {}, {}, 0},
+      {"notify then stamp", {10, 8}, true, false, {}, {}, 2},
+      {"unexpected before stamp", {10, 6, 8}, true, true, {body6}, {hdr6}, 2},
+      {"readdress and bcc", {3, 9}, false, true, {}, {}, 2},
+      {"stamp before unexpected", {8, 6}, true, true, {}, {hdr6}, 1},
+      {"unknown kind", {0, 17, 6}, true, true, {body17}, {hdr17}, 2},
+      {"nothing changes", {0, 1, 13, 16, 18}, false, false, {}, {}, 5},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeList<FakeAction> list;
+    for (int k : row.kinds) list.add(k);
+    const auto actions = list.pointers<QuorAction>();
+    LogCapture body;
+    EXPECT_EQ(row.body, QuorAction::willModifyMsgBody(actions));
+    EXPECT_EQ(row.bodyLog, body.texts(1));
+    EXPECT_EQ(row.bodyLog.size(), body.size());
+    EXPECT_EQ(row.bodyAsked, list.typeAsked());
+    LogCapture header;
+    EXPECT_EQ(row.header, QuorAction::willModifyMsgHdr(actions));
+    EXPECT_EQ(row.headerLog, header.texts(1));
+    EXPECT_EQ(row.headerLog.size(), header.size());
+  }
+}
+
+TEST(QuorAction, GetHighestOrderAction_SmallestKindWithLogOnlyFloor) {
+  struct Row {
+    const char* name;
+    std::vector<int> kinds;
+    int want;
+  };
+  const Row rows[] = {
+      {"empty", {}, 13},
+      {"postpone quarantine archive", {12, 2, 0}, 0},
+      {"kessel only", {16}, 13},
+      {"insert x-header and kessel", {18, 16}, 13},
+      {"unnamed 14 loses to log only", {14}, 13},
+      {"negative kind wins", {5, -3, 0}, -3},
+      {"handoff and postpone", {12, 11}, 11},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeList<FakeAction> list;
+    for (int k : row.kinds) list.add(k);
+    EXPECT_EQ(row.want,
+              static_cast<int>(QuorAction::getHighestOrderAction(list.pointers<QuorAction>())));
+  }
+}
+
+TEST(QuorAction, OriginalMsgRequired_StopsAtFirstActionThatNeedsIt) {
+  struct Row {
+    const char* name;
+    std::vector<bool> needs;
+    bool want;
+    std::vector<int> asked;
+  };
+  const Row rows[] = {
+      {"empty", {}, false, {}},
+      {"none needs it", {false, false}, false, {1, 1}},
+      {"second needs it", {false, true, true}, true, {1, 1, 0}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeList<FakeAction> list;
+    for (bool n : row.needs) list.add(0, n);
+    EXPECT_EQ(row.want, QuorAction::originalMsgRequired(list.pointers<QuorAction>()));
+    std::vector<int> asked;
+    for (const auto& a : list.owned) asked.push_back(a->originalAsked);
+    EXPECT_EQ(row.asked, asked);
+  }
+}
+
+}  // namespace
