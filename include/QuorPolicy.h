@@ -10,6 +10,7 @@
 
 // Data access and logging
 #include "PolicyLog.h"
+#include "ZoDataAccess.h"
 
 // Interned strings
 
