@@ -1,9 +1,54 @@
 # Sourced by .ci/run: starts the services the test suite needs and exports
 # what the tests read to find them. start_services runs before the tests,
 # stop_services when the run ends, whether it passed or failed.
-start_services() {
-  :
+#
+# PostgreSQL: a scratch cluster in a temporary folder owned by the postgres
+# user, listening on 127.0.0.1 only, with a database "quorpolicy" and a
+# trusted super-user "quor". The tests read:
+#   QUOR_TEST_PG_PORT      the port
+#   QUOR_TEST_PG_DATA      the cluster's data folder
+#   QUOR_TEST_PG_RESTART   a command that restarts the server (recovery tests)
+#   QUOR_TEST_REQUIRE_PG=1 a missing server fails the tests instead of
+#                          skipping them
+quor_pg_bin() {
+  local bin
+  bin=$(pg_config --bindir 2>/dev/null || true)
+  if [ -z "$bin" ] || [ ! -x "$bin/initdb" ]; then
+    bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)
+  fi
+  printf '%s' "$bin"
 }
+
+start_services() {
+  local bin dir port
+  bin=$(quor_pg_bin)
+  if [ -z "$bin" ] || [ ! -x "$bin/initdb" ]; then
+    echo "services: PostgreSQL server programs not found" >&2
+    return 1
+  fi
+  dir=$(mktemp -d /tmp/quor-pg.XXXXXX)
+  chown postgres:postgres "$dir"
+  chmod 700 "$dir"
+  port=${QUOR_TEST_PG_PORT:-55432}
+  runuser -u postgres -- "$bin/initdb" -D "$dir/data" -A trust -U quor >"$dir/initdb.log" 2>&1 ||
+    { cat "$dir/initdb.log" >&2; return 1; }
+  runuser -u postgres -- "$bin/pg_ctl" -D "$dir/data" -l "$dir/log" -w start \
+    -o "-p $port -k $dir -c listen_addresses=127.0.0.1" >/dev/null ||
+    { cat "$dir/log" >&2; return 1; }
+  psql -h 127.0.0.1 -p "$port" -U quor -d postgres -qc 'CREATE DATABASE quorpolicy' >/dev/null
+  export QUOR_TEST_PG_DIR="$dir"
+  export QUOR_TEST_PG_PORT="$port"
+  export QUOR_TEST_PG_DATA="$dir/data"
+  export QUOR_TEST_PG_RESTART="runuser -u postgres -- $bin/pg_ctl -D $dir/data -l $dir/log -w -m fast restart -o '-p $port -k $dir -c listen_addresses=127.0.0.1'"
+  export QUOR_TEST_REQUIRE_PG=1
+  echo "services: PostgreSQL on 127.0.0.1:$port ($dir)"
+}
+
 stop_services() {
-  :
+  local bin
+  if [ -n "${QUOR_TEST_PG_DIR:-}" ] && [ -d "$QUOR_TEST_PG_DIR/data" ]; then
+    bin=$(quor_pg_bin)
+    runuser -u postgres -- "$bin/pg_ctl" -D "$QUOR_TEST_PG_DIR/data" -m fast -w stop >/dev/null 2>&1 || true
+    rm -rf "$QUOR_TEST_PG_DIR"
+  fi
 }

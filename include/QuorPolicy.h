@@ -10,6 +10,7 @@
 
 // Data access and logging
 #include "PolicyLog.h"
+#include "ZoDataAccess.h"
 
 // Interned strings
 #include "ZoIndexedString.h"
@@ -35,6 +36,7 @@
 
 // Database units of work and blobs
 #include "Blob.h"
+#include "RdbmsInterface.h"
 
 // Vocabulary: actions, filters, tokens
 #include "NamedObjMgrForPolicy.h"

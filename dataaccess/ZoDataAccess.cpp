@@ -1,0 +1,168 @@
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "ZoDataAccess.h"
+#include "dataaccess/detail/Failure.h"
+
+namespace {
+
+std::optional<std::string> keep(const char* text) {
+  return text == nullptr ? std::nullopt : std::optional<std::string>(text);
+}
+
+const char* view(const std::optional<std::string>& text) {
+  return text ? text->c_str() : nullptr;
+}
+
+}  // namespace
+
+struct ZoDataAccess::Impl {
+  struct Lent {
+    std::unique_ptr<ZoDbConnect> connection;
+    unsigned generation;
+  };
+
+  std::mutex mutex;
+  // Connection parameters, set by init(); guarded by mutex.
+  bool initialised = false;
+  std::string connectString;
+  std::optional<std::string> dsn, user, password;
+  size_t count = 0;
+  // Bumped by reinit(): connections of older generations are closed when
+  // they come back.
+  unsigned generation = 0;
+  std::vector<std::unique_ptr<ZoDbConnect>> idle;
+  std::unordered_map<ZoDbConnect*, Lent> lent;
+
+  struct Parameters {
+    std::string connectString;
+    std::optional<std::string> dsn, user, password;
+  };
+
+  Parameters parameters() {
+    std::lock_guard<std::mutex> guard(mutex);
+    return {connectString, dsn, user, password};
+  }
+
+  // Opens one connection; throws the failure. Runs without the lock, since
+  // connecting may take long.
+  static std::unique_ptr<ZoDbConnect> open(const Parameters& p) {
+    auto connection = std::make_unique<ZoDbConnect>();
+    connection->connect(p.connectString.c_str(), view(p.dsn), view(p.user), view(p.password));
+    return connection;
+  }
+};
+
+ZoDataAccess::ZoDataAccess() : _impl(std::make_unique<Impl>()) {}
+
+ZoDataAccess::~ZoDataAccess() = default;
+
+void ZoDataAccess::init(const char* connectString, int count, const char* dsn, const char* user,
+                        const char* password) {
+  std::vector<std::unique_ptr<ZoDbConnect>> old;
+  {
+    std::lock_guard<std::mutex> guard(_impl->mutex);
+    _impl->initialised = true;
+    _impl->connectString = connectString == nullptr ? "" : connectString;
+    _impl->dsn = keep(dsn);
+    _impl->user = keep(user);
+    _impl->password = keep(password);
+    _impl->count = static_cast<size_t>(std::max(count, 1));
+    ++_impl->generation;
+    old.swap(_impl->idle);
+  }
+  old.clear();
+  const Impl::Parameters p = _impl->parameters();
+  for (size_t i = 0; i < static_cast<size_t>(std::max(count, 1)); ++i) {
+    auto connection = Impl::open(p);  // throws; what was made stays
+    std::lock_guard<std::mutex> guard(_impl->mutex);
+    _impl->idle.push_back(std::move(connection));
+  }
+}
+
+bool ZoDataAccess::reinit() {
+  std::vector<std::unique_ptr<ZoDbConnect>> old;
+  size_t count = 0;
+  {
+    std::lock_guard<std::mutex> guard(_impl->mutex);
+    if (!_impl->initialised) {
+      PolicyLog::log(PolicyLog::Error, "ZoDataAccess::reinit: the pool was never initialised");
+      return false;
+    }
+    ++_impl->generation;
+    old.swap(_impl->idle);
+    count = _impl->count;
+  }
+  old.clear();
+  const Impl::Parameters p = _impl->parameters();
+  try {
+    for (size_t i = 0; i < count; ++i) {
+      auto connection = Impl::open(p);
+      std::lock_guard<std::mutex> guard(_impl->mutex);
+      _impl->idle.push_back(std::move(connection));
+    }
+  } catch (const char* text) {
+    PolicyLog::log(PolicyLog::Error, "ZoDataAccess::reinit: Exception \"%s\" thrown", text);
+    return false;
+  }
+  return true;
+}
+
+ZoDbConnect* ZoDataAccess::getConnect() {
+  std::unique_ptr<ZoDbConnect> connection;
+  unsigned generation = 0;
+  {
+    std::lock_guard<std::mutex> guard(_impl->mutex);
+    if (!_impl->initialised) {
+      quor::dataaccess::detail::throwFailure("ZoDataAccess::getConnect: the pool was never initialised");
+    }
+    generation = _impl->generation;
+    if (!_impl->idle.empty()) {
+      connection = std::move(_impl->idle.back());
+      _impl->idle.pop_back();
+    }
+  }
+  // A connection whose server went away (a restart, a dropped link) is
+  // replaced here, so that the borrower gets one that works.
+  if (connection && !connection->ping()) {
+    PolicyLog::log(PolicyLog::Warning,
+                   "ZoDataAccess::getConnect: replacing a connection that no longer answers");
+    connection.reset();
+  }
+  if (!connection) connection = Impl::open(_impl->parameters());
+  ZoDbConnect* raw = connection.get();
+  std::lock_guard<std::mutex> guard(_impl->mutex);
+  _impl->lent.emplace(raw, Impl::Lent{std::move(connection), generation});
+  return raw;
+}
+
+void ZoDataAccess::returnConnect(ZoDbConnect* connection) {
+  if (connection == nullptr) return;
+  std::unique_ptr<ZoDbConnect> closing;
+  {
+    std::lock_guard<std::mutex> guard(_impl->mutex);
+    const auto it = _impl->lent.find(connection);
+    if (it == _impl->lent.end()) {
+      PolicyLog::log(PolicyLog::Warning,
+                     "ZoDataAccess::returnConnect: connection %p was not lent by this pool",
+                     static_cast<void*>(connection));
+      return;
+    }
+    Impl::Lent entry = std::move(it->second);
+    _impl->lent.erase(it);
+    const bool keepIt = !entry.connection->isBroken() &&
+                        entry.generation == _impl->generation &&
+                        _impl->idle.size() < _impl->count;
+    if (keepIt) {
+      _impl->idle.push_back(std::move(entry.connection));
+    } else {
+      closing = std::move(entry.connection);
+    }
+  }
+  // `closing` disconnects here, outside the lock.
+}

@@ -1,0 +1,102 @@
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cstdarg>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <unordered_map>
+
+#include "ZoDataAccess.h"
+#include "dataaccess/detail/Failure.h"
+#include "dataaccess/detail/SqlText.h"
+#include "port/Port.h"
+
+using quor::dataaccess::detail::throwFailuref;
+
+namespace {
+
+struct CachedFile {
+  struct timespec mtime {};
+  off_t size = 0;
+  std::string text;
+};
+
+struct FileCache {
+  std::mutex mutex;
+  std::unordered_map<std::string, CachedFile> files;
+};
+
+FileCache& cache() {
+  static FileCache* c = new FileCache;  // never destroyed: used until exit
+  return *c;
+}
+
+bool sameStamp(const struct stat& st, const CachedFile& f) {
+  return st.st_mtim.tv_sec == f.mtime.tv_sec && st.st_mtim.tv_nsec == f.mtime.tv_nsec &&
+         st.st_size == f.size;
+}
+
+// The statement text of `path`, from the cache while the file is unchanged.
+// Throws when the file cannot be read.
+std::string statementText(const std::string& path, const char* fileName) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    throwFailuref("ZoSqlLoader::loadSQL: cannot open statement file %s (%s)", fileName,
+                  path.c_str());
+  }
+  FileCache& c = cache();
+  {
+    std::lock_guard<std::mutex> guard(c.mutex);
+    const auto it = c.files.find(path);
+    if (it != c.files.end() && sameStamp(st, it->second)) return it->second.text;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    throwFailuref("ZoSqlLoader::loadSQL: cannot open statement file %s (%s)", fileName,
+                  path.c_str());
+  }
+  std::ostringstream content;
+  content << in.rdbuf();
+  std::string text = content.str();
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+  std::lock_guard<std::mutex> guard(c.mutex);
+  c.files[path] = CachedFile{st.st_mtim, st.st_size, text};
+  return text;
+}
+
+}  // namespace
+
+ZoSqlLoader::ZoSqlLoader(const char* sqlDirectory)
+    : _directory(sqlDirectory == nullptr ? "" : quor::port::toNativePath(sqlDirectory)) {}
+
+ZoSqlLoader::~ZoSqlLoader() = default;
+
+void ZoSqlLoader::loadSQL(char* buffer, int bufferSize, const char* fileName, ...) {
+  if (buffer != nullptr && bufferSize > 0) buffer[0] = '\0';
+  if (fileName == nullptr) throwFailuref("ZoSqlLoader::loadSQL: no statement file named");
+  if (buffer == nullptr || bufferSize <= 0) {
+    throwFailuref("ZoSqlLoader::loadSQL: no buffer for statement file %s", fileName);
+  }
+  std::string path = _directory;
+  if (!path.empty() && path.back() != quor::port::kPathSeparator) {
+    path.push_back(quor::port::kPathSeparator);
+  }
+  path += quor::port::toNativePath(fileName);
+  const std::string format = statementText(path, fileName);
+
+  std::string statement;
+  std::string error;
+  va_list args;
+  va_start(args, fileName);
+  const bool ok = quor::dataaccess::detail::formatStatement(format, args, statement, error);
+  va_end(args);
+  if (!ok) throwFailuref("ZoSqlLoader::loadSQL: statement file %s: %s", fileName, error.c_str());
+  if (statement.size() + 1 > static_cast<size_t>(bufferSize)) {
+    throwFailuref("ZoSqlLoader::loadSQL: statement of file %s needs %zu bytes, buffer has %d",
+                  fileName, statement.size() + 1, bufferSize);
+  }
+  std::memcpy(buffer, statement.c_str(), statement.size() + 1);
+}

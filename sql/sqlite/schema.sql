@@ -1,0 +1,93 @@
+-- Policy database layout, SQLite flavour. Applied by `quorpolicy init` and
+-- by the tests; each statement runs on its own, in order.
+
+-- Entities that policies, named objects and administrators are scoped to.
+-- type: 0 to 7; 2 an LDAP object, 6 a wildcard address pattern.
+CREATE TABLE entities (
+  entity_id   INTEGER PRIMARY KEY AUTOINCREMENT,
+  entity_name TEXT    NOT NULL,
+  entity_type INTEGER NOT NULL CHECK (entity_type BETWEEN 0 AND 7)
+);
+CREATE INDEX entities_by_type ON entities (entity_type, entity_name);
+
+-- Administrators; exactly one is the root administrator, who sees everything.
+CREATE TABLE administrators (
+  admin_id   INTEGER PRIMARY KEY AUTOINCREMENT,
+  admin_name TEXT    NOT NULL UNIQUE,
+  is_root    INTEGER NOT NULL DEFAULT 0 CHECK (is_root IN (0, 1))
+);
+
+-- The entities each administrator manages, in the order they are listed.
+CREATE TABLE admin_entities (
+  admin_id  INTEGER NOT NULL REFERENCES administrators (admin_id),
+  entity_id INTEGER NOT NULL REFERENCES entities (entity_id),
+  position  INTEGER NOT NULL DEFAULT 0,
+  PRIMARY KEY (admin_id, entity_id)
+);
+
+-- Named policy objects: kind 3 quarantine area, 5 address group, others as
+-- stored. The content's format belongs to the kind; its length is unlimited.
+CREATE TABLE named_objects (
+  object_id INTEGER PRIMARY KEY AUTOINCREMENT,
+  kind      INTEGER NOT NULL,
+  name      TEXT    NOT NULL,
+  content   TEXT    NOT NULL DEFAULT ''
+);
+CREATE INDEX named_objects_by_kind ON named_objects (kind, name);
+
+-- Which entities a named object belongs to (its maker's entities).
+CREATE TABLE entity_named_objects (
+  entity_id INTEGER NOT NULL REFERENCES entities (entity_id),
+  object_id INTEGER NOT NULL REFERENCES named_objects (object_id),
+  kind      INTEGER NOT NULL,
+  PRIMARY KEY (entity_id, object_id)
+);
+CREATE INDEX entity_named_objects_by_object ON entity_named_objects (object_id);
+
+-- Members of address groups (named objects of kind 5), in list order.
+CREATE TABLE address_group_members (
+  group_id INTEGER NOT NULL REFERENCES named_objects (object_id),
+  position INTEGER NOT NULL,
+  address  TEXT    NOT NULL,
+  PRIMARY KEY (group_id, position)
+);
+
+-- The filter groups of the e-mail scan and their manual order.
+CREATE TABLE filter_groups (
+  filter_id   INTEGER PRIMARY KEY,
+  filter_type TEXT    NOT NULL,
+  rule_order  INTEGER NOT NULL
+);
+
+-- Rules. A rule refers to named objects through its action object (for
+-- example the quarantine area it moves mail to) and through its conditions
+-- (for example the address groups it applies to).
+CREATE TABLE rules (
+  rule_id          INTEGER PRIMARY KEY AUTOINCREMENT,
+  rule_name        TEXT    NOT NULL,
+  filter_id        INTEGER NOT NULL REFERENCES filter_groups (filter_id),
+  entity_id        INTEGER REFERENCES entities (entity_id),
+  action_object_id INTEGER REFERENCES named_objects (object_id)
+);
+CREATE TABLE rule_named_objects (
+  rule_id   INTEGER NOT NULL REFERENCES rules (rule_id),
+  object_id INTEGER NOT NULL REFERENCES named_objects (object_id),
+  PRIMARY KEY (rule_id, object_id)
+);
+
+-- Global settings of the gateway, by section and key.
+CREATE TABLE global_settings (
+  section       TEXT NOT NULL,
+  setting_key   TEXT NOT NULL,
+  setting_value TEXT,
+  PRIMARY KEY (section, setting_key)
+);
+
+-- Registered components; kind 'P' is a policy server.
+CREATE TABLE components (
+  scanner_id INTEGER PRIMARY KEY,
+  kind       TEXT    NOT NULL,
+  name       TEXT    NOT NULL DEFAULT '',
+  ip_addr    TEXT    NOT NULL,
+  agent_port INTEGER NOT NULL
+);
