@@ -200,7 +200,7 @@ TEST_F(MatchCommand, Match_RefusedEntryIsAWarningAndTheFirstEntryStays) {
 
 TEST_F(MatchCommand, Match_ReadsAddressesFromStandardInput) {
   write("w.list", "overrideable-white u@*\n");
-  const ToolRun r = run({"--list", "w.list"}, "u@x.y\n\n   \n  v@x.y \r\nu@\n");
+  const ToolRun r = run({"--list", "w.list"}, "# who\nu@x.y\n\n   \n  v@x.y \r\n  # not me\nu@\n");
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_EQ(
       "u@x.y: Whitelisted (1), white-listed by \"u@*\" (overrideable-white) in w.list line 1\n"

@@ -8,8 +8,8 @@
 // (exit status 2) stops the command before anything is matched. Entries the
 // tree refuses are reported as warnings with file and line and skipped. The
 // trees are then frozen, and every address given as an argument (or, without
-// any, every non-blank line of standard input) is answered with one line of
-// text or one JSON object.
+// any, every line of standard input that is neither blank nor a "#" comment)
+// is answered with one line of text or one JSON object.
 #include <unistd.h>
 
 #include <cstdio>
@@ -249,7 +249,7 @@ void runMatch(const MatchOptions& options) {
     std::string line;
     while (std::getline(std::cin, line)) {
       const auto first = line.find_first_not_of(" \t\r");
-      if (first == std::string::npos) continue;
+      if (first == std::string::npos || line[first] == '#') continue;
       const auto last = line.find_last_not_of(" \t\r");
       respond(line.substr(first, last - first + 1));
     }
@@ -267,7 +267,7 @@ void registerMatch(CLI::App& app) {
       ->allow_extra_args(false);
   cmd->add_flag("--json", options->json, "Print one JSON object per address");
   cmd->add_option("addresses", options->addresses,
-                  "Addresses to decide; without any, one address per line is read from standard input");
+                  "Addresses to decide; without any, one address per line is read from standard input (blank lines and # comments skipped)");
   cmd->callback([options] { runMatch(*options); });
 }
 
