@@ -13,8 +13,13 @@
 #include "ZoDataAccess.h"
 
 // Interned strings
+#include "ZoIndexedString.h"
+#include "ZoLockableClass.h"
 
 // Address lists and matching
+#include "ZoListedEmailAddress.h"
+#include "ZoWildcardNode.h"
+#include "ZoWildcardEmail.h"
 
 // Common runtime
 #include "QuorCommonUtil.h"

@@ -1,0 +1,431 @@
+#include "ZoWildcardNode.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "PolicyLog.h"
+#include "ZoWildcardEmail.h"
+#include "addrmatch/detail/AddressPieces.h"
+
+namespace {
+
+const ZoIndexedString* subEmpty(const ZoIndexedString* p) {
+  return p != nullptr ? p : ZoStringtable::getConstEmptyIndexedString();
+}
+
+bool isStar(const ZoIndexedString* s) {
+  const char* t = s->getIdentifier();
+  return t != nullptr && t[0] == '*' && t[1] == '\0';
+}
+
+char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The name an element of _children or _leaves is sorted by.
+template <class T>
+const ZoIndexedString& sortName(const T* element) {
+  return element != nullptr ? *subEmpty(element->getNameAsPtr()) : *ZoStringtable::getConstEmptyIndexedString();
+}
+
+// Ordinals of the elements' names (count first), or null when one has none.
+template <class T>
+std::unique_ptr<std::uint32_t[]> ordinalsOf(const std::vector<T*>& elements, bool& allIndexed) {
+  allIndexed = std::all_of(elements.begin(), elements.end(), [](const T* e) { return sortName(e).isIndexed(); });
+  if (!allIndexed || elements.empty()) return nullptr;
+  std::unique_ptr<std::uint32_t[]> out(new (std::nothrow) std::uint32_t[elements.size() + 1]);
+  if (!out) return nullptr;
+  out[0] = static_cast<std::uint32_t>(elements.size());
+  for (size_t i = 0; i < elements.size(); ++i) out[i + 1] = sortName(elements[i]).getIndex();
+  return out;
+}
+
+// The binary search over a vector sorted by name; comparisons by ordinal
+// when both sides carry one, by text otherwise.
+template <class T>
+T* searchSorted(const std::vector<T*>& v, const std::uint32_t* ordinals, bool indexed, const ZoIndexedString& key) {
+  // After the lock every name carries an ordinal of the tree's table, and a
+  // key that is in no table cannot equal any of them.
+  if (indexed && key.isNotInStringtable()) return nullptr;
+  if (v.empty()) return nullptr;
+  if (ordinals != nullptr && ordinals[0] == v.size() && key.isIndexed()) {
+    const std::uint32_t* first = ordinals + 1;
+    const std::uint32_t* last = first + v.size();
+    const std::uint32_t* it = std::lower_bound(first, last, key.getIndex());
+    return (it != last && *it == key.getIndex()) ? v[static_cast<size_t>(it - first)] : nullptr;
+  }
+  size_t lo = 0;
+  size_t hi = v.size() - 1;
+  if (v.size() > 2) {
+    while (hi - lo >= 2) {
+      const size_t mid = (lo + hi) / 2;
+      if (sortName(v[mid]) >= key) {
+        hi = mid;
+      } else {
+        lo = mid;
+      }
+    }
+  }
+  if (sortName(v[lo]) == key) return v[lo];
+  if (hi == lo) return nullptr;
+  if (sortName(v[hi]) == key) return v[hi];
+  return nullptr;
+}
+
+// Inserts after every element that does not compare greater.
+template <class T>
+bool insertSorted(std::vector<T*>& v, T* element) {
+  if (element == nullptr) return false;
+  const ZoIndexedString& name = sortName(element);
+  auto pos = std::upper_bound(v.begin(), v.end(), element,
+                              [&name](const T*, const T* e) { return sortName(e) > name; });
+  v.insert(pos, element);
+  return true;
+}
+
+// Small fixed-capacity frame list with a heap fallback.
+struct Frame {
+  ZoWildcardNode* node;
+  const ZoIndexedString* popped;
+  bool atEnd;
+};
+
+}  // namespace
+
+ZoWildcardNode::ZoWildcardNode(ZoStringtable* table, const ZoIndexedString* label)
+    : ZoLockableClass(table != nullptr),
+      ZoIndexedStringNamedClass(table, label),
+      _childrenIndexed(false),
+      _wildcardChild(nullptr),
+      _leavesIndexed(false),
+      _wildcardLeaf(nullptr) {}
+
+ZoWildcardNode::~ZoWildcardNode() {
+  // Tear the subtree down without recursion, so that a pattern with a great
+  // many labels cannot exhaust the stack: every node handed to delete has no
+  // children left.
+  std::vector<ZoWildcardNode*> pending;
+  pending.swap(_children);
+  if (_wildcardChild != nullptr) pending.push_back(_wildcardChild);
+  _wildcardChild = nullptr;
+  while (!pending.empty()) {
+    ZoWildcardNode* n = pending.back();
+    pending.pop_back();
+    if (n == nullptr) continue;
+    pending.insert(pending.end(), n->_children.begin(), n->_children.end());
+    n->_children.clear();
+    if (n->_wildcardChild != nullptr) pending.push_back(n->_wildcardChild);
+    n->_wildcardChild = nullptr;
+    delete n;
+  }
+  for (ZoListedEmailAddress* leaf : _leaves) delete leaf;
+  _leaves.clear();
+  delete _wildcardLeaf;
+  _wildcardLeaf = nullptr;
+}
+
+void ZoWildcardNode::lock() {
+  _lock();
+  _childOrdinals = ordinalsOf(_children, _childrenIndexed);
+  _leafOrdinals = ordinalsOf(_leaves, _leavesIndexed);
+}
+
+// --- searching ---------------------------------------------------------------
+
+ZoWildcardNode* ZoWildcardNode::_searchChildren(const ZoIndexedString& label) const {
+  return searchSorted(_children, _childOrdinals.get(), _childrenIndexed, label);
+}
+
+ZoListedEmailAddress* ZoWildcardNode::_searchLeaves(const ZoIndexedString& name) const {
+  return searchSorted(_leaves, _leafOrdinals.get(), _leavesIndexed, name);
+}
+
+const ZoWildcardNode* ZoWildcardNode::_findMatchingChild(const ZoIndexedString& label) {
+  return _searchChildren(label);
+}
+
+bool ZoWildcardNode::_matchWildcard(const ZoIndexedString&) { return _wildcardChild != nullptr; }
+
+ZoListedEmailAddress* ZoWildcardNode::_findMatchingLeafNode(const ZoIndexedString& name, bool atEnd) {
+  return atEnd ? _searchLeaves(name) : nullptr;
+}
+
+bool ZoWildcardNode::_matchLeafWildcard(const ZoIndexedString&, bool atEnd) {
+  return atEnd && _wildcardLeaf != nullptr;
+}
+
+bool ZoWildcardNode::_matchesThisNode(stack& pieces, const ZoIndexedString*& label) {
+  if (pieces.empty()) {
+    label = nullptr;
+    return false;
+  }
+  label = pieces.top();
+  pieces.pop();
+  return true;
+}
+
+bool ZoWildcardRootNode::_matchesThisNode(stack&, const ZoIndexedString*& label) {
+  label = nullptr;
+  return true;
+}
+
+const ZoWildcardNode* ZoWildcardedWildcardNode::_findMatchingChild(const ZoIndexedString&) { return nullptr; }
+bool ZoWildcardedWildcardNode::_matchWildcard(const ZoIndexedString&) { return false; }
+ZoListedEmailAddress* ZoWildcardedWildcardNode::_findMatchingLeafNode(const ZoIndexedString& name, bool) {
+  return _searchLeaves(name);
+}
+bool ZoWildcardedWildcardNode::_matchLeafWildcard(const ZoIndexedString&, bool) { return _wildcardLeaf != nullptr; }
+bool ZoWildcardedWildcardNode::_matchesThisNode(stack&, const ZoIndexedString*& label) {
+  label = nullptr;
+  return true;
+}
+
+// --- building ----------------------------------------------------------------
+
+bool ZoWildcardNode::_addToLeafVector(ZoListedEmailAddress* leaf) { return insertSorted(_leaves, leaf); }
+
+bool ZoWildcardNode::_addToChildVector(ZoWildcardNode* node) { return insertSorted(_children, node); }
+
+bool ZoWildcardNode::_addOrModifyLeaf(const ZoIndexedString* name, const ZoIndexedString* fullAddress,
+                                      ZoEmailBelongsTo membership, const char* originalAddress,
+                                      std::string* policyOwner) {
+  name = subEmpty(name);
+  ZoListedEmailAddress* leaf;
+  if (isStar(name)) {
+    if (_wildcardLeaf == nullptr) {
+      _wildcardLeaf = new (std::nothrow)
+          ZoWildcardedEmailAddress(_stringtable, subEmpty(fullAddress), ZoStringtable::getConstWildcardIndexedString());
+      if (_wildcardLeaf == nullptr) return false;
+    }
+    leaf = _wildcardLeaf;
+    if (originalAddress != nullptr) leaf->setOriginalAddress(originalAddress);
+    if (policyOwner == nullptr) {
+      leaf->setDirectPolicyOwner(true);
+    } else {
+      leaf->addRelatedPolicyOwner(policyOwner);
+    }
+  } else {
+    leaf = _findMatchingLeafNode(*name, true);
+    if (leaf == nullptr) {
+      leaf = new (std::nothrow) ZoListedEmailAddress(_stringtable, subEmpty(fullAddress), name);
+      if (leaf == nullptr) return false;
+      if (!_addToLeafVector(leaf)) {
+        delete leaf;
+        return false;
+      }
+    }
+    if (originalAddress != nullptr) leaf->setOriginalAddress(originalAddress);
+  }
+  return leaf->addMembership(membership);
+}
+
+bool ZoWildcardNode::addAddressPattern(const ZoIndexedString* fullAddress, const ZoIndexedString* name,
+                                       stack& pieces, ZoEmailBelongsTo membership, const char* originalAddress,
+                                       std::string* policyOwner) {
+  fullAddress = subEmpty(fullAddress);
+  name = subEmpty(name);
+  // The descent through plain nodes runs as a loop rather than recursion, so
+  // that very long domains cannot exhaust the stack; the labels popped on
+  // the way are pushed back at the end.
+  ZoPieceStorage popped;
+  ZoWildcardNode* node = this;
+  bool result = false;
+  for (;;) {
+    const ZoIndexedString* label = nullptr;
+    if (!node->_matchesThisNode(pieces, label)) break;
+    if (label != nullptr) popped.push_back(label);
+    if (pieces.empty()) {
+      result = node->_addOrModifyLeaf(name, fullAddress, membership, originalAddress, policyOwner);
+      break;
+    }
+    const ZoIndexedString* next = subEmpty(pieces.top());
+    if (isStar(next)) {
+      if (node->_wildcardChild == nullptr) {
+        node->_wildcardChild = new (std::nothrow)
+            ZoWildcardedWildcardNode(node->_stringtable, ZoStringtable::getConstWildcardIndexedString());
+        if (node->_wildcardChild == nullptr) break;
+      }
+      result = node->_wildcardChild->addAddressPattern(fullAddress, name, pieces, membership, originalAddress,
+                                                       policyOwner);
+      break;
+    }
+    auto* child = const_cast<ZoWildcardNode*>(node->_findMatchingChild(*next));
+    if (child == nullptr) {
+      child = new (std::nothrow) ZoWildcardNode(node->_stringtable, next);
+      if (child == nullptr) break;
+      if (!node->_addToChildVector(child)) {
+        delete child;
+        break;
+      }
+    }
+    node = child;
+  }
+  while (!popped.empty()) {
+    pieces.push(popped.back());
+    popped.pop_back();
+  }
+  return result;
+}
+
+bool ZoWildcardedWildcardNode::addAddressPattern(const ZoIndexedString* fullAddress, const ZoIndexedString* name,
+                                                 stack&, ZoEmailBelongsTo membership, const char* originalAddress,
+                                                 std::string* policyOwner) {
+  return _addOrModifyLeaf(subEmpty(name), subEmpty(fullAddress), membership, originalAddress, policyOwner);
+}
+
+bool ZoWildcardNode::addAddressPattern(const char* pattern, ZoEmailBelongsTo membership, const char* originalAddress,
+                                       std::string* policyOwner) {
+  if (pattern == nullptr) return false;
+  std::string lowered(pattern);
+  for (char& c : lowered) c = lowerAscii(c);
+  const ZoIndexedString fullAddress(lowered.c_str());
+  quor::detail::AddressPieces pieces(_stringtable, lowered.c_str(), false);
+  return addAddressPattern(&fullAddress, pieces.user(), pieces.labels(), membership, originalAddress, policyOwner);
+}
+
+// --- matching ----------------------------------------------------------------
+
+void ZoWildcardNode::_walk(const ZoIndexedString* name, stack& pieces, Emit emit, void* context) {
+  name = subEmpty(name);
+  // Depth first: the exact child's subtree is walked before the wildcard
+  // child and the node's own leaves. Only exact children have children, so
+  // the walk descends one chain; it records the chain and then settles each
+  // node on the way back up, deepest first.
+  Frame inlineFrames[32];
+  std::vector<Frame> heapFrames;
+  size_t depth = 0;
+  auto frameAt = [&](size_t i) -> Frame& { return i < 32 ? inlineFrames[i] : heapFrames[i - 32]; };
+
+  ZoWildcardNode* node = this;
+  while (node != nullptr) {
+    const ZoIndexedString* label = nullptr;
+    if (!node->_matchesThisNode(pieces, label)) break;
+    const bool atEnd = pieces.empty();
+    const Frame f{node, label, atEnd};
+    if (depth < 32) {
+      inlineFrames[depth] = f;
+    } else {
+      heapFrames.push_back(f);
+    }
+    ++depth;
+    node = atEnd ? nullptr : const_cast<ZoWildcardNode*>(node->_findMatchingChild(*subEmpty(pieces.top())));
+  }
+  while (depth > 0) {
+    const Frame& f = frameAt(--depth);
+    ZoWildcardNode* n = f.node;
+    if (!f.atEnd && n->_matchWildcard(*subEmpty(pieces.top()))) n->_wildcardChild->_walk(name, pieces, emit, context);
+    if (ZoListedEmailAddress* leaf = n->_findMatchingLeafNode(*name, f.atEnd)) emit(context, leaf);
+    if (n->_matchLeafWildcard(*name, f.atEnd)) emit(context, n->_wildcardLeaf);
+    if (f.popped != nullptr) pieces.push(f.popped);
+  }
+}
+
+
+std::vector<ZoListedEmailAddress*>& ZoWildcardNode::findMatches(const ZoIndexedString* name, stack& pieces,
+                                                                std::vector<ZoListedEmailAddress*>& matches) {
+  _walk(name, pieces,
+        [](void* out, ZoListedEmailAddress* leaf) {
+          static_cast<std::vector<ZoListedEmailAddress*>*>(out)->push_back(leaf);
+        },
+        &matches);
+  return matches;
+}
+
+std::vector<ZoListedEmailAddress*>& ZoWildcardNode::findMatches(const char* address,
+                                                                std::vector<ZoListedEmailAddress*>& matches) {
+  quor::detail::AddressPieces pieces(_stringtable, address, true);
+  return findMatches(pieces.user(), pieces.labels(), matches);
+}
+
+// --- the public parser ---------------------------------------------------------
+
+namespace {
+char* newCopy(const char* text, size_t length) {
+  char* out = new char[length + 1];
+  std::memcpy(out, text, length);
+  out[length] = '\0';
+  return out;
+}
+
+// A piece for `text`: the table's element, else a new wrapper. In allocating
+// mode the array behind `text` is freed again when the element is used.
+const ZoIndexedString* makePiece(ZoStringtable* table, char* text, bool allocating) {
+  if (table == nullptr) return new ZoIndexedString(text);
+  const ZoIndexedString* piece = table->getRef(text);
+  if (allocating && piece->isInStringtable()) delete[] text;
+  return piece;
+}
+}  // namespace
+
+ZoWildcardNode::stack& ZoWildcardNode::parseAddress(ZoStringtable* table, const char* emailAddress, char* allStrings,
+                                                    stack& pieces) {
+  if (emailAddress == nullptr) emailAddress = "";
+  const bool allocating = (allStrings == nullptr);
+  if (allocating) {
+    PolicyLog::log(PolicyLog::Error,
+                   "ZoWildcardNode::parseAddress forced to allocate new string space: emailAddress = \"%s\" "
+                   "allStrings = \"%x\". Memory leak likely as a result; continuing...",
+                   emailAddress, 0u);
+  }
+  if (std::strcmp(emailAddress, "*") == 0) {
+    emailAddress = "*@*";
+    if (allocating) {
+      PolicyLog::log(PolicyLog::Error,
+                     "ZoWildcardNode::parseAddress forced to allocate new string space: emailAddress = \"%s\" "
+                     "allStrings = \"%x\". Memory leak likely as a result; continuing...",
+                     emailAddress, 0u);
+    }
+  }
+  const size_t length = std::strlen(emailAddress);
+  char* copy = allStrings;
+  if (!allocating) std::memcpy(copy, emailAddress, length + 1);
+  const char* source = allocating ? emailAddress : copy;
+  const char* at = std::strchr(source, '@');
+  if (at == nullptr) {
+    if (table != nullptr) {
+      const ZoIndexedString* empty = table->_lookup(std::string_view());
+      pieces.push(empty != nullptr ? empty : ZoStringtable::getConstEmptyIndexedString());
+    } else {
+      pieces.push(new ZoIndexedString(allocating ? newCopy("", 0) : copy + length));
+    }
+    for (int i = 0; i < 2; ++i) {
+      char* whole = allocating ? newCopy(emailAddress, length) : copy;
+      pieces.push(makePiece(table, whole, allocating));
+    }
+    return pieces;
+  }
+  const size_t userLength = static_cast<size_t>(at - source);
+  char* user;
+  if (allocating) {
+    user = newCopy(source, userLength);
+  } else {
+    copy[userLength] = '\0';
+    user = copy;
+  }
+  const char* label = at + 1;
+  for (;;) {
+    const char* end = label;
+    while (*end != '\0' && *end != '.') ++end;
+    const bool last = (*end == '\0');
+    char* text;
+    if (allocating) {
+      text = newCopy(label, static_cast<size_t>(end - label));
+    } else {
+      text = copy + (label - source);
+      copy[end - source] = '\0';
+    }
+    for (char* p = text; *p != '\0'; ++p) *p = lowerAscii(*p);
+    pieces.push(makePiece(table, text, allocating));
+    if (last) break;
+    label = end + 1;
+  }
+  pieces.push(makePiece(table, user, allocating));
+  return pieces;
+}
+
+const ZoIndexedString* ZoWildcardNode::getEmailAddressName(stack& pieces) {
+  if (pieces.empty()) return nullptr;
+  const ZoIndexedString* top = pieces.top();
+  pieces.pop();
+  return top;
+}
