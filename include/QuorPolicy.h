@@ -30,6 +30,8 @@
 // Vocabulary: actions, filters, tokens
 
 // Policy objects
+#include "EntityUtils.h"
+#include "QuorNamedObj.h"
 
 // Policy server settings and rule order
 
