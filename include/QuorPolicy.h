@@ -26,6 +26,7 @@
 #include "QuorHome.h"
 
 // Database units of work and blobs
+#include "RdbmsInterface.h"
 
 // Vocabulary: actions, filters, tokens
 
