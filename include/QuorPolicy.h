@@ -45,6 +45,8 @@
 #include "TokenMap.h"
 
 // Policy objects
+#include "EntityUtils.h"
+#include "QuorNamedObj.h"
 
 // Policy server settings and rule order
 

@@ -1,0 +1,1 @@
+SELECT address AS MemberAddress FROM address_group_members WHERE group_id = %u ORDER BY position

@@ -1,0 +1,1 @@
+SELECT is_root AS IsAdminRoot FROM administrators WHERE admin_id = %u

@@ -1,0 +1,1 @@
+UPDATE named_objects SET kind = %d, name = '%s', content = '%s' WHERE object_id = %u

@@ -1,0 +1,194 @@
+// EntityUtils database reads on real databases: all entities, entities of a
+// type, an administrator's entities, the root test, and their failures.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "EntityUtils.h"
+#include "policyobj/PolicyWorld.h"
+#include "support/LogCapture.h"
+
+namespace quor::test {
+namespace {
+
+using QUOR::RdbmsInterface;
+using Entries = std::vector<LogEntry>;
+using Row = std::tuple<std::string, unsigned, unsigned>;  // name, type, id
+
+std::vector<Row> rows(const GroupEntitySet& set) {
+  std::vector<Row> out;
+  for (const GroupEntity& e : set) out.emplace_back(e.name, static_cast<unsigned>(e.type), e.id);
+  return out;
+}
+
+class EntityDb : public PolicyDbTest {};
+QUOR_POLICY_DB_SUITE(EntityDb);
+
+TEST_P(EntityDb, GetAllEntities_ReadsEveryEntityOrderedByName) {
+  loadWorld();
+  RdbmsInterface db;
+  GroupEntitySet all;
+  ASSERT_EQ(0, EntityUtils::getAllEntities(db, all));
+  EXPECT_EQ((std::vector<Row>{{"*@*.Org", 6, 10},
+                              {"*@*.com", 6, 5},
+                              {"*@*.example.com", 6, 3},
+                              {"*@Mixed.Example.com", 6, 9},
+                              {"*@eu.example.com", 6, 4},
+                              {"*@other.org", 6, 8},
+                              {"Sales", 0, 1},
+                              {"Support", 0, 2},
+                              {"ldap://cn=ops", 2, 7}}),
+            rows(all));
+
+  GroupEntitySet wildcards;
+  GroupEntitySet ldap;
+  LogCapture log;
+  ASSERT_EQ(0, EntityUtils::getAllWildcardEntities(db, wildcards));
+  ASSERT_EQ(0, EntityUtils::getAllLdapEntities(db, ldap));
+  EXPECT_EQ(6u, wildcards.size());
+  EXPECT_EQ((std::vector<Row>{{"ldap://cn=ops", 2, 7}}), rows(ldap));
+  EXPECT_TRUE(log.contains(4, "Retrieving entities of type 6"));
+  EXPECT_TRUE(log.contains(4, "Entity *@Mixed.Example.com (id:9) retrieved"));
+}
+
+TEST_P(EntityDb, GetAllEntities_BadRowsStopTheReadWithTheirCode) {
+  struct Case {
+    const char* name;
+    const char* sql;
+    QuorErrC code;
+    const char* message;  // followed by the statement where it ends with "statement "
+    std::vector<Row> kept;
+  };
+  const Case cases[] = {
+      {"duplicate name keeps the first",
+       "SELECT 1 AS EntityID, 0 AS EntityType, 'a' AS EntityName UNION ALL SELECT 2, 6, 'a'", 0, nullptr,
+       {{"a", 0, 1}}},
+      {"names differing in case are two", "SELECT 1 AS EntityID, 0 AS EntityType, 'a' AS EntityName UNION ALL SELECT 2, 0, 'A'",
+       0, nullptr, {{"A", 0, 2}, {"a", 0, 1}}},
+      {"type 8 after a good row", "SELECT 1 AS EntityID, 7 AS EntityType, 'a' AS EntityName UNION ALL SELECT 2, 8, 'b'",
+       1007, "EntityUtils::getAllEntities: Invalid entityTypevalue: 8", {{"a", 7, 1}}},
+      {"null id", "SELECT NULL AS EntityID, 0 AS EntityType, 'a' AS EntityName", 1002,
+       "EntityUtils::getAllEntities: could not retrieve EntityID from NULL string for statement ", {}},
+      {"id not a number", "SELECT 'x1' AS EntityID, 0 AS EntityType, 'a' AS EntityName", 1002,
+       "EntityUtils::getAllEntities: could not retrieve EntityID from x1 for statement ", {}},
+      {"type not a number", "SELECT 1 AS EntityID, 'z' AS EntityType, 'a' AS EntityName", 1002,
+       "EntityUtils::getAllEntities: could not retrieve EntityType from z for statement ", {}},
+      {"null name", "SELECT 1 AS EntityID, 0 AS EntityType, NULL AS EntityName", 1002,
+       "EntityUtils::getAllEntities: could not retrieve EntityName for statement ", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    craft("ui_GetAllEntities.sql", c.sql);
+    RdbmsInterface db;
+    GroupEntitySet all;
+    LogCapture log;
+    EXPECT_EQ(c.code, EntityUtils::getAllEntities(db, all));
+    EXPECT_EQ(c.kept, rows(all));
+    std::string wanted;
+    if (c.message != nullptr) {
+      wanted = c.message;
+      if (wanted.back() == ' ') wanted += c.sql;
+    }
+    EXPECT_EQ(c.message == nullptr ? Entries{} : Entries{{1, wanted}}, log.entries());
+  }
+}
+
+TEST_P(EntityDb, GetEntity_ListsTheAdministratorsEntitiesInOrder) {
+  loadWorld();
+  RdbmsInterface db;
+  std::vector<GroupEntity> entities;
+  ASSERT_EQ(0, EntityUtils::getEntity(db, 2, entities));
+  ASSERT_EQ(2u, entities.size());
+  EXPECT_EQ("Sales", entities[0].name);
+  EXPECT_EQ(3u, entities[1].id);
+  EXPECT_EQ(GroupEntity::Wildcard, entities[1].type);
+
+  LogCapture log;
+  std::vector<GroupEntity> none;
+  EXPECT_EQ(1002, EntityUtils::getEntity(db, 5, none));
+  EXPECT_TRUE(none.empty());
+  EXPECT_EQ((Entries{{1, "[Verbose] administrator '5' has no managing group assignments."}}), log.entries());
+}
+
+TEST_P(EntityDb, GetEntity_TakesAnyTypeAndRefusesNullNames) {
+  craft("ui_GetAdminEntityById.sql", "SELECT 4 AS EntityID, 8 AS EntityType, 'odd' AS EntityName UNION ALL SELECT 5, 1, NULL");
+  RdbmsInterface db;
+  std::vector<GroupEntity> entities;
+  LogCapture log;
+  EXPECT_EQ(1002, EntityUtils::getEntity(db, 2, entities));
+  ASSERT_EQ(1u, entities.size());
+  EXPECT_EQ(8u, static_cast<unsigned>(entities[0].type));
+  EXPECT_EQ((Entries{{1, "EntityUtils::getEntity: could not retrieve IdsColEntityName from NULL string"}}),
+            log.entries());
+}
+
+TEST_P(EntityDb, IsAdminRoot_TrueOnlyForOne) {
+  loadWorld();
+  struct Case {
+    const char* name;
+    unsigned admin;
+    const char* craftedSql;
+    bool root;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"root", 1, nullptr, true, ""},
+      {"other administrator", 2, nullptr, false, ""},
+      {"unknown administrator", 99, nullptr, false,
+       "EntityUtils::isAdminRoot: No data returned for query " + statement("ui_IsAdminRoot_Id.sql", {"99"})},
+      {"value 2", 1, "SELECT 2 AS IsAdminRoot", false, ""},
+      {"not a number", 1, "SELECT 'yes' AS IsAdminRoot", false,
+       "EntityUtils::isAdminRoot: could not retrieve IsAdminRoot from yes for statement SELECT 'yes' AS IsAdminRoot"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.craftedSql != nullptr) craft("ui_IsAdminRoot_Id.sql", c.craftedSql);
+    RdbmsInterface db;
+    LogCapture log;
+    EXPECT_EQ(c.root, EntityUtils::isAdminRoot(db, c.admin));
+    EXPECT_EQ(c.message.empty() ? Entries{} : Entries{{1, c.message}}, log.entries());
+  }
+}
+
+TEST_P(EntityDb, FailingStatementsAreCaughtWithTheirMessages) {
+  craft("ui_GetAllEntities.sql", "SELECT * FROM no_such_table");
+  craft("ui_GetEntitiesByType.sql", "SELECT * FROM no_such_table_%d");
+  craft("ui_IsAdminRoot_Id.sql", "SELECT * FROM no_such_table_%u");
+  RdbmsInterface db;
+  GroupEntitySet all;
+  LogCapture log;
+  EXPECT_EQ(1003, EntityUtils::getAllEntities(db, all));
+  EXPECT_EQ(1003, EntityUtils::getAllWildcardEntities(db, all));
+  EXPECT_FALSE(EntityUtils::isAdminRoot(db, 4));
+  const std::vector<std::string> errors = log.texts(1);
+  ASSERT_EQ(3u, errors.size());
+  EXPECT_EQ(0u, errors[0].find("EntityUtils::getAllEntities: Exception \""));
+  EXPECT_NE(std::string::npos, errors[0].find("\" thrown for statement SELECT * FROM no_such_table"));
+  EXPECT_EQ(0u, errors[1].find("EntityUtils::_getAllEntitiesOfSameType: Exception \""));
+  EXPECT_NE(std::string::npos, errors[1].find("\" thrown for statement SELECT * FROM no_such_table_6"));
+  EXPECT_EQ(0u, errors[2].find("EntityUtils::isAdminRoot: Exception \""));
+  EXPECT_NE(std::string::npos, errors[2].find("\" thrown for statement SELECT * FROM no_such_table_4"));
+}
+
+TEST_P(EntityDb, WithoutConnectionNothingIsRead) {
+  loadWorld();
+  dropConnections();
+  LogCapture log;
+  RdbmsInterface db;
+  GroupEntitySet all;
+  std::vector<GroupEntity> entities;
+  EXPECT_EQ(0, EntityUtils::getAllEntities(db, all));
+  EXPECT_TRUE(all.empty());
+  EXPECT_EQ(1002, EntityUtils::getEntity(db, 2, entities));
+  EXPECT_FALSE(EntityUtils::isAdminRoot(db, 1));
+  EXPECT_EQ((Entries{{1, noConnectionMessage()},
+                     {1, "[Verbose] administrator '2' has no managing group assignments."},
+                     {1, "EntityUtils::isAdminRoot: No data returned for query " +
+                             statement("ui_IsAdminRoot_Id.sql", {"1"})}}),
+            log.entries());
+}
+
+}  // namespace
+}  // namespace quor::test

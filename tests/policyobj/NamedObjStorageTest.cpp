@@ -1,0 +1,193 @@
+// QuorNamedObj creation, change and content reads on real databases: texts
+// with quotes, percent signs, non-ASCII bytes and lengths beyond 8 KB come
+// back unchanged; failures give the documented results and messages.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "QuorNamedObj.h"
+#include "policyobj/PolicyWorld.h"
+#include "support/LogCapture.h"
+
+namespace quor::test {
+namespace {
+
+using QUOR::RdbmsInterface;
+using Entries = std::vector<LogEntry>;
+
+constexpr unsigned kInvalid = 0xFFFFFFFFu;
+
+std::string repeated(const std::string& piece, size_t count) {
+  std::string out;
+  for (size_t i = 0; i < count; ++i) out += piece;
+  return out;
+}
+
+// Checks that a message starts with `head` and ends with `tail`.
+void expectFramed(const std::string& message, const std::string& head, const std::string& tail) {
+  EXPECT_EQ(0u, message.find(head)) << message;
+  ASSERT_GE(message.size(), tail.size()) << message;
+  EXPECT_EQ(tail, message.substr(message.size() - tail.size())) << message;
+}
+
+class NamedObjStore : public PolicyDbTest {};
+QUOR_POLICY_DB_SUITE(NamedObjStore);
+
+TEST_P(NamedObjStore, AddAndModify_RoundTripTextsUnchanged) {
+  loadWorld();
+  struct Case {
+    const char* name;
+    std::string objectName;
+    std::string content;
+    std::string newName;
+    std::string newContent;
+  };
+  // 700 pieces of 16 bytes: about 11 KB before escaping, 22 KB when modified.
+  const std::string big = repeated("it's 100%; é--\n", 700);
+  const Case cases[] = {
+      {"quotes", "O'Brien's list", "it's 'quoted'", "O''Neil", "''"},
+      {"percent signs", "50% off %d %s %%", "%u%%%", "100%", "%s"},
+      {"non-ASCII", "Gr\xC3\xBC\xC3\x9F" "e \xE2\x9C\x93", "\xE6\x97\xA5\xE6\x9C\xAC", "\xC3\x84", "\xC3\xA9t\xC3\xA9"},
+      {"statement separators", "semi;colon -- x", "a;b;'c;d' /* e */", "x;y", ";"},
+      {"beyond 8 KB", "big", big, "bigger", big + big},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RdbmsInterface db;
+    unsigned id = 0;
+    ASSERT_TRUE(QuorNamedObj::add(db, 2, c.objectName.c_str(), c.content.c_str(), QuorNamedObj::AddressGroupList, id));
+    ASSERT_NE(kInvalid, id);
+    std::string content;
+    std::string name;
+    ASSERT_TRUE(QuorNamedObj::getBlob(db, id, content, name));
+    EXPECT_EQ(c.objectName, name);
+    EXPECT_EQ(c.content, content);
+    const std::string links = "FROM entity_named_objects WHERE object_id = " + std::to_string(id);
+    EXPECT_EQ("1", _db->scalar("SELECT MIN(entity_id) AS v " + links));
+    EXPECT_EQ("3", _db->scalar("SELECT MAX(entity_id) AS v " + links));
+    EXPECT_EQ("2", _db->scalar("SELECT COUNT(*) AS v " + links));
+
+    EXPECT_TRUE(QuorNamedObj::modify(db, id, 777, c.newName.c_str(), c.newContent.c_str(),
+                                     QuorNamedObj::QuarantineArea));
+    ASSERT_TRUE(QuorNamedObj::getContentBlob(db, id, content, name));
+    EXPECT_EQ(c.newName, name);
+    EXPECT_EQ(c.newContent, content);
+    EXPECT_EQ("3", _db->scalar("SELECT kind AS v FROM named_objects WHERE object_id = " + std::to_string(id)));
+  }
+}
+
+TEST_P(NamedObjStore, Add_NeedsTheAdministratorsEntities) {
+  loadWorld();
+  RdbmsInterface db;
+  unsigned id = 77;
+  LogCapture log;
+  EXPECT_FALSE(QuorNamedObj::add(db, 5, "n", "c", QuorNamedObj::AddressGroupList, id));
+  EXPECT_EQ(77u, id);
+  EXPECT_EQ((Entries{{1, "[Verbose] administrator '5' has no managing group assignments."},
+                     {1, "QuorNamedObj::add: EntityUtils::getEntity failed (QuorErrC:1002) for admin 5"}}),
+            log.entries());
+  EXPECT_EQ("17", _db->scalar("SELECT COUNT(*) AS v FROM named_objects"));
+}
+
+TEST_P(NamedObjStore, AddObj_UnusableAnswersGiveInvalidId) {
+  struct Case {
+    const char* name;
+    const char* sql;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"id not a number", "SELECT 'abc' AS objectId",
+       "QuorNamedObj::addObj: could not retrieve objectId from abc for name:it's; type:5"},
+      {"null id", "SELECT NULL AS objectId",
+       "QuorNamedObj::addObj: could not retrieve objectId from NULL string for name:it's; type:5"},
+      {"no row", "SELECT 1 AS objectId WHERE 1 = 0", "QuorNamedObj::addObj: could not retrieve objectId for name:it's; type:5"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    craft("ui_AddNamedObj.sql", c.sql);
+    RdbmsInterface db;
+    LogCapture log;
+    EXPECT_EQ(kInvalid, QuorNamedObj::addObj(db, "it's", "c", QuorNamedObj::AddressGroupList));
+    EXPECT_EQ((Entries{{1, c.message}}), log.entries());
+  }
+}
+
+TEST_P(NamedObjStore, FailingStatementsAreCaught) {
+  loadWorld();
+  craft("ui_AddNamedObj.sql", "INSERT INTO nowhere VALUES (%d, '%s', '%s')");
+  craft("ui_ModifyNamedObj.sql", "UPDATE nowhere SET a = %d");
+  craft("ui_AddEntityNamedObj.sql", "INSERT INTO nowhere VALUES (%u, %u, %d)");
+  craft("ui_GetNamedObjBlob.sql", "SELECT * FROM nowhere WHERE id = %u");
+  RdbmsInterface db;
+  LogCapture log;
+  EXPECT_EQ(kInvalid, QuorNamedObj::addObj(db, "O'Hara", "c", QuorNamedObj::AddressGroupList));
+  EXPECT_EQ(kInvalid, QuorNamedObj::modifyObj(db, "n", "c", QuorNamedObj::AddressGroupList, 1001));
+  EXPECT_FALSE(QuorNamedObj::modify(db, 1001, 2, "n", "c", QuorNamedObj::AddressGroupList));
+  std::vector<GroupEntity> entities = {{"Sales", static_cast<GroupEntity::EntityType>(0), 1}};
+  EXPECT_FALSE(QuorNamedObj::addEntityNamedObjIds(db, 1001, QuorNamedObj::AddressGroupList, entities));
+  std::string content = "keep";
+  std::string name = "keep";
+  EXPECT_FALSE(QuorNamedObj::getBlob(db, 1001, content, name));
+  EXPECT_EQ("keep", content);
+  const std::vector<std::string> errors = log.texts(1);
+  ASSERT_EQ(5u, errors.size());
+  expectFramed(errors[0], "QuorNamedObj::addObj: Exception \"", "\" thrown for name:O'Hara; type:5");
+  expectFramed(errors[1], "QuorNamedObj::modifyObj: Exception \"", "\" thrown");
+  expectFramed(errors[2], "QuorNamedObj::modifyObj: Exception \"", "\" thrown");
+  expectFramed(errors[3], "QuorNamedObj::addEntityNamedObjIds: Exception \"",
+               "\" thrown for statement INSERT INTO nowhere VALUES (1, 1001, 5)");
+  expectFramed(errors[4], "QuorNamedObj::getBlob: Exception \"", "\" thrown for statement SELECT * FROM nowhere WHERE id = 1001");
+}
+
+TEST_P(NamedObjStore, GetBlob_MissingRowNullContentAndNullName) {
+  loadWorld();
+  {
+    RdbmsInterface db;
+    std::string content;
+    std::string name;
+    LogCapture log;
+    EXPECT_FALSE(QuorNamedObj::getBlob(db, 4242, content, name));
+    EXPECT_EQ((Entries{{1, "QuorNamedObj::getBlob: could not retrieve blob for statement " +
+                               statement("ui_GetNamedObjBlob.sql", {"4242"})}}),
+              log.entries());
+  }
+  struct Case {
+    const char* name;
+    const char* sql;
+    bool ok;
+    const char* content;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"null name keeps the caller's", "SELECT 'c' AS Content, NULL AS Name", true, "c", nullptr},
+      {"null content", "SELECT NULL AS Content, 'n' AS Name", false, "before",
+       "QuorNamedObj::getBlob: could not retrieve Content from NULL string for statement SELECT NULL AS Content, 'n' AS Name"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    craft("ui_GetNamedObjBlob.sql", c.sql);
+    RdbmsInterface db;
+    std::string content = "before";
+    std::string name = "kept";
+    LogCapture log;
+    EXPECT_EQ(c.ok, QuorNamedObj::getBlob(db, 1001, content, name));
+    EXPECT_EQ(c.content, content);
+    EXPECT_EQ("kept", name);
+    EXPECT_EQ(c.message == nullptr ? Entries{} : Entries{{1, c.message}}, log.entries());
+  }
+}
+
+TEST_P(NamedObjStore, WithoutConnection) {
+  dropConnections();
+  LogCapture log;
+  RdbmsInterface db;
+  EXPECT_EQ(kInvalid, QuorNamedObj::addObj(db, "n", "c", QuorNamedObj::QuarantineArea));
+  EXPECT_EQ(0u, QuorNamedObj::modifyObj(db, "n", "c", QuorNamedObj::QuarantineArea, 1));
+  EXPECT_EQ((Entries{{1, noConnectionMessage()},
+                     {1, "QuorNamedObj::addObj: could not retrieve objectId for name:n; type:3"}}),
+            log.entries());
+}
+
+}  // namespace
+}  // namespace quor::test

@@ -1,0 +1,280 @@
+// quorpolicy admin: the administration console's daily questions on the
+// policy database of the installation (QUOR_HOME and its database
+// configuration, as `quorpolicy init` sets them up).
+//
+//   admin entities                         every entity: id, type, name
+//   admin objects --admin A [--kind K]     named objects of a kind that A sees
+//   admin quarantine --admin A             A's quarantine areas with content
+//   admin group add --admin A --name N [--entity E] [--member ADDR]...
+//   admin group modify --id G --name N [--member ADDR]...
+//   admin group show --id G                name, content and members
+//   admin group delete --id G
+//   admin remove --admin A --object O      remove a named object for A
+//
+// An administrator is given by name or by numeric id.
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "EntityUtils.h"
+#include "PolicyLog.h"
+#include "QuorErrC.h"
+#include "QuorNamedObj.h"
+#include "RdbmsInterface.h"
+#include "ZoDataAccess.h"
+#include "tools/quorpolicy/Command.h"
+
+namespace quor::tool {
+namespace {
+
+using QUOR::RdbmsInterface;
+
+struct AdminOptions {
+  std::string home;
+  std::string admin;
+  unsigned kind = QuorNamedObj::AddressGroupList;
+  unsigned id = 0;
+  unsigned entity = 0;
+  std::string name;
+  std::vector<std::string> members;
+};
+
+// Writes the library's errors and warnings to standard error while it lives
+// and remembers whether an error was logged: the address-group operations
+// report failures of the database only that way.
+class ErrorWatch {
+ public:
+  ErrorWatch() {
+    PolicyLog::setSink([this](int level, const std::string& message) {
+      if (level == PolicyLog::Error) _failed = true;
+      if (level <= PolicyLog::Warning) std::fprintf(stderr, "%s\n", message.c_str());
+    });
+  }
+  ~ErrorWatch() { PolicyLog::setSink(nullptr); }
+  ErrorWatch(const ErrorWatch&) = delete;
+  ErrorWatch& operator=(const ErrorWatch&) = delete;
+  bool failed() const { return _failed; }
+
+ private:
+  bool _failed = false;
+};
+
+// Makes the library find the installation and its database.
+void openDatabase(const AdminOptions& options) {
+  if (!options.home.empty()) ::setenv("QUOR_HOME", options.home.c_str(), 1);
+  if (!RdbmsInterface::Init(nullptr, nullptr, nullptr, nullptr)) {
+    throw CommandError(kExitFailure,
+                       "cannot open the policy database: check QUOR_HOME and its config/database.ini "
+                       "(run `quorpolicy init` to set up an installation)");
+  }
+}
+
+bool isNumber(const std::string& text) {
+  if (text.empty() || text.size() > 10) return false;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return std::stoull(text) <= 0xFFFFFFFFull;
+}
+
+// The id of an administrator given by id or name.
+unsigned adminId(const std::string& admin) {
+  if (isNumber(admin)) return static_cast<unsigned>(std::stoul(admin));
+  RdbmsInterface db;
+  std::string buffer;
+  const char* escaped = nullptr;
+  RdbmsInterface::escapeData(admin.c_str(), buffer, escaped);
+  std::vector<char> stmt(admin.size() * 2 + 512, '\0');
+  try {
+    ZoSqlLoader loader(RdbmsInterface::GetSqlPath());
+    loader.loadSQL(stmt.data(), static_cast<int>(stmt.size()), "ui_GetAdminIdByName.sql", escaped);
+    db.executeSQL(stmt.data());
+    const int row = db.fetchNextRow();
+    if (row < 0) throw CommandError(kExitFailure, "the policy database is not available");
+    if (row != 0) throw CommandError(kExitNotFound, "no administrator named '" + admin + "'");
+    const char* id = db.getColVal("AdminID");
+    if (id == nullptr || !isNumber(id)) {
+      throw CommandError(kExitFailure, "the id of administrator '" + admin + "' is unreadable");
+    }
+    return static_cast<unsigned>(std::stoul(id));
+  } catch (const char* failure) {
+    throw CommandError(kExitFailure, std::string("looking up administrator '") + admin + "' failed: " + failure);
+  }
+}
+
+std::vector<AddressGroup::AddressGroupMember> memberList(const std::vector<std::string>& addresses) {
+  std::vector<AddressGroup::AddressGroupMember> members;
+  for (const std::string& address : addresses) {
+    if (address.find('\'') != std::string::npos || address.find("</ma>") != std::string::npos) {
+      throw CommandError(kExitBadInput, "member address '" + address + "' may hold neither ' nor </ma>");
+    }
+    members.push_back(AddressGroup::AddressGroupMember{0, address});
+  }
+  return members;
+}
+
+void listEntities(const AdminOptions& options) {
+  openDatabase(options);
+  RdbmsInterface db;
+  std::set<GroupEntity, GroupEntityCmp> entities;
+  const QuorErrC rc = EntityUtils::getAllEntities(db, entities);
+  if (rc != QuorErr::kSuccess) {
+    throw CommandError(kExitFailure, "listing the entities failed (code " + std::to_string(rc) + ")");
+  }
+  for (const GroupEntity& entity : entities) {
+    std::printf("%u\t%u\t%s\n", entity.id, static_cast<unsigned>(entity.type), entity.name.c_str());
+  }
+}
+
+void listObjects(const AdminOptions& options) {
+  openDatabase(options);
+  const unsigned admin = adminId(options.admin);
+  RdbmsInterface db;
+  std::vector<SummaryNamedObject> summaries;
+  if (!QuorNamedObj::getIds(db, admin, static_cast<QuorNamedObj::NaObjType>(options.kind), summaries)) {
+    throw CommandError(kExitFailure, "listing the named objects of administrator '" + options.admin +
+                                         "' failed (an administrator needs managing entities)");
+  }
+  for (const SummaryNamedObject& s : summaries) {
+    std::printf("%u\t%s\t%s\t%s\n", s.id, s.editable ? "editable" : "-", s.deletable ? "deletable" : "-",
+                s.name.c_str());
+  }
+}
+
+void listQuarantine(const AdminOptions& options) {
+  openDatabase(options);
+  const unsigned admin = adminId(options.admin);
+  RdbmsInterface db;
+  std::vector<QuarantineData> areas;
+  if (!QuorNamedObj::getEditableQuanantineData(db, admin, areas)) {
+    throw CommandError(kExitFailure, "listing the quarantine areas of administrator '" + options.admin + "' failed");
+  }
+  for (const QuarantineData& area : areas) {
+    std::printf("%u\t%s\t%s\n", area.id, area.editable ? "editable" : "-", area.name.c_str());
+    std::printf("%s\n\n", area.content.c_str());
+  }
+}
+
+void addGroup(const AdminOptions& options) {
+  openDatabase(options);
+  const unsigned admin = adminId(options.admin);
+  std::vector<AddressGroup::AddressGroupMember> members = memberList(options.members);
+  ErrorWatch watch;
+  const QuorErrC rc = AddressGroup::addAddressGroup(admin, options.name.c_str(), options.entity, members);
+  if (rc == QuorErr::kBufferNotAllocated) throw CommandError(kExitFailure, "out of memory");
+  if (watch.failed()) throw CommandError(kExitFailure, "address group '" + options.name + "' was not written");
+  std::printf("address group '%s' written with %zu members\n", options.name.c_str(), members.size());
+}
+
+void modifyGroup(const AdminOptions& options) {
+  openDatabase(options);
+  std::vector<AddressGroup::AddressGroupMember> members = memberList(options.members);
+  ErrorWatch watch;
+  const QuorErrC rc = AddressGroup::modifyAddressGroup(options.id, options.name.c_str(), members);
+  if (rc == QuorErr::kBufferNotAllocated) throw CommandError(kExitFailure, "out of memory");
+  if (watch.failed()) throw CommandError(kExitFailure, "address group " + std::to_string(options.id) + " was not written");
+  std::printf("address group %u written with %zu members\n", options.id, members.size());
+}
+
+void showGroup(const AdminOptions& options) {
+  openDatabase(options);
+  std::string content;
+  std::string name;
+  {
+    RdbmsInterface db;
+    if (!QuorNamedObj::getBlob(db, options.id, content, name)) {
+      throw CommandError(kExitNotFound, "no named object with id " + std::to_string(options.id));
+    }
+  }
+  std::vector<AddressGroup::AddressGroupMember> members;
+  ErrorWatch watch;
+  if (AddressGroup::getAddressGroupMembersByID(options.id, members) == QuorErr::kMemberUnreadable) {
+    throw CommandError(kExitFailure, "a member of address group " + std::to_string(options.id) + " is unreadable");
+  }
+  if (watch.failed()) throw CommandError(kExitFailure, "the members of address group " + std::to_string(options.id) + " could not be read");
+  std::printf("id\t%u\nname\t%s\ncontent\t%s\n", options.id, name.c_str(), content.c_str());
+  for (const AddressGroup::AddressGroupMember& member : members) std::printf("member\t%s\n", member.address.c_str());
+}
+
+void deleteGroup(const AdminOptions& options) {
+  openDatabase(options);
+  ErrorWatch watch;
+  AddressGroup::deleteAddressGroupByID(options.id);
+  if (watch.failed()) throw CommandError(kExitFailure, "address group " + std::to_string(options.id) + " was not deleted");
+  std::printf("address group %u deleted (unless a rule refers to it)\n", options.id);
+}
+
+void removeObject(const AdminOptions& options) {
+  openDatabase(options);
+  const unsigned admin = adminId(options.admin);
+  RdbmsInterface db;
+  const QuorErrC rc = QuorNamedObj::remove(db, options.id, admin);
+  const std::string object = "named object " + std::to_string(options.id);
+  switch (rc) {
+    case QuorErr::kSuccess:
+      std::printf("%s removed\n", object.c_str());
+      return;
+    case QuorErr::kReferencedByRule:
+    case QuorErr::kRemoveAnsweredMinus2:
+      throw CommandError(kExitRefused, "a rule refers to " + object + "; it cannot be removed");
+    case QuorErr::kNotEditable:
+      throw CommandError(kExitRefused, "administrator '" + options.admin + "' may not edit " + object);
+    case QuorErr::kRemoveAnsweredMinus1:
+      throw CommandError(kExitNotFound, object + " does not exist");
+    default:
+      throw CommandError(kExitFailure, "removing " + object + " failed: the database did not answer (code " +
+                                           std::to_string(rc) + ")");
+  }
+}
+
+void registerAdmin(CLI::App& app) {
+  auto options = std::make_shared<AdminOptions>();
+  CLI::App* admin = app.add_subcommand("admin", "Administration console queries on the policy database");
+  admin->require_subcommand(1);
+  admin->add_option("--home", options->home, "Installation root (default: $QUOR_HOME)");
+
+  CLI::App* entities = admin->add_subcommand("entities", "List every entity: id, type, name");
+  entities->callback([options] { listEntities(*options); });
+
+  CLI::App* objects = admin->add_subcommand("objects", "List the named objects of a kind an administrator sees");
+  objects->add_option("--admin", options->admin, "Administrator name or id")->required();
+  objects->add_option("--kind", options->kind, "Kind: 3 quarantine area, 5 address group (default 5)");
+  objects->callback([options] { listObjects(*options); });
+
+  CLI::App* quarantine = admin->add_subcommand("quarantine", "List an administrator's quarantine areas with content");
+  quarantine->add_option("--admin", options->admin, "Administrator name or id")->required();
+  quarantine->callback([options] { listQuarantine(*options); });
+
+  CLI::App* remove = admin->add_subcommand("remove", "Remove a named object for an administrator");
+  remove->add_option("--admin", options->admin, "Administrator name or id")->required();
+  remove->add_option("--object", options->id, "Named object id")->required();
+  remove->callback([options] { removeObject(*options); });
+
+  CLI::App* group = admin->add_subcommand("group", "Address groups");
+  group->require_subcommand(1);
+  CLI::App* add = group->add_subcommand("add", "Create an address group linked to an administrator's entities");
+  add->add_option("--admin", options->admin, "Administrator name or id")->required();
+  add->add_option("--name", options->name, "Group name")->required();
+  add->add_option("--entity", options->entity, "Also link the group to this entity id");
+  add->add_option("--member", options->members, "Member address (repeatable)");
+  add->callback([options] { addGroup(*options); });
+  CLI::App* modify = group->add_subcommand("modify", "Replace an address group's name and members");
+  modify->add_option("--id", options->id, "Group id")->required();
+  modify->add_option("--name", options->name, "Group name")->required();
+  modify->add_option("--member", options->members, "Member address (repeatable)");
+  modify->callback([options] { modifyGroup(*options); });
+  CLI::App* show = group->add_subcommand("show", "Show an address group with its members");
+  show->add_option("--id", options->id, "Group id")->required();
+  show->callback([options] { showGroup(*options); });
+  CLI::App* del = group->add_subcommand("delete", "Delete an address group");
+  del->add_option("--id", options->id, "Group id")->required();
+  del->callback([options] { deleteGroup(*options); });
+}
+
+const CommandRegistration kAdminRegistration(40, registerAdmin);
+
+}  // namespace
+}  // namespace quor::tool
