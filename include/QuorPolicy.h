@@ -21,8 +21,13 @@
 #include "QuorHome.h"
 
 // Database units of work and blobs
+#include "Blob.h"
 
 // Vocabulary: actions, filters, tokens
+#include "NamedObjMgrForPolicy.h"
+#include "QuorAction.h"
+#include "QuorFilter.h"
+#include "TokenMap.h"
 
 // Policy objects
 

@@ -1,0 +1,241 @@
+#include "Blob.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Fields = std::map<std::string, std::string>;
+
+TEST(Blob, WriteBlob_AppendsSortedLinesAndEmptyLine) {
+  struct Row {
+    const char* name;
+    std::string before;
+    Fields fields;
+    std::string want;
+  };
+  const Row rows[] = {
+      {"empty map", "", {}, "\r\n"},
+      {"sorted by key", "", {{"b", "2"}, {"a", "1"}}, "a=1\r\nb=2\r\n\r\n"},
+      {"appends", "x", {{"k", "v"}}, "xk=v\r\n\r\n"},
+      {"byte-wise order", "", {{"a", ""}, {"B", "u"}, {"\xC3\xA9", "e"}},
+       "B=u\r\na=\r\n\xC3\xA9=e\r\n\r\n"},
+      {"copied verbatim", "", {{" k=", "v\r\n w "}}, " k==v\r\n w \r\n\r\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::string out = row.before;
+    Blob::writeBlob(out, row.fields);
+    EXPECT_EQ(row.want, out);
+  }
+}
+
+struct ReadRow {
+  const char* name;
+  std::string text;
+  Fields want;
+  size_t cursorAt;  // offset of the cursor after the call
+};
+
+void checkRead(const ReadRow& row, Fields fields = {}) {
+  const char* cursor = row.text.c_str();
+  EXPECT_TRUE(Blob::readBlob(cursor, fields));
+  EXPECT_EQ(row.want, fields);
+  EXPECT_EQ(row.cursorAt, static_cast<size_t>(cursor - row.text.c_str()));
+}
+
+TEST(Blob, ReadBlob_CursorRules) {
+  const ReadRow rows[] = {
+      {"written record", "a=1\r\nb=2\r\n\r\n", {{"a", "1"}, {"b", "2"}}, 12},
+      {"unfinished record keeps cursor", "x=1\n", {{"x", "1"}}, 0},
+      {"text after last line end ignored", "x=1\ny=2", {{"x", "1"}}, 0},
+      {"empty text", "", {}, 0},
+      {"only blanks", " \r\n\t ", {}, 0},
+      {"LF line ends", "a=1\nb=2\n\n", {{"a", "1"}, {"b", "2"}}, 9},
+      {"leading blanks skipped", "\r\n \t\na=1\r\n\r\nrest", {{"a", "1"}}, 12},
+      {"blank line ends record", "a=1\r\n \t\r\nb=2\r\n\r\n", {{"a", "1"}}, 9},
+      {"stops at first record", "a=1\n\nb=2\n\n", {{"a", "1"}}, 5},
+      {"empty line right after skip", "\n\n", {}, 0},
+      {"no equals sign", "word\n\n", {{"word", "word"}}, 6},
+      {"split at first equals", "k=v=w\n\n", {{"k", "v=w"}}, 7},
+      {"empty key and value", "=\n=x\n\n", {{"", "x"}}, 6},
+      {"later value replaces", "k=1\nk=2\n\n", {{"k", "2"}}, 9},
+      {"value with line break", "k=a\r\nb\r\n\r\n", {{"k", "a"}, {"b", "b"}}, 10},
+      {"stops at NUL", std::string("a=1\n\0\n\n", 7), {{"a", "1"}}, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    checkRead(row);
+  }
+}
+
+TEST(Blob, ReadBlob_TrimsEachBlankKindOnceInOrder) {
+  const ReadRow rows[] = {
+      {"blanks around key and value", "  name = value \n\n", {{"name ", " value"}}, 17},
+      {"tab at end", "k=v\t\n\n", {{"k", "v"}}, 6},
+      {"blank then tab at start keeps tab", "a=1\n \tk=v\n\n", {{"a", "1"}, {"\tk", "v"}}, 11},
+      {"tab then blank at end keeps tab", "k=v\t \n\n", {{"k", "v\t"}}, 7},
+      {"blank then tab at end", "k=v \t\n\n", {{"k", "v"}}, 7},
+      {"blank shields tab at both ends", "a=1\n \t \n\n", {{"a", "1"}, {"\t", "\t"}}, 9},
+      {"cr inside kept", "k=a\rb\n\n", {{"k", "a\rb"}}, 7},
+      {"only one cr before lf removed", "k=v\r\r\n\n", {{"k", "v"}}, 7},
+      {"blank shields cr at end", "k=v\r \n\n", {{"k", "v\r"}}, 7},
+      {"cr at start of later line", "a=1\n\rk=v\n\n", {{"a", "1"}, {"k", "v"}}, 10},
+      {"blank before cr at start", "a=1\n \rk=v\n\n", {{"a", "1"}, {"\rk", "v"}}, 11},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    checkRead(row);
+  }
+}
+
+TEST(Blob, ReadBlob_AddsToExistingFields) {
+  const ReadRow row{"merge", "b=new\nc=3\n\n", {{"a", "1"}, {"b", "new"}, {"c", "3"}}, 11};
+  checkRead(row, {{"a", "1"}, {"b", "old"}});
+}
+
+TEST(Blob, ReadBlob_NullCursorReadsNothing) {
+  const char* cursor = nullptr;
+  Fields fields{{"a", "1"}};
+  EXPECT_TRUE(Blob::readBlob(cursor, fields));
+  EXPECT_EQ(nullptr, cursor);
+  EXPECT_EQ((Fields{{"a", "1"}}), fields);
+}
+
+TEST(Blob, WriteThenRead_TwoRecordsInOneText) {
+  std::string text;
+  Blob::writeBlob(text, {{"b", "2"}, {"a", "1"}});
+  Blob::writeBlob(text, {{"z", "9 9"}});
+  const char* cursor = text.c_str();
+  Fields first, second;
+  ASSERT_TRUE(Blob::readBlob(cursor, first));
+  EXPECT_EQ((Fields{{"a", "1"}, {"b", "2"}}), first);
+  ASSERT_TRUE(Blob::readBlob(cursor, second));
+  EXPECT_EQ((Fields{{"z", "9 9"}}), second);
+  EXPECT_EQ(text.c_str() + text.size(), cursor);
+}
+
+// Reading: what each type reads from the text under "k"; "-" marks an absent
+// key (returns false, value untouched, shown as the start value).
+struct BindRow {
+  const char* text;
+  bool found;
+  unsigned int asUint;
+  int asInt;
+  unsigned short asUshort;
+  short asShort;
+  bool asBool;
+};
+
+TEST(Blob, BindBlobField_ReadsEachNumericType) {
+  const BindRow rows[] = {
+      {"42", true, 42U, 42, 42, 42, true},
+      {"  7xyz", true, 7U, 7, 7, 7, true},
+      {"abc", true, 0U, -1, 0, -1, false},
+      {"", true, 0U, -1, 0, -1, false},
+      {"-3", true, 4294967293U, -3, 65533, -3, true},
+      {"65537", true, 65537U, 65537, 1, 1, true},
+      {"98304", true, 98304U, 98304, 32768, -32768, true},
+      {"0", true, 0U, 0, 0, 0, false},
+      {"4294967295", true, 4294967295U, -1, 65535, -1, true},
+      {nullptr, false, 11U, 11, 11, 11, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.text ? row.text : "absent");
+    Fields fields{{"other", "5"}};
+    if (row.text) fields["k"] = row.text;
+    unsigned int u = 11;
+    int i = 11;
+    unsigned short us = 11;
+    short s = 11;
+    bool b = true;
+    EXPECT_EQ(row.found, Blob::bindBlobField(fields, "k", u, false));
+    EXPECT_EQ(row.found, Blob::bindBlobField(fields, "k", i, false));
+    EXPECT_EQ(row.found, Blob::bindBlobField(fields, "k", us, false));
+    EXPECT_EQ(row.found, Blob::bindBlobField(fields, "k", s, false));
+    EXPECT_EQ(row.found, Blob::bindBlobField(fields, "k", b, false));
+    EXPECT_EQ(row.asUint, u);
+    EXPECT_EQ(row.asInt, i);
+    EXPECT_EQ(row.asUshort, us);
+    EXPECT_EQ(row.asShort, s);
+    EXPECT_EQ(row.asBool, b);
+    EXPECT_EQ(row.text ? 2U : 1U, fields.size());
+  }
+}
+
+TEST(Blob, BindBlobField_StoresDecimalText) {
+  Fields fields{{"keep", "x"}};
+  unsigned int u = 4294967295U;
+  int i = INT_MIN;
+  unsigned short us = 65535;
+  short s = -32768;
+  bool yes = true;
+  bool no = false;
+  std::string text = "a=b\r\n";
+  EXPECT_TRUE(Blob::bindBlobField(fields, "u", u, true));
+  EXPECT_TRUE(Blob::bindBlobField(fields, "i", i, true));
+  EXPECT_TRUE(Blob::bindBlobField(fields, "us", us, true));
+  EXPECT_TRUE(Blob::bindBlobField(fields, "s", s, true));
+  EXPECT_TRUE(Blob::bindBlobField(fields, "yes", yes, true));
+  EXPECT_TRUE(Blob::bindBlobField(fields, "no", no, true));
+  EXPECT_TRUE(Blob::bindBlobField(fields, "t", text, true));
+  EXPECT_TRUE(Blob::bindBlobField(fields, "keep", i, true));
+  const Fields want{{"u", "4294967295"}, {"i", "-2147483648"}, {"us", "65535"},
+                    {"s", "-32768"},     {"yes", "1"},         {"no", "0"},
+                    {"t", "a=b\r\n"},    {"keep", "-2147483648"}};
+  EXPECT_EQ(want, fields);
+}
+
+TEST(Blob, BindBlobField_String) {
+  Fields fields{{"k", " spaced \t"}, {"e", ""}};
+  std::string value = "unchanged";
+  EXPECT_FALSE(Blob::bindBlobField(fields, "missing", value, false));
+  EXPECT_EQ("unchanged", value);
+  EXPECT_TRUE(Blob::bindBlobField(fields, "k", value, false));
+  EXPECT_EQ(" spaced \t", value);
+  EXPECT_TRUE(Blob::bindBlobField(fields, "e", value, false));
+  EXPECT_EQ("", value);
+  EXPECT_EQ(2U, fields.size());
+}
+
+TEST(Blob, BindBlobField_NullKeyBindsNothing) {
+  Fields fields{{"", "1"}};
+  int i = 5;
+  std::string text = "t";
+  EXPECT_FALSE(Blob::bindBlobField(fields, nullptr, i, false));
+  EXPECT_FALSE(Blob::bindBlobField(fields, nullptr, i, true));
+  EXPECT_FALSE(Blob::bindBlobField(fields, nullptr, text, true));
+  EXPECT_EQ(5, i);
+  EXPECT_EQ((Fields{{"", "1"}}), fields);
+}
+
+TEST(Blob, ToString_DecimalWithSign) {
+  const std::pair<int, const char*> rows[] = {
+      {0, "0"}, {7, "7"}, {-7, "-7"}, {INT_MAX, "2147483647"}, {INT_MIN, "-2147483648"}};
+  for (const auto& [value, want] : rows) {
+    SCOPED_TRACE(want);
+    EXPECT_EQ(want, toString(value));
+  }
+}
+
+TEST(QuorBlob, Constructors_SetFirstFieldAndZeroTheRest) {
+  const QUOR::Blob fromLong(-12L);
+  const QUOR::Blob byDefault;
+  QUOR::Blob assigned;
+  assigned.field4 = 9;
+  assigned = fromLong;
+  const QUOR::Blob* all[] = {&fromLong, &byDefault, &assigned};
+  const std::int32_t want[][5] = {{-12, 0, 0, 0, 0}, {0, 0, 0, 0, 0}, {-12, 0, 0, 0, 0}};
+  for (size_t n = 0; n < 3; ++n) {
+    SCOPED_TRACE(n);
+    const std::int32_t got[5] = {all[n]->field1, all[n]->field2, all[n]->field3, all[n]->field4,
+                                 all[n]->field5};
+    for (size_t f = 0; f < 5; ++f) EXPECT_EQ(want[n][f], got[f]) << "field " << f + 1;
+  }
+}
+
+}  // namespace

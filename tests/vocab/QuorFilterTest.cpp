@@ -1,0 +1,90 @@
+#include "QuorFilter.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "vocab/FakeAction.h"
+
+namespace {
+
+using quor::test::FakeFilter;
+using quor::test::FakeList;
+
+QuorFilter::FilterType kind(int value) { return static_cast<QuorFilter::FilterType>(value); }
+
+TEST(QuorFilter, GetFilterNameAndAttachmentFlag_FollowKindTable) {
+  struct Row {
+    int type;
+    const char* name;
+    bool attachment;
+  };
+  const Row rows[] = {
+      {-1, "Unknown", false},
+      {0, "Unknown", false},
+      {1, "VirusFilter", false},
+      {2, "AttachmentFilter:AttachmentTrueType", true},
+      {3, "AttachmentFilter:AttachmentMimeType", true},
+      {4, "AttachmentFilter:AttachmentNameExt", true},
+      {5, "AttachmentFilter:AttachmentNumber", false},
+      {6, "SizeFilter:SizeMessage", false},
+      {7, "SizeFilter:SizeAttachment", true},
+      {8, "SpamGorvoFilter", false},
+      {9, "ContentFilter:ContentSubject", false},
+      {10, "ContentFilter:ContentSubjectBlank", false},
+      {11, "ContentFilter:ContentBody", false},
+      {12, "ContentFilter:ContentHeader", false},
+      {13, "ContentFilter:ContentAttachment", true},
+      {14, "RecipientNoFilter", false},
+      {15, "TimeRangeFilter", false},
+      {16, "PhishingFitler", false},
+      {17, "VrelFilter", false},
+      {18, "DKIMEnforcementFilter", false},
+      {19, "AttachmentFilter:PwdProtectedFile", true},
+      {20, "EncryptedMsgFilter", false},
+      {21, "BATVFilter", false},
+      {22, "NRVXFilter", false},
+      {23, "Unknown", false},
+      {24, "Unknown", false},
+      {4096, "Unknown", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.type);
+    EXPECT_STREQ(row.name, QuorFilter::getFilterName(kind(row.type)));
+    EXPECT_EQ(row.attachment, QuorFilter::isAttachmentFilter(kind(row.type)));
+  }
+}
+
+TEST(QuorFilter, GetHighestOrderFilter_SmallestKindWithOtherFilterFloor) {
+  struct Row {
+    const char* name;
+    std::vector<int> kinds;
+    int want;
+  };
+  const Row rows[] = {
+      {"empty", {}, 23},
+      {"content size phishing", {11, 6, 16}, 6},
+      {"above other filter", {24, 30}, 23},
+      {"virus last", {22, 5, 1}, 1},
+      {"zero wins", {3, 0}, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeList<FakeFilter> list;
+    for (int k : row.kinds) list.add(k);
+    EXPECT_EQ(row.want, static_cast<int>(
+                            QuorFilter::getHighestOrderFilter(list.pointers<QuorFilter>())));
+  }
+}
+
+TEST(QuorFilter, BaseSlots_AcceptNullThreadDataAndAddNoIds) {
+  FakeFilter filter(1);
+  std::vector<unsigned int> ids = {3};
+  EXPECT_TRUE(filter.setThreadData(nullptr));
+  EXPECT_FALSE(filter.isMultiFilterType());
+  EXPECT_FALSE(filter.hasNamedObjects());
+  EXPECT_FALSE(filter.getNamedObjectIds(std::string("12"), ids));
+  EXPECT_EQ(std::vector<unsigned int>{3}, ids);
+}
+
+}  // namespace

@@ -1,0 +1,88 @@
+#include "TokenMap.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using QUOR::ScanToken;
+using Map = QUOR::TokenMap<ScanToken>;
+
+ScanToken token(int value) { return static_cast<ScanToken>(value); }
+
+struct Add {
+  int token;
+  const char* text;
+  char separator;
+};
+
+TEST(TokenMap, AddAppendToken_JoinsValuesWithCallersSeparator) {
+  struct Row {
+    const char* name;
+    std::vector<Add> adds;
+    int token;
+    const char* want;
+  };
+  const Row rows[] = {
+      {"never added", {}, 1, ""},
+      {"one value", {{1, "a", ','}}, 1, "a"},
+      {"two values", {{1, "a", ','}, {1, "b", ','}}, 1, "a,b"},
+      {"separator per call", {{1, "a", ','}, {1, "b", ';'}, {1, "c", ' '}}, 1, "a;b c"},
+      {"first separator unused", {{1, "a", ';'}, {1, "b", ','}}, 1, "a,b"},
+      {"empty value still separated", {{1, "", ','}, {1, "x", ','}}, 1, ",x"},
+      {"empty appended", {{1, "x", '|'}, {1, "", '|'}}, 1, "x|"},
+      {"other token untouched", {{1, "a", ','}, {2, "b", ','}}, 2, "b"},
+      {"negative token", {{-7, "n", ','}, {-7, "m", '+'}}, -7, "n+m"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Map map;
+    for (const auto& add : row.adds) {
+      EXPECT_TRUE(map.AddAppendToken(token(add.token), add.text, add.separator));
+    }
+    EXPECT_STREQ(row.want, map.GetToken(token(row.token)));
+  }
+}
+
+TEST(TokenMap, AddAppendToken_RefusesNullText) {
+  Map map;
+  ASSERT_TRUE(map.AddAppendToken(token(4), "v", ','));
+  EXPECT_FALSE(map.AddAppendToken(token(4), nullptr, ','));
+  EXPECT_FALSE(map.AddAppendToken(token(5), nullptr, ','));
+  EXPECT_STREQ("v", map.GetToken(token(4)));
+  EXPECT_STREQ("", map.GetToken(token(5)));
+}
+
+TEST(TokenMap, GetToken_AbsentTokenIsEmptyNeverNull) {
+  Map map;
+  const char* value = map.GetToken(token(9));
+  ASSERT_NE(nullptr, value);
+  EXPECT_STREQ("", value);
+}
+
+TEST(TokenMap, CopiesAreDeepAndAssignmentReplaces) {
+  Map source;
+  source.AddAppendToken(token(1), "one", ',');
+  source.AddAppendToken(token(2), "two", ',');
+
+  Map copy(source);
+  copy.AddAppendToken(token(1), "more", ',');
+  EXPECT_STREQ("one", source.GetToken(token(1)));
+  EXPECT_STREQ("one,more", copy.GetToken(token(1)));
+
+  Map target;
+  target.AddAppendToken(token(3), "old", ',');
+  target = source;
+  EXPECT_STREQ("", target.GetToken(token(3)));
+  EXPECT_STREQ("one", target.GetToken(token(1)));
+  EXPECT_STREQ("two", target.GetToken(token(2)));
+
+  Map& alias = target;
+  target = alias;
+  EXPECT_STREQ("one", target.GetToken(token(1)));
+  EXPECT_STREQ("two", target.GetToken(token(2)));
+}
+
+}  // namespace
