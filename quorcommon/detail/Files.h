@@ -1,0 +1,41 @@
+// File helpers shared by the configuration file, the settings stores, the
+// resource bundle lookup and the credential key: reading a whole file,
+// resolving names under the installation root, and the locked, atomic
+// update of one setting.
+#ifndef QUORPOLICY_QUORCOMMON_DETAIL_FILES_H_
+#define QUORPOLICY_QUORCOMMON_DETAIL_FILES_H_
+
+#include <cstddef>
+#include <string>
+
+namespace quor::common::detail {
+
+// Files larger than this are refused rather than read into memory.
+inline constexpr std::size_t kMaxConfigFileBytes = 16u << 20;
+
+// Reads the whole file at `path` (any separators). Returns 0, or an errno
+// value (EFBIG for a file above kMaxConfigFileBytes).
+int readWholeFile(const std::string& path, std::string& contents,
+                  std::size_t limit = kMaxConfigFileBytes);
+
+// The installation root from QUOR_HOME without a trailing separator, or an
+// empty text when it is unset or empty.
+std::string quorHomeDir();
+
+// Where the settings file `file` lives: a name without separators lies in
+// <QUOR_HOME>/config/; a path with separators is used as given. Native
+// separators. Empty when `file` is null or empty, or when the root is
+// needed and unset.
+std::string resolveSettingsPath(const char* file);
+
+// Sets section/key to value in the file at `path` (native), keeping every
+// other line. Holds an exclusive lock on "<path>.lock" while it reads,
+// edits and atomically replaces the file, so concurrent writers in any
+// process never lose each other's updates. A missing file is created.
+// Returns 0, or an errno value (EINVAL when the texts cannot be stored).
+int updateSettingInFile(const std::string& path, const std::string& section,
+                        const std::string& key, const std::string& value);
+
+}  // namespace quor::common::detail
+
+#endif  // QUORPOLICY_QUORCOMMON_DETAIL_FILES_H_
