@@ -22,6 +22,7 @@
 
 // Database units of work and blobs
 #include "Blob.h"
+#include "RdbmsInterface.h"
 
 // Vocabulary: actions, filters, tokens
 #include "NamedObjMgrForPolicy.h"

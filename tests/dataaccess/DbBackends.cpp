@@ -123,6 +123,26 @@ std::string TestDatabase::scalar(const std::string& sql) const {
   return value == nullptr ? "<null>" : value;
 }
 
+ScopedEnv::ScopedEnv(const char* name, const char* value) : _name(name) {
+  if (const char* old = std::getenv(name)) {
+    _old = old;
+    _had = true;
+  }
+  if (value != nullptr) {
+    ::setenv(name, value, 1);
+  } else {
+    ::unsetenv(name);
+  }
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (_had) {
+    ::setenv(_name.c_str(), _old.c_str(), 1);
+  } else {
+    ::unsetenv(_name.c_str());
+  }
+}
+
 bool restartPostgres() {
   const char* command = std::getenv("QUOR_TEST_PG_RESTART");
   if (command == nullptr) return false;

@@ -79,6 +79,31 @@ class TestDatabase {
 // not configured or fails.
 bool restartPostgres();
 
+// Sets (or, with null, unsets) an environment variable for one scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string _name, _old;
+  bool _had = false;
+};
+
+// Runs `work` and returns the text it threw as the data-access library
+// does, or "<nothing thrown>".
+template <class Work>
+std::string thrownText(Work&& work) {
+  try {
+    work();
+  } catch (const char* text) {
+    return text;
+  }
+  return "<nothing thrown>";
+}
+
 // Reads a whole file.
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& text);

@@ -20,35 +20,6 @@ namespace {
 using quor::dataaccess::detail::buildConnectString;
 using quor::dataaccess::detail::splitStatements;
 
-// Runs `work` and returns the text it threw, or "<nothing thrown>".
-template <class Work>
-std::string thrownText(Work&& work) {
-  try {
-    work();
-  } catch (const char* text) {
-    return text;
-  }
-  return "<nothing thrown>";
-}
-
-// Sets or unsets an environment variable for one scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : _name(name) {
-    if (const char* old = std::getenv(name)) _old = old, _had = true;
-    if (value != nullptr) ::setenv(name, value, 1);
-    else ::unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (_had) ::setenv(_name.c_str(), _old.c_str(), 1);
-    else ::unsetenv(_name.c_str());
-  }
-
- private:
-  std::string _name, _old;
-  bool _had = false;
-};
-
 class ZoDbConnectTest : public ::testing::TestWithParam<Backend> {
  protected:
   void SetUp() override {
