@@ -18,16 +18,9 @@ class FakeAction : public QuorAction {
       : _type(static_cast<ActionType>(type)), _needsOriginal(needsOriginal) {}
   bool load(const char*) override { return true; }
   bool save(std::string&) const override { return true; }
-  ActionType getActionType() override {
-    ++typeAsked;
-    return _type;
-  }
-  bool isOriginalMsgRequired() override {
-    ++originalAsked;
-    return _needsOriginal;
-  }
+  ActionType getActionType() override { return ++typeAsked, _type; }
+  bool isOriginalMsgRequired() override { return ++originalAsked, _needsOriginal; }
   bool perform(void*) override { return true; }
-
   int typeAsked = 0;
   int originalAsked = 0;
 
@@ -53,15 +46,19 @@ template <class Fake>
 struct FakeList {
   std::vector<std::unique_ptr<Fake>> owned;
   template <class... Args>
-  Fake* add(Args... args) {
+  void add(Args... args) {
     owned.push_back(std::make_unique<Fake>(args...));
-    return owned.back().get();
   }
   template <class Base>
   std::vector<Base*> pointers() const {
     std::vector<Base*> out;
     for (const auto& f : owned) out.push_back(f.get());
     return out;
+  }
+  int typeAsked() const {
+    int n = 0;
+    for (const auto& f : owned) n += f->typeAsked;
+    return n;
   }
 };
 

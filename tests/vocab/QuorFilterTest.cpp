@@ -65,7 +65,6 @@ TEST(QuorFilter, GetHighestOrderFilter_SmallestKindWithOtherFilterFloor) {
       {"empty", {}, 23},
       {"content size phishing", {11, 6, 16}, 6},
       {"above other filter", {24, 30}, 23},
-      {"virus last", {22, 5, 1}, 1},
       {"zero wins", {3, 0}, 0},
   };
   for (const auto& row : rows) {
