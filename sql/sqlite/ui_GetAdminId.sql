@@ -1,0 +1,1 @@
+SELECT admin_id AS AdminID FROM administrators WHERE admin_name = '%s'
