@@ -10,8 +10,10 @@ function(quor_warnings target)
 endfunction()
 
 # quor_add_subsystem(<name> [SOURCES ...] [DEPS ...])
-# Makes the OBJECT library quor_<name> that becomes part of the QuorPolicy
-# shared library. Without SOURCES it takes every .cpp of the folder and of
+# Makes the static library quor_<name> (position-independent) that becomes
+# part of the QuorPolicy shared library, linked there as a whole archive.
+# Static rather than OBJECT libraries so that tests, benchmarks and fuzz
+# targets get a subsystem's own dependencies transitively. Without SOURCES it takes every .cpp of the folder and of
 # its detail/ subfolder. DEPS are what it may use (other subsystems, QuorDataAccess,
 # QuorCommon, third-party targets); nothing else is visible to it.
 function(quor_add_subsystem name)
@@ -23,7 +25,7 @@ function(quor_add_subsystem name)
       ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/detail/*.cpp)
   endif()
   if(ARG_SOURCES)
-    add_library(${target} OBJECT ${ARG_SOURCES})
+    add_library(${target} STATIC ${ARG_SOURCES})
     target_include_directories(${target} PUBLIC
       $<BUILD_INTERFACE:${QUOR_PUBLIC_INCLUDE_DIR}>
       $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>)
@@ -39,7 +41,7 @@ endfunction()
 
 # quor_add_test(<name> SOURCES ... [LIBS ...] [LABELS ...])
 # One GoogleTest binary; every TEST becomes its own CTest test.
-# A test binary links either subsystem object libraries or the QuorPolicy
+# A test binary links either subsystem libraries or the QuorPolicy
 # shared library, never both, so that process-wide state exists once.
 function(quor_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
