@@ -224,12 +224,10 @@ TEST(ZoDataAccess, Init_FailureThrowsDriverText) {
 }
 
 TEST(ZoDataAccess, Postgres_ServerRestartIsDetectedAndConnectionReplaced) {
-  TestDatabase db(Backend::Postgres, "da_restart");
+  QUOR_REQUIRE_RESTARTABLE_PG();
+  RestartLock lock;
+  TestDatabase db(Backend::Postgres, "da_restart", "QUOR_TEST_PG_RESTART_PORT");
   QUOR_REQUIRE_DATABASE(db);
-  if (std::getenv("QUOR_TEST_PG_RESTART") == nullptr) {
-    if (std::getenv("QUOR_TEST_REQUIRE_PG") != nullptr) FAIL() << "QUOR_TEST_PG_RESTART unset";
-    GTEST_SKIP() << "QUOR_TEST_PG_RESTART unset";
-  }
   ZoDataAccess pool;
   pool.init(db.connectString().c_str(), 2, nullptr, nullptr, nullptr);
   lendAll(pool, 2);
