@@ -180,7 +180,7 @@ TEST_P(ZoDataAccessTest, Loans_BeyondCountOpenExtraConnectionsThatAreNotKept) {
   ZoDataAccess pool;
   pool.init(_db->connectString().c_str(), 1, nullptr, nullptr, nullptr);
   ZoDbConnect* a = pool.getConnect();
-  ZoDbConnect* b = pool.getConnect();  // would wait forever in a blocking pool
+  ZoDbConnect* b = pool.getConnect();  // this thread holds `a`: an extra, without waiting
   ASSERT_NE(a, b);
   b->executeSQL("SELECT 2 AS v", ZoDbConnect::ZO_SQL_SPLIT);
   ASSERT_EQ(0, b->fetchNextRow());
