@@ -35,6 +35,11 @@ quor_pg_cluster() {
   psql -h 127.0.0.1 -p "$port" -U quor -d postgres -qc 'CREATE DATABASE quorpolicy' >/dev/null
 }
 
+# True when something listens on 127.0.0.1:PORT.
+quor_port_busy() {
+  (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
+}
+
 start_services() {
   local bin dir port
   bin=$(quor_pg_bin)
@@ -45,6 +50,10 @@ start_services() {
   dir=$(mktemp -d /tmp/quor-pg.XXXXXX)
   chmod 755 "$dir"
   port=${QUOR_TEST_PG_PORT:-55432}
+  # Another run on this machine may hold the port: take the next free pair.
+  while quor_port_busy "$port" || quor_port_busy "$((port + 1))"; do
+    port=$((port + 2))
+  done
   quor_pg_cluster "$bin" "$dir/main" "$port" || return 1
   quor_pg_cluster "$bin" "$dir/restart" "$((port + 1))" || return 1
   export QUOR_TEST_PG_DIR="$dir"

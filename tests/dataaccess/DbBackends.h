@@ -7,6 +7,7 @@
 #ifndef QUORPOLICY_TESTS_DATAACCESS_DBBACKENDS_H_
 #define QUORPOLICY_TESTS_DATAACCESS_DBBACKENDS_H_
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,9 @@ namespace quor::test {
 enum class Backend { Sqlite, Postgres };
 
 const char* backendName(Backend backend);
+
+// Names the backend in test output.
+inline void PrintTo(Backend backend, std::ostream* out) { *out << backendName(backend); }
 
 // Both backends, for INSTANTIATE_TEST_SUITE_P.
 std::vector<Backend> allBackends();
