@@ -99,8 +99,7 @@ struct TreeDeleter {
 
 // The loaded lists: one tree per file, in precedence order, and for each tree
 // the line on which each pattern was first listed.
-class LoadedLists {
- public:
+struct LoadedLists {
   std::vector<ZoWildcardNode*> roots;
   std::vector<std::unique_ptr<ZoWildcardNode, TreeDeleter>> owners;
   std::vector<std::string> names;
