@@ -184,8 +184,8 @@ TEST_P(NamedObjDb, Remove_FailuresGive1003) {
     EXPECT_NE(std::string::npos, errors[0].find("\" thrown for statement SELECT * FROM no_such_rules"));
   }
   dropConnections();
-  RdbmsInterface db;
   LogCapture log;
+  RdbmsInterface db;
   EXPECT_EQ(1003, QuorNamedObj::remove(db, 1001, 2));
   EXPECT_EQ((Entries{{1, noConnectionMessage()}}), log.entries());
   EXPECT_EQ("1", _db->scalar("SELECT COUNT(*) AS v FROM named_objects WHERE object_id = 1001"));
