@@ -18,17 +18,17 @@ void AddressPieces::parse(const ZoStringtable* table, const char* address, bool 
   if (address == nullptr) address = "";
   if (address[0] == '*' && address[1] == '\0') address = "*@*";
   const size_t length = std::strlen(address);
-  // One copy to keep whole, one to cut into pieces.
-  if (2 * (length + 1) <= sizeof _inlineText) {
-    _text = _inlineText;
+  if (length + 1 <= sizeof _inlineText) {
+    _pieces = _inlineText;
   } else {
-    _heapText = std::make_unique<char[]>(2 * (length + 1));
-    _text = _heapText.get();
+    _heapText = std::make_unique<char[]>(length + 1);
+    _pieces = _heapText.get();
   }
-  _pieces = _text + (length + 1);
-  for (size_t i = 0; i < length; ++i) _text[i] = lowerAll ? lowerAscii(address[i]) : address[i];
-  _text[length] = '\0';
-  std::memcpy(_pieces, _text, length + 1);
+  if (lowerAll) {
+    for (size_t i = 0; i <= length; ++i) _pieces[i] = lowerAscii(address[i]);
+  } else {
+    std::memcpy(_pieces, address, length + 1);
+  }
 
   const char* at = static_cast<const char*>(std::memchr(_pieces, '@', length));
   // Wrappers needed at most: one per label plus the user part (plus one for

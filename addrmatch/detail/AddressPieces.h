@@ -37,8 +37,6 @@ class AddressPieces {
   // The domain labels: the rightmost on top. Walks pop and push them but
   // leave the stack as they found it.
   ZoWildcardNode::stack& labels() { return _labels; }
-  // The lower-cased copy of the whole address ("*" stays "*").
-  const char* text() const { return _text; }
   const ZoStringtable* table() const { return _table; }
 
  private:
@@ -48,13 +46,12 @@ class AddressPieces {
   static constexpr size_t kInlineHandles = 12;
 
   const ZoStringtable* _table = nullptr;
-  char* _text = nullptr;    // the lower-cased address
-  char* _pieces = nullptr;  // the same text cut into pieces
+  char* _pieces = nullptr;  // the (lower-cased) address, cut into pieces
   const ZoIndexedString* _user = nullptr;
   ZoWildcardNode::stack _labels;
   ZoIndexedString* _handles = nullptr;
   size_t _handleCount = 0;
-  char _inlineText[2 * kInlineText];
+  char _inlineText[kInlineText];
   alignas(ZoIndexedString) unsigned char _inlineHandles[kInlineHandles * sizeof(ZoIndexedString)];
   std::unique_ptr<char[]> _heapText;
   std::unique_ptr<unsigned char[]> _heapHandles;

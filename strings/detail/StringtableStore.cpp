@@ -38,6 +38,7 @@ std::uint64_t hashBytes(std::string_view text) noexcept {
 
 ZoIndexedString* StringtableStore::find(std::string_view text) const noexcept {
   if (_mask == 0) return nullptr;
+  if (text.data() == nullptr) text = std::string_view("", 0);
   const std::uint64_t h = hashBytes(text);
   const auto tag = static_cast<std::uint32_t>(h >> 32);
   for (size_t i = h & _mask;; i = (i + 1) & _mask) {
@@ -72,7 +73,7 @@ char* StringtableStore::copyText(std::string_view text) {
     _arenaUsed += need;
   }
   if (out == nullptr) return nullptr;
-  std::memcpy(out, text.data(), text.size());
+  if (!text.empty()) std::memcpy(out, text.data(), text.size());
   out[text.size()] = '\0';
   return out;
 }

@@ -1,0 +1,216 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "NaiveOracle.h"
+#include "TreeHelpers.h"
+#include "ZoWildcardEmail.h"
+
+namespace {
+
+using quor::test::Pattern;
+
+// Several trees sharing the default table, locked together.
+class Trees {
+ public:
+  Trees(const std::vector<std::vector<Pattern>>& lists, bool floating = false) {
+    for (const auto& list : lists) {
+      ZoWildcardNode* root = floating ? ZoWildcardEmail::makeNewFloatingTree() : ZoWildcardEmail::makeNewTree();
+      _owned.emplace_back(root);
+      _roots.push_back(root);
+      auto oracle = std::make_unique<quor::test::NaiveTree>();
+      for (const auto& p : list) {
+        root->addAddressPattern(p.text.c_str(), static_cast<ZoEmailBelongsTo>(p.membership), nullptr, nullptr);
+        oracle->add(p.text, p.membership);
+      }
+      _oracles.push_back(std::move(oracle));
+    }
+    ZoWildcardEmail::initScanTimeMode();
+  }
+  std::vector<ZoWildcardNode*>& roots() { return _roots; }
+  std::vector<const quor::test::NaiveTree*> oracles() const {
+    std::vector<const quor::test::NaiveTree*> out;
+    for (const auto& o : _oracles) out.push_back(o.get());
+    return out;
+  }
+
+ private:
+  std::vector<std::unique_ptr<ZoWildcardNode>> _owned;
+  std::vector<ZoWildcardNode*> _roots;
+  std::vector<std::unique_ptr<quor::test::NaiveTree>> _oracles;
+};
+
+struct Outcome {
+  std::uint32_t result;
+  unsigned long tree;
+  std::string pattern;  // "(null)" for a null pattern
+  std::uint32_t membership;
+  bool operator==(const Outcome& o) const {
+    return result == o.result && tree == o.tree && pattern == o.pattern && membership == o.membership;
+  }
+};
+
+std::ostream& operator<<(std::ostream& os, const Outcome& o) {
+  return os << "{" << o.result << ", tree " << o.tree << ", " << o.pattern << ", " << o.membership << "}";
+}
+
+Outcome match(const char* address, std::vector<ZoWildcardNode*>& trees) {
+  unsigned long tree = 77;
+  const char* pattern = "unset";
+  auto membership = static_cast<ZoEmailBelongsTo>(77);
+  const ZoBlackWhiteListResult r = ZoWildcardEmail::matchEmailAddress(address, trees, &tree, &pattern, &membership);
+  return {static_cast<std::uint32_t>(r), tree, pattern != nullptr ? pattern : "(null)",
+          static_cast<std::uint32_t>(membership)};
+}
+
+Outcome fromOracle(const Trees& trees, const std::string& address) {
+  const quor::test::NaiveDecision d = quor::test::naiveDecide(trees.oracles(), address);
+  return {d.result, d.tree, d.hasPattern ? d.pattern : "(null)", d.membership};
+}
+
+TEST(ZoWildcardEmail, MatchEmailAddress_DecisionRules) {
+  struct Case {
+    const char* name;
+    std::vector<std::vector<Pattern>> lists;
+    const char* address;
+    Outcome want;
+  };
+  const Case cases[] = {
+      {"heavier overrideable black in a later tree", {{{"*@a.b", 8}}, {{"u@a.b", 4}}}, "u@a.b", {2, 1, "u@a.b", 4}},
+      {"subtraction empties the pool", {{{"*@a.b", 8}}, {{"*@a.b", 16}}}, "u@a.b", {0, 0, "(null)", 0}},
+      {"first tree with a non-overrideable match stops",
+       {{{"*@a.b", 1}}, {{"u@a.b", 2}}},
+       "u@a.b",
+       {1, 0, "*@a.b", 1}},
+      {"both non-overrideable, black heavier", {{{"u@*", 1}, {"*@a.b", 2}}}, "u@a.b", {130, 0, "*@a.b", 2}},
+      {"both non-overrideable, white heavier", {{{"u@a.b", 1}, {"*@a.b", 2}}}, "u@a.b", {129, 0, "u@a.b", 1}},
+      {"later tree not consulted after a non-overrideable match",
+       {{{"u@a.b", 1}}, {{"u@a.b", 2}}},
+       "u@a.b",
+       {1, 0, "u@a.b", 1}},
+      {"equal non-overrideable weights", {{{"u@x.*", 2}, {"u@*.b", 1}}}, "u@a.b", {137, 0, "u@*.b", 1}},
+      {"non-overrideable beats overrideable; merged leaf",
+       {{{"u@*.b", 1}, {"u@*.b", 0}, {"u@x.*.b", 0}, {"v@*", 0}, {"u@a.b", 8}, {"*@*.b", 2}}},
+       "u@a.b",
+       {129, 0, "u@*.b", 1}},
+      {"equal overrideable weights", {{{"*@a.b", 8}}, {{"*@a.b", 4}}}, "u@a.b", {9, 0, "*@a.b", 8}},
+      {"non-overrideable white only", {{{"*", 1}}}, "x@y", {1, 0, "*", 1}},
+      {"non-overrideable black only", {{{"*@*.y", 2}}}, "x@z.y", {2, 0, "*@*.y", 2}},
+      {"overrideable white only", {{{"x@y", 8}}}, "X@Y", {1, 0, "x@y", 8}},
+      {"membership 17 contributes nothing", {{{"u@a.b", 17}}}, "u@a.b", {0, 0, "(null)", 0}},
+      {"membership 0 contributes nothing", {{{"u@a.b", 0}}}, "u@a.b", {0, 0, "(null)", 0}},
+      {"only subtractions", {{{"u@a.b", 16}, {"*@a.b", 32}}}, "u@a.b", {0, 0, "(null)", 0}},
+      {"subtraction does not remove later candidates",
+       {{{"*@a.b", 16}}, {{"*@a.b", 8}}},
+       "u@a.b",
+       {1, 1, "*@a.b", 8}},
+      {"subtraction removes only its own text",
+       {{{"*@a.b", 8}, {"u@*", 8}}, {{"u@*", 16}}},
+       "u@a.b",
+       {1, 0, "*@a.b", 8}},
+      {"black subtraction from a later tree",
+       {{{"u@a.b", 4}, {"*@*", 4}}, {{"u@a.b", 32}}},
+       "u@a.b",
+       {2, 0, "*@*", 4}},
+      {"first of equal heaviest kept", {{{"*@a.b", 4}}, {{"*@a.b", 4}}, {{"u@*", 8}}}, "u@a.b", {2, 0, "*@a.b", 4}},
+      {"black subtraction lets white win", {{{"u@a.b", 4}, {"*@a.b", 8}}, {{"u@a.b", 32}}}, "u@a.b", {1, 0, "*@a.b", 8}},
+      {"not listed", {{{"u@a.b", 1}}}, "v@a.b", {0, 0, "(null)", 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (bool floating : {false, true}) {
+      SCOPED_TRACE(floating ? "floating" : "default table");
+      Trees trees(c.lists, floating);
+      EXPECT_EQ(c.want, match(c.address, trees.roots()));
+      EXPECT_EQ(c.want, fromOracle(trees, c.address));
+    }
+  }
+}
+
+TEST(ZoWildcardEmail, MatchEmailAddress_NullOutParametersAreNotWritten) {
+  Trees trees({{{"u@a.b", 2}}});
+  unsigned long tree = 5;
+  auto membership = static_cast<ZoEmailBelongsTo>(0);
+  EXPECT_EQ(Blacklisted, ZoWildcardEmail::matchEmailAddress("u@a.b", trees.roots(), &tree, nullptr, &membership));
+  EXPECT_EQ(0u, tree);
+  EXPECT_EQ(NonOverrideableBlacklist, membership);
+  EXPECT_EQ(Blacklisted, ZoWildcardEmail::matchEmailAddress("u@a.b", trees.roots(), nullptr, nullptr, nullptr));
+}
+
+TEST(ZoWildcardEmail, MatchEmailAddress_EmptyTreeVectorIsNotListed) {
+  std::vector<ZoWildcardNode*> none;
+  EXPECT_EQ((Outcome{0, 0, "(null)", 0}), match("u@a.b", none));
+  Trees trees(std::vector<std::vector<Pattern>>(1));
+  EXPECT_EQ((Outcome{0, 0, "(null)", 0}), match("u@a.b", trees.roots()));
+  EXPECT_EQ((Outcome{0, 0, "(null)", 0}), match(nullptr, trees.roots()));
+}
+
+TEST(ZoWildcardEmail, ResultPredicates_ReadTheBits) {
+  struct Case {
+    std::uint32_t r;
+    bool white, black;
+  };
+  const Case cases[] = {{0, false, false},  {1, true, false},   {2, false, true},  {9, true, false},
+                        {129, true, false}, {130, false, true}, {137, true, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.r);
+    EXPECT_EQ(c.white, ZoWildcardEmail::isWhitelisted(static_cast<ZoBlackWhiteListResult>(c.r)));
+    EXPECT_EQ(c.black, ZoWildcardEmail::isBlacklisted(static_cast<ZoBlackWhiteListResult>(c.r)));
+  }
+}
+
+TEST(ZoWildcardEmail, MakeNewTree_InternsIntoTheDefaultTable) {
+  std::unique_ptr<ZoWildcardNode> tree(ZoWildcardEmail::makeNewTree());
+  std::unique_ptr<ZoWildcardNode> floating(ZoWildcardEmail::makeNewFloatingTree());
+  ASSERT_TRUE(tree->addAddressPattern("u@a.b", NonOverrideableWhitelist, nullptr, nullptr));
+  ASSERT_TRUE(floating->addAddressPattern("u@a.b", NonOverrideableWhitelist, nullptr, nullptr));
+  std::vector<ZoListedEmailAddress*> a;
+  std::vector<ZoListedEmailAddress*> b;
+  tree->findMatches("u@a.b", a);
+  floating->findMatches("u@a.b", b);
+  ASSERT_EQ(1u, a.size());
+  ASSERT_EQ(1u, b.size());
+  EXPECT_TRUE(a[0]->getFullAddressAsPtr()->isInStringtable());
+  EXPECT_TRUE(b[0]->getFullAddressAsPtr()->hasPrivateDataCopy());
+  // Destroying a registered tree before the queue is drained is safe.
+  tree.reset();
+  ZoWildcardEmail::initScanTimeMode();
+}
+
+TEST(ZoWildcardEmail, MatchEmailAddress_RandomListsAgreeWithNaiveModel) {
+  std::mt19937 rng(777);
+  const std::vector<std::string> users = {"u", "v", "*"};
+  const std::vector<std::string> labels = {"a", "b", "c", "*"};
+  auto randomText = [&](bool pattern) {
+    std::string s = users[rng() % users.size()];
+    if (!pattern && s == "*") s = "w";
+    s += "@";
+    const int n = 1 + static_cast<int>(rng() % 3);
+    for (int k = 0; k < n; ++k) {
+      if (k > 0) s += ".";
+      std::string l = labels[rng() % labels.size()];
+      if (!pattern && l == "*") l = "d";
+      s += l;
+    }
+    return s;
+  };
+  const std::uint32_t memberships[] = {0, 1, 2, 4, 8, 16, 32, 4, 8, 4, 8};
+  for (int round = 0; round < 40; ++round) {
+    std::vector<std::vector<Pattern>> lists(1 + rng() % 3);
+    for (auto& list : lists) {
+      const int n = static_cast<int>(rng() % 12);
+      for (int k = 0; k < n; ++k) list.push_back({randomText(true), memberships[rng() % 11]});
+    }
+    Trees trees(lists, round % 2 == 1);
+    for (int q = 0; q < 60; ++q) {
+      const std::string a = randomText(false);
+      SCOPED_TRACE(a);
+      ASSERT_EQ(fromOracle(trees, a), match(a.c_str(), trees.roots()));
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,371 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "NaiveOracle.h"
+#include "TreeHelpers.h"
+#include "ZoWildcardEmail.h"
+#include "support/LogCapture.h"
+
+namespace {
+
+using quor::test::LogCapture;
+using quor::test::Mode;
+using quor::test::NaiveTree;
+using quor::test::TestTree;
+
+using Strings = std::vector<std::string>;
+const Mode kModes[] = {Mode::Floating, Mode::Unlocked, Mode::Locked};
+
+// Whether `pattern` alone covers `address`.
+bool coversOnce(Mode mode, const char* pattern, const char* address) {
+  TestTree tree(mode, {{pattern, 1}});
+  return !tree.matches(address).empty();
+}
+
+TEST(ZoWildcardNode, FindMatches_CoversWholeLabelsOnly) {
+  struct Case {
+    const char* name;
+    const char* pattern;
+    const char* address;
+    bool covered;
+  };
+  const Case cases[] = {
+      {"exact", "u@a.b", "u@a.b", true},
+      {"both sides lower-cased", "u@a.b", "U@A.B", true},
+      {"pattern lower-cased", "U@A.b", "u@a.b", true},
+      {"longer domain", "u@a.b", "u@x.a.b", false},
+      {"shorter domain", "u@a.b", "u@b", false},
+      {"other user", "u@a.b", "v@a.b", false},
+      {"wildcard user", "*@a.b", "v@a.b", true},
+      {"wildcard user, longer domain", "*@a.b", "v@x.a.b", false},
+      {"label wildcard one label", "*@*.a.b", "v@x.a.b", true},
+      {"label wildcard two labels", "*@*.a.b", "v@y.x.a.b", true},
+      {"label wildcard needs a label", "*@*.a.b", "v@a.b", false},
+      {"labels left of * ignored", "u@c.*.a.b", "u@zz.a.b", true},
+      {"user at any domain", "u@*", "u@x.y", true},
+      {"user at any domain, other user", "u@*", "v@x.y", false},
+      {"star alone", "*", "anyone@any.where", true},
+      {"star@star", "*@*", "x@y", true},
+      {"star inside a label is literal", "a@b*.c", "a@bx.c", false},
+      {"star inside a label, same text", "a@b*.c", "a@b*.c", true},
+      {"star inside user is literal", "a*@b.c", "ab@b.c", false},
+      {"no at-sign, same text", "u", "u", true},
+      {"no at-sign vs domain pattern", "u@a.b", "u", false},
+      {"no at-sign matched by star", "*@*", "u", true},
+      {"no at-sign matched by u@*", "u@*", "u", true},
+      {"no at-sign matched by v@*", "v@*", "u", false},
+      {"empty label", "u@a..b", "u@a..b", true},
+      {"empty label absent", "u@a..b", "u@a.b", false},
+      {"empty domain", "u@", "u@", true},
+      {"empty domain vs any label", "u@", "u@a", false},
+      {"stray at-signs in labels", "u@a@b.c", "u@a@b.c", true},
+      {"high bytes are exact", "\xC3\xA9@x.y", "\xC3\xA9@x.y", true},
+      {"high bytes are not folded", "\xC3\xA9@x.y", "\xC3\x89@x.y", false},
+  };
+  for (Mode mode : kModes) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(quor::test::modeName(mode)) + ": " + c.name);
+      EXPECT_EQ(c.covered, coversOnce(mode, c.pattern, c.address));
+      NaiveTree oracle;
+      oracle.add(c.pattern, 1);
+      EXPECT_EQ(c.covered, !oracle.matches(c.address).empty());
+    }
+  }
+}
+
+TEST(ZoWildcardNode, FindMatches_OrderIsDeepestFirstExactBeforeWildcard) {
+  const std::vector<quor::test::Pattern> patterns = {
+      {"*@*", 8}, {"u@*", 8}, {"*@a.b", 8}, {"u@a.b", 8}, {"*@*.b", 8}, {"u@*.b", 8}, {"v@a.b", 8}, {"u@x.a.b", 8}};
+  struct Case {
+    const char* address;
+    Strings want;
+  };
+  const Case cases[] = {
+      {"u@a.b", {"u@a.b", "*@a.b", "u@*.b", "*@*.b", "u@*", "*@*"}},
+      {"v@a.b", {"v@a.b", "*@a.b", "*@*.b", "*@*"}},
+      {"u@x.a.b", {"u@x.a.b", "u@*.b", "*@*.b", "u@*", "*@*"}},
+      {"w@c", {"*@*"}},
+      {"u@b", {"u@*", "*@*"}},
+  };
+  for (Mode mode : kModes) {
+    TestTree tree(mode, patterns);
+    NaiveTree oracle;
+    for (const auto& p : patterns) oracle.add(p.text, p.membership);
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(quor::test::modeName(mode)) + ": " + c.address);
+      EXPECT_EQ(c.want, tree.matches(c.address));
+      Strings fromOracle;
+      for (const auto* e : oracle.matches(c.address)) fromOracle.push_back(e->fullAddress);
+      EXPECT_EQ(c.want, fromOracle);
+    }
+  }
+}
+
+TEST(ZoWildcardNode, FindMatches_AppendsWithoutClearing) {
+  TestTree tree(Mode::Locked, {{"u@a.b", 1}});
+  std::vector<ZoListedEmailAddress*> leaves(1, nullptr);
+  tree.root()->findMatches("u@a.b", leaves);
+  tree.root()->findMatches("nobody@a.b", leaves);
+  ASSERT_EQ(2u, leaves.size());
+  EXPECT_EQ(nullptr, leaves[0]);
+  EXPECT_STREQ("u@a.b", leaves[1]->getFullAddressAsStr());
+  // A null address reads as the empty text, which only the "*" label paths
+  // and the empty pattern cover.
+  tree.root()->findMatches(nullptr, leaves);
+  EXPECT_EQ(2u, leaves.size());
+}
+
+TEST(ZoWildcardNode, AddAddressPattern_SameLeafMergesMembership) {
+  struct Case {
+    const char* name;
+    std::vector<quor::test::Pattern> patterns;
+    std::vector<bool> results;
+    const char* address;
+    const char* fullAddress;
+    std::uint32_t membership;
+  };
+  const Case cases[] = {
+      {"labels left of * share a leaf", {{"u@a.*.b", 1}, {"u@*.b", 16}}, {true, true}, "u@q.b", "u@a.*.b", 17},
+      {"white then black refused", {{"u@a.b", 1}, {"u@a.b", 2}}, {true, false}, "u@a.b", "u@a.b", 1},
+      {"case differences share a leaf", {{"U@A.B", 8}, {"u@a.b", 32}}, {true, true}, "u@a.b", "u@a.b", 40},
+      {"star is star@star", {{"*", 4}, {"*@*", 16}}, {true, true}, "x@y", "*", 20},
+      {"overrideable pair refused", {{"*@a", 4}, {"*@a", 8}}, {true, false}, "x@a", "*@a", 4},
+  };
+  for (Mode mode : kModes) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(quor::test::modeName(mode)) + ": " + c.name);
+      TestTree tree(mode, c.patterns);
+      EXPECT_EQ(c.results, tree.addResults());
+      std::vector<ZoListedEmailAddress*> leaves;
+      tree.root()->findMatches(c.address, leaves);
+      ASSERT_EQ(1u, leaves.size());
+      EXPECT_STREQ(c.fullAddress, leaves[0]->getFullAddressAsStr());
+      EXPECT_EQ(c.membership, static_cast<std::uint32_t>(leaves[0]->getMembership()));
+    }
+  }
+}
+
+TEST(ZoWildcardNode, AddAddressPattern_OwnerAndOriginalAddress) {
+  ZoWildcardEmail::clearLockOnInitQueue();
+  std::unique_ptr<ZoWildcardNode> root(ZoWildcardEmail::makeNewFloatingTree());
+  std::string owner = "p1";
+  LogCapture capture;
+  EXPECT_FALSE(root->addAddressPattern(nullptr, NonOverrideableWhitelist, nullptr, nullptr));
+  EXPECT_TRUE(root->addAddressPattern("*@A.b", OverrideableWhitelist, "*@A.b", &owner));
+  EXPECT_TRUE(root->addAddressPattern("u@a.b", OverrideableWhitelist, "U@a.b", &owner));
+  EXPECT_TRUE(root->addAddressPattern("u@a.b", OverrideableWhitelist, nullptr, nullptr));
+  EXPECT_EQ(Strings{"ZoListedEmailAddress::addRelatedPolicyOwner() pNewPolicyOwner=p1"}, capture.texts(4));
+  std::vector<ZoListedEmailAddress*> leaves;
+  root->findMatches("u@a.b", leaves);
+  ASSERT_EQ(2u, leaves.size());
+  EXPECT_STREQ("U@a.b", leaves[0]->getOriginalAddress());  // kept: the later call gave none
+  EXPECT_TRUE(leaves[0]->getRelatedPolicyOwners()->empty());
+  EXPECT_STREQ("*@A.b", leaves[1]->getOriginalAddress());
+  ASSERT_EQ(1u, leaves[1]->getRelatedPolicyOwners()->size());
+  EXPECT_EQ(&owner, leaves[1]->getRelatedPolicyOwners()->front());
+  EXPECT_STREQ("*@a.b", leaves[1]->getFullAddressAsStr());
+  // Floating trees keep private copies.
+  EXPECT_EQ(0xFFFFFFFFu, leaves[0]->getFullAddressAsPtr()->getIndex());
+}
+
+// Exposes the children and the protected search of a root.
+class InspectableRoot : public ZoWildcardRootNode {
+ public:
+  using ZoWildcardRootNode::ZoWildcardRootNode;
+  Strings childLabels() const {
+    Strings out;
+    for (const auto* c : _children) out.emplace_back(c->getNameAsStr());
+    return out;
+  }
+  const ZoWildcardNode* child(const ZoIndexedString& label) { return _findMatchingChild(label); }
+  bool childrenIndexed() const { return _childrenIndexed; }
+};
+
+TEST(ZoWildcardNode, Children_SortedAndLockedShortCut) {
+  ZoWildcardEmail::clearLockOnInitQueue();
+  ZoStringtable table;
+  InspectableRoot root(&table, ZoStringtable::getConstEmptyIndexedString());
+  for (const char* p : {"u@c", "u@a", "u@b", "u@B", "u@\xE9"}) ASSERT_TRUE(root.addAddressPattern(p, NonOverrideableWhitelist, nullptr, nullptr));
+  EXPECT_EQ((Strings{"a", "b", "c", "\xE9"}), root.childLabels());
+  const ZoIndexedString wrapper("b");
+  EXPECT_NE(nullptr, root.child(wrapper));  // unlocked: found by text
+  EXPECT_FALSE(root.childrenIndexed());
+  ZoWildcardEmail::initScanTimeMode();
+  EXPECT_TRUE(root.childrenIndexed());
+  // Locked: a key in no table is known to differ from every child without
+  // any text comparison, even when the text is the same.
+  EXPECT_EQ(nullptr, root.child(wrapper));
+  const ZoIndexedString* element = table.getRef("b");
+  ASSERT_TRUE(element->isIndexed());
+  ASSERT_NE(nullptr, root.child(*element));
+  EXPECT_STREQ("b", root.child(*element)->getNameAsStr());
+  EXPECT_STREQ("\xE9", root.child(*table.getRef("\xE9"))->getNameAsStr());
+}
+
+TEST(ZoWildcardNode, ParseAddress_PushesLabelsThenUser) {
+  ZoWildcardEmail::clearLockOnInitQueue();
+  ZoStringtable table;
+  table.getStringtableRef("b");
+  table.lock();
+  struct Case {
+    const char* address;
+    Strings topToBottom;
+  };
+  const Case cases[] = {
+      {"U@A.b", {"U", "b", "a"}},  // labels lower-cased by the parser, the user part not
+      {"*", {"*", "*"}},
+      {"u", {"u", "u", ""}},
+      {"u@", {"u", ""}},
+      {"@.x.", {"", "", "x", ""}},
+      {"a@b@c", {"a", "b@c"}},
+  };
+  for (ZoStringtable* t : {&table, static_cast<ZoStringtable*>(nullptr)}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(t ? "table: " : "no table: ") + c.address);
+      ZoWildcardNode::stack pieces;
+      char* buffer = ZoWildcardEmail::allocateNewEmailAddressString(c.address);
+      ZoWildcardNode::parseAddress(t, c.address, buffer, pieces);
+      ZoWildcardNode::stack copy = pieces;
+      Strings got;
+      while (!copy.empty()) {
+        got.emplace_back(copy.top()->getIdentifier());
+        copy.pop();
+      }
+      EXPECT_EQ(c.topToBottom, got);
+      ZoWildcardEmail::cleanupDomainStack(&pieces, t);
+      EXPECT_TRUE(pieces.empty());
+      ZoWildcardEmail::freeEmailAddressString(buffer);
+    }
+  }
+}
+
+TEST(ZoWildcardNode, ParseAddress_NoAtSignUsesStaticEmptyHandle) {
+  ZoWildcardEmail::clearLockOnInitQueue();
+  ZoStringtable table;
+  table.getStringtableRef("u");
+  table.lock();
+  ZoWildcardNode::stack pieces;
+  char* buffer = ZoWildcardEmail::allocateNewEmailAddressString("u");
+  ZoWildcardNode::parseAddress(&table, "u", buffer, pieces);
+  ASSERT_EQ(3u, pieces.size());
+  const ZoIndexedString* user = ZoWildcardNode::getEmailAddressName(pieces);
+  EXPECT_EQ(table.getRef("u"), user);
+  pieces.pop();
+  EXPECT_EQ(ZoStringtable::getConstEmptyIndexedString(), pieces.top());
+  ZoWildcardEmail::cleanupDomainStack(&pieces, &table);
+  EXPECT_STREQ("", ZoStringtable::getConstEmptyIndexedString()->getIdentifier());
+  EXPECT_EQ(nullptr, ZoWildcardNode::getEmailAddressName(pieces));
+  ZoWildcardEmail::freeEmailAddressString(buffer);
+}
+
+TEST(ZoWildcardNode, ParseAddress_AllocatingModeIsLogged) {
+  LogCapture capture;
+  ZoWildcardNode::stack pieces;
+  ZoWildcardNode::parseAddress(nullptr, "*", nullptr, pieces);
+  const Strings want = {
+      "ZoWildcardNode::parseAddress forced to allocate new string space: emailAddress = \"*\" allStrings = \"0\". "
+      "Memory leak likely as a result; continuing...",
+      "ZoWildcardNode::parseAddress forced to allocate new string space: emailAddress = \"*@*\" allStrings = \"0\". "
+      "Memory leak likely as a result; continuing..."};
+  EXPECT_EQ(want, capture.texts(1));
+  ASSERT_EQ(2u, pieces.size());
+  // The arrays behind the pieces are the caller's to free in this mode.
+  while (!pieces.empty()) {
+    const ZoIndexedString* p = pieces.top();
+    pieces.pop();
+    EXPECT_STREQ("*", p->getIdentifier());
+    delete[] p->getIdentifier();
+    ZoStringtable::cleanupReference(p);
+  }
+}
+
+TEST(ZoWildcardEmail, CleanupDomainStack_FreesOnlyHandlesMadeForTheParse) {
+  ZoWildcardEmail::clearLockOnInitQueue();
+  ZoStringtable table;
+  const ZoIndexedString* element = table.getStringtableRef("e");
+  ZoWildcardNode::stack pieces;
+  pieces.push(element);
+  pieces.push(new ZoIndexedString("wrapper"));
+  pieces.push(ZoStringtable::getConstEmptyIndexedString());
+  pieces.push(nullptr);
+  pieces.push(ZoStringtable::getConstWildcardIndexedString());
+  const ZoIndexedString source("copy");
+  pieces.push(ZoIndexedString::deepCopy(&source));
+  ZoWildcardEmail::cleanupDomainStack(&pieces, nullptr);
+  EXPECT_TRUE(pieces.empty());
+  EXPECT_STREQ("e", element->getIdentifier());
+  EXPECT_STREQ("*", ZoStringtable::getConstWildcardIndexedString()->getIdentifier());
+  ZoWildcardEmail::cleanupDomainStack(nullptr, nullptr);
+}
+
+TEST(ZoWildcardNode, OddAddresses_MatchAsParsed) {
+  const std::string longLabel(5000, 'x');
+  std::string manyDots = "u@";
+  for (int i = 0; i < 2000; ++i) manyDots += "a.";
+  manyDots += "b";
+  const Strings addresses = {"",        "@",       "@@",      "a@b@c",   ".a.",     "a@..",   "a@.b.",
+                             "\xFF@\xFE", "\xE9",   "*",       "*@",      "@*",      "u@*.a",  "u@" + longLabel,
+                             manyDots,  "u@a.b.",  "U@A.B",   "..@..",   "*.*@*.*", "u@a..b", " u @ a . b "};
+  // Patterns built from the same odd texts, plus ordinary ones.
+  std::vector<quor::test::Pattern> patterns;
+  std::uint32_t memberships[] = {1, 2, 4, 8, 16, 32};
+  size_t i = 0;
+  for (const auto& a : addresses) patterns.push_back({a, memberships[i++ % 6]});
+  patterns.push_back({"*", 8});
+  patterns.push_back({"u@*", 4});
+  for (Mode mode : kModes) {
+    TestTree tree(mode, patterns);
+    NaiveTree oracle;
+    for (const auto& p : patterns) oracle.add(p.text, p.membership);
+    for (const auto& a : addresses) {
+      SCOPED_TRACE(std::string(quor::test::modeName(mode)) + ": " + a.substr(0, 40));
+      Strings want;
+      for (const auto* e : oracle.matches(a)) want.push_back(e->fullAddress);
+      EXPECT_EQ(want, tree.matches(a.c_str()));
+    }
+  }
+}
+
+TEST(ZoWildcardNode, RandomTrees_AgreeWithNaiveModel) {
+  std::mt19937 rng(12345);
+  const Strings users = {"u", "v", "*", "", "w*"};
+  const Strings labels = {"a", "b", "c", "*", "", "A"};
+  auto randomText = [&](bool pattern) {
+    std::string s = users[rng() % users.size()];
+    if (!pattern && s == "*") s = "x";
+    if (rng() % 10 == 0) return s;  // no at-sign
+    s += "@";
+    const int n = 1 + static_cast<int>(rng() % 4);
+    for (int k = 0; k < n; ++k) {
+      if (k > 0) s += ".";
+      std::string l = labels[rng() % labels.size()];
+      if (!pattern && l == "*") l = "z";
+      s += l;
+    }
+    return s;
+  };
+  for (int round = 0; round < 20; ++round) {
+    std::vector<quor::test::Pattern> patterns;
+    const std::uint32_t memberships[] = {0, 1, 2, 4, 8, 16, 32};
+    for (int k = 0; k < 40; ++k) patterns.push_back({randomText(true), memberships[rng() % 7]});
+    NaiveTree oracle;
+    std::vector<bool> wantResults;
+    for (const auto& p : patterns) wantResults.push_back(oracle.add(p.text, p.membership));
+    for (Mode mode : kModes) {
+      TestTree tree(mode, patterns);
+      ASSERT_EQ(wantResults, tree.addResults());
+      for (int q = 0; q < 100; ++q) {
+        const std::string a = randomText(false);
+        SCOPED_TRACE(std::string(quor::test::modeName(mode)) + ": " + a);
+        Strings want;
+        for (const auto* e : oracle.matches(a)) want.push_back(e->fullAddress);
+        ASSERT_EQ(want, tree.matches(a.c_str()));
+      }
+    }
+  }
+}
+
+}  // namespace

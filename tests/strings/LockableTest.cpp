@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ZoIndexedString.h"
+#include "ZoLockableClass.h"
+#include "ZoWildcardEmail.h"
+#include "strings/detail/LockOnInitQueue.h"
+#include "support/LogCapture.h"
+
+// Reaches the private registration of the queue, to place null entries.
+class ZoWildcardEmailTestPeer {
+ public:
+  static void add(ZoLockableClass* object) { ZoWildcardEmail::_addToLockOnInit(object); }
+};
+
+namespace {
+
+using quor::test::LogCapture;
+
+constexpr std::uint32_t kPrivate = 0xFFFFFFFFu;
+
+// Records the order in which objects are locked.
+class Recorder : public ZoLockableClass {
+ public:
+  Recorder(std::vector<std::string>* log, std::string name, bool lockOnInit = true)
+      : ZoLockableClass(lockOnInit), _log(log), _tag(std::move(name)) {}
+  void lock() override {
+    _lock();
+    _log->push_back(_tag);
+  }
+
+ private:
+  std::vector<std::string>* _log;
+  std::string _tag;
+};
+
+// A named object with its protected helpers exposed.
+class Named : public ZoIndexedStringNamedClass {
+ public:
+  using ZoIndexedStringNamedClass::ZoIndexedStringNamedClass;
+  using ZoIndexedStringNamedClass::_inferName;
+};
+
+size_t pending() { return quor::detail::LockOnInitQueue::instance().pending(); }
+
+TEST(ZoLockableClass, InitScanTimeMode_LocksInRegistrationOrderAndSkipsNull) {
+  ZoWildcardEmail::clearLockOnInitQueue();
+  std::vector<std::string> order;
+  ZoStringtable table;  // a table locks without recording; check it separately
+  Recorder first(&order, "first");
+  ZoWildcardEmailTestPeer::add(nullptr);
+  Recorder second(&order, "second");
+  Recorder unregistered(&order, "unregistered", false);
+  LogCapture capture;
+  ZoWildcardEmail::initScanTimeMode();
+  EXPECT_TRUE(table.isLocked());
+  EXPECT_EQ((std::vector<std::string>{"first", "second"}), order);
+  EXPECT_FALSE(unregistered.isLocked());
+  EXPECT_EQ(std::vector<std::string>{"ZoWildcardEmail::initScanTimeMode has found a NULL pointer on the _lockOnInit queue."},
+            capture.texts(1));
+  // A second pass finds an empty queue.
+  ZoWildcardEmail::initScanTimeMode();
+  EXPECT_EQ(2u, order.size());
+}
+
+TEST(ZoLockableClass, ClearLockOnInitQueue_DropsEntriesWithoutLocking) {
+  ZoWildcardEmail::clearLockOnInitQueue();
+  std::vector<std::string> order;
+  Recorder a(&order, "a");
+  ZoStringtable table;
+  ZoWildcardEmail::clearLockOnInitQueue();
+  ZoWildcardEmail::initScanTimeMode();
+  EXPECT_TRUE(order.empty());
+  EXPECT_FALSE(a.isLocked());
+  EXPECT_FALSE(table.isLocked());
+  // Registered again after the clear: locked by the next pass.
+  Recorder b(&order, "b");
+  ZoWildcardEmail::initScanTimeMode();
+  EXPECT_EQ(std::vector<std::string>{"b"}, order);
+}
+
+TEST(ZoLockableClass, Destroyed_RemovesItselfAndKeepsFifoOrder) {
+  ZoWildcardEmail::clearLockOnInitQueue();
+  std::vector<std::string> order;
+  Recorder a(&order, "a");
+  auto b = std::make_unique<Recorder>(&order, "b");
+  Recorder c(&order, "c");
+  auto d = std::make_unique<Recorder>(&order, "d");
+  b.reset();
+  d.reset();  // the last entry
+  Recorder e(&order, "e");
+  EXPECT_EQ(3u, pending());
+  LogCapture capture;
+  ZoWildcardEmail::initScanTimeMode();
+  EXPECT_EQ((std::vector<std::string>{"a", "c", "e"}), order);
+  EXPECT_EQ(0u, capture.size()) << quor::test::describe(capture.entries());
+}
+
+TEST(ZoLockableClass, Destroyed_ManyShortLivedObjectsLeaveNoEntries) {
+  // Building and destroying registered objects without ever draining must
+  // keep the queue proportional to the live objects, whatever the order.
+  ZoWildcardEmail::clearLockOnInitQueue();
+  std::vector<std::string> order;
+  Recorder keep(&order, "keep");
+  for (int round = 0; round < 50; ++round) {
+    std::vector<std::unique_ptr<Recorder>> batch;
+    for (int i = 0; i < 1000; ++i) batch.push_back(std::make_unique<Recorder>(&order, "t"));
+    // Destroy in an order that is neither FIFO nor LIFO.
+    for (size_t i = 0; i < batch.size(); i += 2) batch[i].reset();
+    for (size_t i = 1; i < batch.size(); i += 2) batch[i].reset();
+  }
+  Recorder last(&order, "last");
+  EXPECT_EQ(2u, pending());
+  ZoWildcardEmail::initScanTimeMode();
+  EXPECT_EQ((std::vector<std::string>{"keep", "last"}), order);
+}
+
+TEST(ZoLockableClass, Copy_CopiesFlagButNotRegistration) {
+  ZoWildcardEmail::clearLockOnInitQueue();
+  std::vector<std::string> order;
+  Recorder a(&order, "a", false);
+  a.lock();
+  Recorder copy(a);
+  EXPECT_TRUE(copy.isLocked());
+  Recorder registered(&order, "r");
+  Recorder copyOfRegistered(registered);
+  EXPECT_EQ(1u, pending());
+  order.clear();
+  ZoWildcardEmail::initScanTimeMode();
+  EXPECT_EQ(std::vector<std::string>{"r"}, order);
+}
+
+TEST(ZoIndexedStringNamedClass, Construct_OwnershipFollowsTheTable) {
+  ZoWildcardEmail::clearLockOnInitQueue();
+  // No table: a private copy.
+  Named floating(nullptr, "Com");
+  EXPECT_EQ(kPrivate, floating.getNameAsPtr()->getIndex());
+  EXPECT_STREQ("Com", floating.getNameAsStr());
+  // Unlocked table: the table's element, shared.
+  ZoStringtable table;
+  Named one(&table, "net");
+  const ZoIndexedString text("net");
+  Named two(&table, &text);
+  EXPECT_EQ(one.getNameAsPtr(), two.getNameAsPtr());
+  EXPECT_EQ(table.getRef("net"), one.getNameAsPtr());
+  // Locked table without the text: a private copy, never the caller's text.
+  table.lock();
+  std::string caller = "org";
+  Named three(&table, caller.c_str());
+  EXPECT_EQ(kPrivate, three.getNameAsPtr()->getIndex());
+  EXPECT_NE(caller.c_str(), three.getNameAsStr());
+  const ZoIndexedString wrapper("org");
+  Named four(&table, &wrapper);
+  EXPECT_EQ(kPrivate, four.getNameAsPtr()->getIndex());
+  EXPECT_NE(&wrapper, four.getNameAsPtr());
+  // Locked table with the text: the element.
+  Named five(&table, "net");
+  EXPECT_EQ(one.getNameAsPtr(), five.getNameAsPtr());
+  EXPECT_EQ(0u, five.getNameAsPtr()->getIndex());
+}
+
+TEST(ZoIndexedStringNamedClass, Construct_NullNamesGiveTheEmptyHandle) {
+  ZoWildcardEmail::clearLockOnInitQueue();
+  ZoStringtable table;
+  {
+    LogCapture capture;
+    auto named = std::make_unique<Named>(&table, static_cast<const ZoIndexedString*>(nullptr));
+    EXPECT_EQ(ZoStringtable::getConstEmptyIndexedString(), named->getNameAsPtr());
+    const std::vector<std::string> want = {
+        "ZoStringtable::getStringtableRef(const ZoIndexedString *): could not insert argument into stringtable "
+        "because the argument or the string it wraps is NULL!",
+        "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is NULL."};
+    EXPECT_EQ(want, capture.texts(1));
+    capture.clear();
+    named.reset();
+    EXPECT_EQ(0u, capture.size()) << quor::test::describe(capture.entries());
+  }
+  {
+    LogCapture capture;
+    auto named = std::make_unique<Named>(&table, static_cast<const char*>(nullptr));
+    EXPECT_EQ(ZoStringtable::getConstEmptyIndexedString(), named->getNameAsPtr());
+    const std::vector<std::string> want = {
+        "ZoStringtable::getStringtableRef(const ZoIndexedString *): could not insert argument into stringtable "
+        "because the argument or the string it wraps is NULL!",
+        "ZoIndexedString::deepCopy: argument or string wrapped by argument is NULL!",
+        "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is NULL."};
+    EXPECT_EQ(want, capture.texts(1));
+    capture.clear();
+    named.reset();
+    EXPECT_EQ(0u, capture.size()) << quor::test::describe(capture.entries());
+  }
+}
+
+TEST(ZoIndexedStringNamedClass, Compare_TextAndHandleForms) {
+  ZoWildcardEmail::clearLockOnInitQueue();
+  Named b(nullptr, "b");
+  Named a(nullptr, "a");
+  const ZoIndexedString c("c");
+  EXPECT_TRUE(b == "b");
+  EXPECT_TRUE(b > "a");
+  EXPECT_TRUE(b < "\xE9");
+  EXPECT_TRUE(b <= c);
+  EXPECT_TRUE(b != c);
+  EXPECT_TRUE(a < b);
+  EXPECT_TRUE(b >= a);
+  EXPECT_FALSE(a == b);
+}
+
+TEST(ZoIndexedStringNamedClass, InferName_TakesTextBeforeFirstAtSign) {
+  struct Case {
+    const char* address;
+    const char* want;
+  };
+  const Case cases[] = {{"u@a.b", "u"}, {"plain", "plain"}, {"@a", ""}, {"a@b@c", "a"}, {"", ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.address);
+    std::unique_ptr<char[]> got(Named::_inferName(c.address));
+    EXPECT_STREQ(c.want, got.get());
+  }
+}
+
+}  // namespace

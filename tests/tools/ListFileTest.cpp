@@ -1,0 +1,165 @@
+// The list-file reader: lines, memberships and where reading stops.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <sstream>
+
+#include "tools/quorpolicy/ListFile.h"
+
+namespace quor::tool {
+namespace {
+
+TEST(ListFile, ParseListLine_ReadsEntriesAndSkipsBlankAndComments) {
+  struct Case {
+    const char* name;
+    const char* line;
+    ParsedLine::Kind kind;
+    std::uint32_t membership;
+    const char* pattern;
+    const char* original;  // null: no original text
+  };
+  const Case cases[] = {
+      {"empty line", "", ParsedLine::Skip, 0, "", nullptr},
+      {"blanks only", " \t  ", ParsedLine::Skip, 0, "", nullptr},
+      {"comment", "# white list of the company", ParsedLine::Skip, 0, "", nullptr},
+      {"indented comment", "   #overrideable-white x@y", ParsedLine::Skip, 0, "", nullptr},
+      {"single name", "nonoverrideable-white *@a.b", ParsedLine::Entry, 1, "*@a.b", nullptr},
+      {"black", "nonoverrideable-black u@a.b", ParsedLine::Entry, 2, "u@a.b", nullptr},
+      {"overrideable black", "overrideable-black u@*", ParsedLine::Entry, 4, "u@*", nullptr},
+      {"overrideable white", "overrideable-white *@*.a.b", ParsedLine::Entry, 8, "*@*.a.b", nullptr},
+      {"white subtraction", "white-subtraction *@a.b", ParsedLine::Entry, 16, "*@a.b", nullptr},
+      {"black subtraction", "black-subtraction *", ParsedLine::Entry, 32, "*", nullptr},
+      {"none", "none u@a.b", ParsedLine::Entry, 0, "u@a.b", nullptr},
+      {"pair", "nonoverrideable-white+white-subtraction u@a.b", ParsedLine::Entry, 17, "u@a.b", nullptr},
+      {"pair reversed", "black-subtraction+overrideable-white u@a.b", ParsedLine::Entry, 40, "u@a.b", nullptr},
+      {"names ignore case", "Overrideable-BLACK U@A.B", ParsedLine::Entry, 4, "U@A.B", nullptr},
+      {"number", "8 u@a.b", ParsedLine::Entry, 8, "u@a.b", nullptr},
+      {"number of a pair", "48 u@a.b", ParsedLine::Entry, 48, "u@a.b", nullptr},
+      {"number zero", "0 u@a.b", ParsedLine::Entry, 0, "u@a.b", nullptr},
+      {"original text with blanks", "overrideable-white u@a.b   Jo Doe <U@A.B>  ", ParsedLine::Entry, 8, "u@a.b",
+       "Jo Doe <U@A.B>"},
+      {"tabs and carriage return", "\toverrideable-white\tu@a.b\tJo\r", ParsedLine::Entry, 8, "u@a.b", "Jo"},
+      {"hash inside the original text", "2 u@a.b ticket #12", ParsedLine::Entry, 2, "u@a.b", "ticket #12"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ParsedLine got = parseListLine(c.line);
+    ASSERT_EQ(c.kind, got.kind) << got.error;
+    if (c.kind != ParsedLine::Entry) continue;
+    EXPECT_EQ(c.membership, got.entry.membership);
+    EXPECT_EQ(c.pattern, got.entry.pattern);
+    if (c.original == nullptr) {
+      EXPECT_FALSE(got.entry.original.has_value());
+    } else {
+      ASSERT_TRUE(got.entry.original.has_value());
+      EXPECT_EQ(c.original, *got.entry.original);
+    }
+  }
+}
+
+TEST(ListFile, ParseListLine_ExplainsMalformedLines) {
+  struct Case {
+    const char* name;
+    const char* line;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"unknown name", "white u@a.b", "unknown membership 'white'"},
+      {"pattern only", "u@a.b", "unknown membership 'u@a.b'"},
+      {"two list bits", "nonoverrideable-white+nonoverrideable-black u@a.b",
+       "membership 'nonoverrideable-white+nonoverrideable-black' is not an allowed combination"},
+      {"black with black subtraction", "overrideable-black+black-subtraction u@a.b",
+       "membership 'overrideable-black+black-subtraction' is not an allowed combination"},
+      {"white with white subtraction", "24 u@a.b", "membership '24' is not an allowed combination"},
+      {"same name twice", "white-subtraction+white-subtraction u@a.b",
+       "membership 'white-subtraction+white-subtraction' is not an allowed combination"},
+      {"bit 64", "64 u@a.b", "membership '64' is not an allowed combination"},
+      {"three bits", "49 u@a.b", "membership '49' is not an allowed combination"},
+      {"unknown half of a pair", "overrideable-white+gray u@a.b", "unknown membership 'overrideable-white+gray'"},
+      {"trailing plus", "overrideable-white+ u@a.b", "unknown membership 'overrideable-white+'"},
+      {"number with letters", "8x u@a.b", "unknown membership '8x'"},
+      {"number too large", "99999999999 u@a.b", "unknown membership '99999999999'"},
+      {"negative number", "-1 u@a.b", "unknown membership '-1'"},
+      {"no pattern", "overrideable-white", "missing pattern after membership 'overrideable-white'"},
+      {"no pattern, blanks", "overrideable-white  \t ", "missing pattern after membership 'overrideable-white'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ParsedLine got = parseListLine(c.line);
+    EXPECT_EQ(ParsedLine::Malformed, got.kind);
+    EXPECT_EQ(c.error, got.error);
+  }
+}
+
+// The allowed memberships, from the rule rather than from the reader's table:
+// no bit, a single bit of 1 to 32, or two bits of which one is a subtraction
+// bit, except 4+32 and 8+16.
+bool allowedByRule(std::uint32_t m) {
+  if (m >= 64) return false;
+  const int bits = std::popcount(m);
+  if (bits <= 1) return true;
+  if (bits > 2 || (m & (16 | 32)) == 0) return false;
+  return m != (4 | 32) && m != (8 | 16);
+}
+
+TEST(ListFile, Membership_NamesRoundTripForEveryAllowedValue) {
+  int allowed = 0;
+  for (std::uint32_t m = 0; m < 130; ++m) {
+    SCOPED_TRACE(m);
+    EXPECT_EQ(allowedByRule(m), isAllowedMembership(m));
+    const std::string name = membershipName(m);
+    if (!allowedByRule(m)) {
+      EXPECT_EQ(std::to_string(m), name);
+      EXPECT_FALSE(parseMembership(name).has_value());
+      continue;
+    }
+    ++allowed;
+    EXPECT_EQ(std::optional<std::uint32_t>(m), parseMembership(name));
+    EXPECT_EQ(std::optional<std::uint32_t>(m), parseMembership(std::to_string(m)));
+  }
+  EXPECT_EQ(14, allowed);  // none, six single bits, seven pairs
+  EXPECT_EQ("overrideable-black+white-subtraction", membershipName(20));
+  EXPECT_EQ("none", membershipName(0));
+}
+
+TEST(ListFile, Read_KeepsLineNumbersAndStopsAtFirstMalformedLine) {
+  struct Case {
+    const char* name;
+    const char* text;
+    std::size_t entries;
+    std::size_t errorLine;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"all good", "# c\n\n1 a@b\n8 *@c.d Cee\n", 2, 0, ""},
+      {"no final line end", "1 a@b\n2 c@d", 2, 0, ""},
+      {"empty file", "", 0, 0, ""},
+      {"malformed third line", "1 a@b\n\nbogus x@y\n1 c@d\n", 1, 3, "w.list:3: unknown membership 'bogus'"},
+      {"malformed after crlf lines", "1 a@b\r\n2\r\n", 1, 2, "w.list:2: missing pattern after membership '2'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::istringstream in(c.text);
+    const ListFile got = readListFile(in, "w.list");
+    EXPECT_EQ(c.entries, got.entries.size());
+    EXPECT_EQ(c.errorLine, got.errorLine);
+    EXPECT_EQ(c.error, got.error);
+    EXPECT_EQ(c.error[0] == '\0', got.ok());
+  }
+  std::istringstream in("# c\n\n1 a@b\n8 *@c.d Cee\n");
+  const ListFile file = readListFile(in, "w.list");
+  ASSERT_EQ(2u, file.entries.size());
+  EXPECT_EQ(3u, file.entries[0].line);
+  EXPECT_EQ(4u, file.entries[1].line);
+  EXPECT_EQ("*@c.d", file.entries[1].pattern);
+}
+
+TEST(ListFile, Read_ReportsAFileThatCannotBeOpened) {
+  const ListFile got = readListFile(std::string("/nonexistent/dir/w.list"));
+  EXPECT_FALSE(got.ok());
+  EXPECT_EQ(0u, got.errorLine);
+  EXPECT_EQ("/nonexistent/dir/w.list: cannot open list file", got.error);
+}
+
+}  // namespace
+}  // namespace quor::tool
