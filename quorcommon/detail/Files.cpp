@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -12,8 +13,14 @@
 namespace quor::common::detail {
 
 int readWholeFile(const std::string& path, std::string& contents, std::size_t limit) {
-  std::ifstream in(port::toNativePath(path), std::ios::binary);
-  if (!in) return errno != 0 ? errno : ENOENT;
+  const std::filesystem::path native(port::toNativePath(path));
+  std::error_code ec;
+  auto status = std::filesystem::status(native, ec);
+  if (ec) return ec.value();
+  if (std::filesystem::is_directory(status)) return EISDIR;
+  if (!std::filesystem::is_regular_file(status)) return EINVAL;
+  std::ifstream in(native, std::ios::binary);
+  if (!in) return errno != 0 ? errno : EACCES;
   in.seekg(0, std::ios::end);
   auto size = in.tellg();
   if (size < 0) return EIO;

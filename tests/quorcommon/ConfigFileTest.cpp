@@ -1,0 +1,166 @@
+#include "ConfigFile.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <map>
+#include <string>
+
+#include "quorcommon/TempRoot.h"
+#include "support/LogCapture.h"
+
+namespace {
+
+using quor::test::TempRoot;
+
+struct Lookup {
+  const char* section;
+  const char* key;
+  const char* want;  // null: not found
+};
+
+struct ParseCase {
+  const char* name;
+  std::string text;
+  std::vector<Lookup> lookups;
+};
+
+TEST(ConfigFileOnDisk, Getparam_ReadsGoodAndMalformedFiles) {
+  const std::string longValue(100000, 'v');
+  const ParseCase cases[] = {
+      {"plain", "[db]\nUser=alice\nPassword=secret\n",
+       {{"db", "User", "alice"}, {"db", "Password", "secret"}, {"db", "Missing", nullptr}}},
+      {"blanks trimmed, CRLF", "  [ db ]  \r\n\t User \t=  alice smith \r\n",
+       {{"db", "User", "alice smith"}, {" db ", "User", nullptr}}},
+      {"comments", "; c1\n# c2\n[s]\n;k=1\n  # k=2\nk=3\n", {{"s", "k", "3"}, {"s", ";k", nullptr}}},
+      {"no inline comment", "[s]\nk=a ; b # c\n", {{"s", "k", "a ; b # c"}}},
+      {"key before any section ignored", "k=1\n[s]\nj=2\n", {{"s", "k", nullptr}, {"s", "j", "2"}}},
+      {"line without = ignored", "[s]\njunk\nk=v\n", {{"s", "junk", nullptr}, {"s", "k", "v"}}},
+      {"empty key ignored", "[s]\n=v\n k2 =\n", {{"s", "", nullptr}, {"s", "k2", ""}}},
+      {"duplicate key: last wins", "[s]\nk=1\nk=2\n", {{"s", "k", "2"}}},
+      {"section in two blocks merges", "[s]\na=1\n[t]\nb=2\n[s]\na=3\nc=4\n",
+       {{"s", "a", "3"}, {"s", "c", "4"}, {"t", "b", "2"}}},
+      {"value keeps further =", "[s]\nurl=a=b=c\n", {{"s", "url", "a=b=c"}}},
+      {"unterminated header ignored", "[s]\nk=1\n[broken\nk=2\n", {{"s", "k", "2"}, {"broken", "k", nullptr}}},
+      {"names are case sensitive", "[S]\nKey=1\n", {{"s", "Key", nullptr}, {"S", "key", nullptr}, {"S", "Key", "1"}}},
+      {"bytes above 127 kept", "[s\xC3\xA9]\nk\xFF=v\x80\n", {{"s\xC3\xA9", "k\xFF", "v\x80"}}},
+      {"very long line", "[s]\nk=" + longValue + "\n", {{"s", "k", longValue.c_str()}}},
+      {"last line without end", "[s]\nk=v", {{"s", "k", "v"}}},
+      {"empty file", "", {{"s", "k", nullptr}}},
+      {"embedded NUL stays in value", std::string("[s]\nk=a\0b\n", 10), {{"s", "k", "a"}}},
+  };
+  TempRoot root;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto path = root.config("case.ini");
+    TempRoot::write(path, c.text);
+    QUOR::ConfigFileOnDisk file(path.c_str());
+    ASSERT_TRUE(file.isOpen());
+    for (const auto& l : c.lookups) {
+      SCOPED_TRACE(std::string(l.section) + "/" + l.key);
+      std::string value = "untouched";
+      bool found = file.getparam(l.section, l.key, value);
+      if (l.want == nullptr) {
+        EXPECT_FALSE(found);
+        EXPECT_EQ("untouched", value);
+      } else {
+        EXPECT_TRUE(found);
+        // The embedded-NUL case compares the C string only.
+        EXPECT_STREQ(l.want, value.c_str());
+      }
+    }
+  }
+}
+
+TEST(ConfigFileOnDisk, IsOpen_FalseForUnreadableSources) {
+  TempRoot root;
+  struct Case {
+    const char* name;
+    std::string path;
+  } cases[] = {
+      {"missing file", (root.root() / "config" / "absent.ini").string()},
+      {"a folder", (root.root() / "config").string()},
+      {"empty path", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QUOR::ConfigFileOnDisk file(c.path.c_str());
+    EXPECT_FALSE(file.isOpen());
+    std::string value;
+    EXPECT_FALSE(file.getparam("s", "k", value));
+    EXPECT_STREQ(c.path.c_str(), file.getCfgSrcName());
+  }
+  QUOR::ConfigFileOnDisk nullPath(nullptr);
+  EXPECT_FALSE(nullPath.isOpen());
+}
+
+TEST(ConfigFileOnDisk, Open_AcceptsBackslashPaths) {
+  TempRoot root;
+  TempRoot::write(root.config("db.ini"), "[Database_Settings]\nDataSourceName=quor\n");
+  std::string windowsStyle = root.root().string() + "\\config\\db.ini";
+  QUOR::ConfigFileOnDisk file(windowsStyle.c_str());
+  ASSERT_TRUE(file.isOpen());
+  std::string dsn;
+  EXPECT_TRUE(file.getparam("Database_Settings", "DataSourceName", dsn));
+  EXPECT_EQ("quor", dsn);
+  EXPECT_EQ(windowsStyle, file.getCfgSrcName());
+}
+
+TEST(ConfigFileOnDisk, Getparams_AddsToMapWithoutClearing) {
+  TempRoot root;
+  TempRoot::write(root.config("a.ini"), "[s]\nk1=new\nk2=two\n[t]\nk3=three\n");
+  QUOR::ConfigFileOnDisk file(root.config("a.ini").c_str());
+  std::map<std::string, std::string> items = {{"k1", "old"}, {"keep", "me"}};
+  ASSERT_TRUE(file.getparams("s", items));
+  const std::map<std::string, std::string> want = {{"k1", "new"}, {"k2", "two"}, {"keep", "me"}};
+  EXPECT_EQ(want, items);
+  EXPECT_FALSE(file.getparams("absent", items));
+  EXPECT_EQ(want, items);
+}
+
+TEST(ConfigFileOnDisk, Setparam_WritesThroughAndRefusesUnstorableTexts) {
+  TempRoot root;
+  auto path = root.config("w.ini");
+  TempRoot::write(path, "; keep\n[s]\nk=1\n");
+  QUOR::ConfigFileOnDisk file(path.c_str());
+  EXPECT_TRUE(file.setparam("s", "k", "2"));
+  EXPECT_TRUE(file.setparam("n", "x", "y z"));
+  EXPECT_EQ("; keep\n[s]\nk=2\n[n]\nx=y z\n", TempRoot::read(path));
+  const struct {
+    const char* name;
+    const char* section;
+    const char* key;
+    const char* value;
+  } refused[] = {
+      {"line break in value", "s", "k", "a\nb"},   {"blank at value end", "s", "k", "a "},
+      {"= in key", "s", "k=j", "v"},               {"] in section", "s]", "k", "v"},
+      {"comment key", "s", ";k", "v"},             {"empty key", "s", "", "v"},
+      {"null value", "s", "k", nullptr},
+  };
+  for (const auto& r : refused) {
+    SCOPED_TRACE(r.name);
+    EXPECT_FALSE(file.setparam(r.section, r.key, r.value));
+  }
+  EXPECT_EQ("; keep\n[s]\nk=2\n[n]\nx=y z\n", TempRoot::read(path));
+  std::string value;
+  EXPECT_TRUE(file.getparam("n", "x", value));
+  EXPECT_EQ("y z", value);
+}
+
+TEST(ConfigFileOnDisk, Copy_KeepsPathOpenFlagAndValues) {
+  TempRoot root;
+  TempRoot::write(root.config("c.ini"), "[s]\nk=v\n");
+  QUOR::ConfigFileOnDisk original(root.config("c.ini").c_str());
+  QUOR::ConfigFileOnDisk missing("/nonexistent/x.ini");
+  QUOR::ConfigFileOnDisk copy(original);
+  missing = original;
+  for (QUOR::ConfigFileOnDisk* f : {&copy, &missing}) {
+    EXPECT_TRUE(f->isOpen());
+    EXPECT_STREQ(original.getCfgSrcName(), f->getCfgSrcName());
+    std::string value;
+    EXPECT_TRUE(f->getparam("s", "k", value));
+    EXPECT_EQ("v", value);
+  }
+}
+
+}  // namespace

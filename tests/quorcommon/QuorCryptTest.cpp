@@ -1,0 +1,127 @@
+#include "QuorCrypt.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "quorcommon/TempRoot.h"
+#include "support/LogCapture.h"
+
+namespace {
+
+using quor::test::LogCapture;
+using quor::test::TempRoot;
+
+std::vector<char> buffer(const std::string& text) {
+  std::vector<char> b(text.begin(), text.end());
+  b.push_back('\0');
+  return b;
+}
+
+TEST(QuorCrypt, RoundTrip_DecryptsInPlaceAndMakesPrivateKey) {
+  TempRoot root;
+  const char* passwords[] = {"secret", "", "p@ss w0rd;=#", "\xC3\xA9t\xC3\xA9",
+                             "a much longer password of more than one cipher block, 0123456789"};
+  for (const char* password : passwords) {
+    SCOPED_TRACE(password);
+    std::string encrypted;
+    ASSERT_NE(0, NewEncryptStr(password, encrypted));
+    EXPECT_EQ(0u, encrypted.rfind("ENC1:", 0));
+    EXPECT_EQ(std::string::npos, encrypted.find(password[0] != '\0' ? password : "\x01"));
+    auto text = buffer(encrypted);
+    ASSERT_NE(0, NewDecryptStr(text.data()));
+    EXPECT_STREQ(password, text.data());
+  }
+  struct stat st {};
+  ASSERT_EQ(0, ::stat(root.config("credentials.key").c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777u);
+  EXPECT_EQ(32, st.st_size);
+}
+
+TEST(QuorCrypt, Encrypt_SameTextTwiceDiffers) {
+  TempRoot root;
+  std::string a, b;
+  ASSERT_NE(0, NewEncryptStr("same", a));
+  ASSERT_NE(0, NewEncryptStr("same", b));
+  EXPECT_NE(a, b);
+}
+
+TEST(QuorCrypt, Decrypt_LeavesPlainTextsAlone) {
+  TempRoot root;
+  const char* plains[] = {"", "secret", "enc1:lowercase", "ENC1", "ENC:abc"};
+  for (const char* plain : plains) {
+    SCOPED_TRACE(plain);
+    auto text = buffer(plain);
+    EXPECT_EQ(0, NewDecryptStr(text.data()));
+    EXPECT_STREQ(plain, text.data());
+  }
+  EXPECT_EQ(0, NewDecryptStr(nullptr));
+}
+
+TEST(QuorCrypt, Decrypt_TamperedValuesFailAndLog) {
+  TempRoot root;
+  std::string good;
+  ASSERT_NE(0, NewEncryptStr("secret", good));
+  std::string flipped = good;
+  char& c = flipped[10];
+  c = c == 'A' ? 'B' : 'A';
+  const struct {
+    const char* name;
+    std::string text;
+    const char* message;
+  } cases[] = {
+      {"changed byte", flipped, "NewDecryptStr: encrypted credential could not be decrypted"},
+      {"cut short", good.substr(0, good.size() - 4),
+       "NewDecryptStr: encrypted credential could not be decrypted"},
+      {"not base64", "ENC1:!!!!", "NewDecryptStr: encrypted credential is malformed"},
+      {"too short", "ENC1:AAAA", "NewDecryptStr: encrypted credential is malformed"},
+      {"empty body", "ENC1:", "NewDecryptStr: encrypted credential is malformed"},
+  };
+  for (const auto& t : cases) {
+    SCOPED_TRACE(t.name);
+    LogCapture capture;
+    auto text = buffer(t.text);
+    EXPECT_EQ(0, NewDecryptStr(text.data()));
+    EXPECT_EQ(t.text, text.data());
+    EXPECT_EQ((std::vector<std::string>{t.message}), capture.texts(1));
+  }
+}
+
+TEST(QuorCrypt, Decrypt_OtherKeyFails) {
+  std::string encrypted;
+  {
+    TempRoot first;
+    ASSERT_NE(0, NewEncryptStr("secret", encrypted));
+  }
+  TempRoot second;
+  std::string unused;
+  ASSERT_NE(0, NewEncryptStr("x", unused));  // makes a different key
+  LogCapture capture;
+  auto text = buffer(encrypted);
+  EXPECT_EQ(0, NewDecryptStr(text.data()));
+  EXPECT_EQ(encrypted, text.data());
+  EXPECT_EQ((std::vector<std::string>{"NewDecryptStr: encrypted credential could not be decrypted"}),
+            capture.texts(1));
+}
+
+TEST(QuorCrypt, Decrypt_MissingKeyFileFails) {
+  std::string encrypted;
+  {
+    TempRoot first;
+    ASSERT_NE(0, NewEncryptStr("secret", encrypted));
+  }
+  TempRoot second;
+  LogCapture capture;
+  auto text = buffer(encrypted);
+  EXPECT_EQ(0, NewDecryptStr(text.data()));
+  EXPECT_EQ(encrypted, text.data());
+  EXPECT_EQ((std::vector<std::string>{"NewDecryptStr: could not read key file " +
+                                      second.config("credentials.key").string() +
+                                      ": No such file or directory"}),
+            capture.texts(1));
+}
+
+}  // namespace
