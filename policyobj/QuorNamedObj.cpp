@@ -375,14 +375,12 @@ void QuorNamedObj::_addChildrenNamedObjs(std::set<GroupEntity, GroupEntityCmp>& 
       continue;
     }
     _updateEditableIds(SummaryNamedObject{it->first, ids.empty(), false, it->second.name}, summaries);
-    if (ids.empty()) {
-      // Fully accounted for: the entry leaves, and the walk starts over at the
-      // first remaining entry.
-      objects.erase(it);
-      it = objects.begin();
-    } else {
-      ++it;
-    }
+    // A fully accounted entry leaves the map. The walk goes on with the next
+    // entry rather than starting over: entries already passed hold no id of
+    // these children any more, so starting over would change nothing but
+    // repeat their progress lines, at a cost quadratic in the number of
+    // objects.
+    it = ids.empty() ? objects.erase(it) : std::next(it);
   }
 }
 

@@ -91,7 +91,8 @@ TEST_P(EntityDb, GetAllEntities_BadRowsStopTheReadWithTheirCode) {
       wanted = c.message;
       if (wanted.back() == ' ') wanted += c.sql;
     }
-    EXPECT_EQ(c.message == nullptr ? Entries{} : Entries{{1, wanted}}, log.entries());
+    const Entries expected = c.message == nullptr ? Entries{} : Entries{{1, wanted}};
+    EXPECT_EQ(expected, log.entries());
   }
 }
 
@@ -148,7 +149,8 @@ TEST_P(EntityDb, IsAdminRoot_TrueOnlyForOne) {
     RdbmsInterface db;
     LogCapture log;
     EXPECT_EQ(c.root, EntityUtils::isAdminRoot(db, c.admin));
-    EXPECT_EQ(c.message.empty() ? Entries{} : Entries{{1, c.message}}, log.entries());
+    const Entries expected = c.message.empty() ? Entries{} : Entries{{1, c.message}};
+    EXPECT_EQ(expected, log.entries());
   }
 }
 

@@ -174,7 +174,8 @@ TEST_P(NamedObjStore, GetBlob_MissingRowNullContentAndNullName) {
     EXPECT_EQ(c.ok, QuorNamedObj::getBlob(db, 1001, content, name));
     EXPECT_EQ(c.content, content);
     EXPECT_EQ("kept", name);
-    EXPECT_EQ(c.message == nullptr ? Entries{} : Entries{{1, c.message}}, log.entries());
+    const Entries expected = c.message == nullptr ? Entries{} : Entries{{1, c.message}};
+    EXPECT_EQ(expected, log.entries());
   }
 }
 

@@ -53,6 +53,31 @@ TEST_P(NamedObjDb, GetIds_ListsWhatEachAdministratorSees) {
   }
 }
 
+TEST_P(NamedObjDb, GetIds_OnTheSampleData) {
+  _db->exec(readFile(sqlSourceDir(Backend::Sqlite) + "/sample_data.sql"));
+  struct Case {
+    const char* name;
+    unsigned admin;
+    QuorNamedObj::NaObjType kind;
+    const char* listing;
+  };
+  const Case cases[] = {
+      {"alice's groups: a wildcard entity with no relative", 2, QuorNamedObj::AddressGroupList, "4 E- VIP senders\n"},
+      {"alice's areas", 2, QuorNamedObj::QuarantineArea, "2 E- Sales quarantine\n"},
+      {"bob's groups", 3, QuorNamedObj::AddressGroupList, "6 ED Engineering suppliers\n"},
+      {"bob's areas", 3, QuorNamedObj::QuarantineArea, "3 E- Engineering quarantine\n"},
+      {"root's groups", 1, QuorNamedObj::AddressGroupList,
+       "4 E- VIP senders\n5 E- Blocked partners\n6 ED Engineering suppliers\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RdbmsInterface db;
+    std::vector<SummaryNamedObject> summaries;
+    ASSERT_TRUE(QuorNamedObj::getIds(db, c.admin, c.kind, summaries));
+    EXPECT_EQ(c.listing, describeSummaries(summaries));
+  }
+}
+
 TEST_P(NamedObjDb, GetIds_FailsForAnAdministratorWithoutEntities) {
   loadWorld();
   RdbmsInterface db;
@@ -184,8 +209,8 @@ TEST_P(NamedObjDb, Remove_FailuresGive1003) {
     EXPECT_NE(std::string::npos, errors[0].find("\" thrown for statement SELECT * FROM no_such_rules"));
   }
   dropConnections();
-  RdbmsInterface db;
   LogCapture log;
+  RdbmsInterface db;
   EXPECT_EQ(1003, QuorNamedObj::remove(db, 1001, 2));
   EXPECT_EQ((Entries{{1, noConnectionMessage()}}), log.entries());
   EXPECT_EQ("1", _db->scalar("SELECT COUNT(*) AS v FROM named_objects WHERE object_id = 1001"));

@@ -59,8 +59,8 @@ std::string describeSummaries(const std::vector<SummaryNamedObject>& summaries);
 // Every parameterised suite runs on both backends.
 #define QUOR_POLICY_DB_SUITE(suite)                                                    \
   INSTANTIATE_TEST_SUITE_P(Backends, suite, ::testing::ValuesIn(allBackends()),        \
-                           [](const ::testing::TestParamInfo<Backend>& info) {         \
-                             return std::string(backendName(info.param));              \
+                           [](const ::testing::TestParamInfo<Backend>& param) {        \
+                             return std::string(backendName(param.param));              \
                            })
 
 }  // namespace quor::test

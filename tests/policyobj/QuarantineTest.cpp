@@ -135,8 +135,8 @@ TEST_P(QuarantineDb, SharedArea_FailuresAndNoConnection) {
     EXPECT_NE(std::string::npos, errors[0].find("\" thrown for statement SELECT * FROM nowhere_3"));
   }
   dropConnections();
-  RdbmsInterface db;
   LogCapture log;
+  RdbmsInterface db;
   EXPECT_EQ(1002, QuorNamedObj::getOPPQuarantineArea(db, area));
   EXPECT_EQ(2u, log.texts(1).size());  // one per unit of work: the caller's and the area's own
 }
