@@ -33,5 +33,7 @@
 // Policy objects
 
 // Policy server settings and rule order
+#include "QuorPolicyServerInterface.h"
+#include "miscUtils.h"
 
 #endif  // QUORPOLICY_INCLUDE_QUORPOLICY_H_
