@@ -6,8 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "RdbmsInterface.h"
 #include "ZoDataAccess.h"
 #include "dataaccess/DbBackends.h"
+#include "db/RdbmsTestSupport.h"
+#include "miscUtils.h"
 #include "settings/ScriptedRows.h"
 #include "settings/detail/DbQueries.h"
 #include "support/LogCapture.h"
@@ -16,6 +19,7 @@ namespace quor::settings::detail {
 namespace {
 
 using quor::test::Backend;
+using quor::test::InstallRoot;
 using quor::test::LogCapture;
 using quor::test::Row;
 using quor::test::ScriptedRows;
@@ -30,28 +34,9 @@ constexpr const char* kOrderStmt =
     "SELECT filter_id AS FilterID, rule_order AS RuleOrder, filter_type AS FilterType FROM "
     "filter_groups ORDER BY rule_order, filter_id";
 
-// One connection of the test database, offering the calls the queries use.
-class ConnectionUnit {
- public:
-  explicit ConnectionUnit(const TestDatabase& db) {
-    _conn.connect(db.connectString().c_str(), nullptr, nullptr, nullptr);
-  }
-  void executeSQL(const char* sql) { _conn.executeSQL(sql, ZoDbConnect::ZO_SQL_SPLIT); }
-  int fetchNextRow() { return _conn.fetchNextRow(); }
-  const char* getColVal(const char* column) { return _conn.getColVal(column); }
-
- private:
-  ZoDbConnect _conn;
-};
-
-// Quote doubling, written apart from the library's own escaping.
-void doubleQuotes(const char* in, std::string& buffer, const char*& out) {
-  buffer.clear();
-  for (const char* p = in; *p != '\0'; ++p) {
-    buffer += *p;
-    if (*p == '\'') buffer += '\'';
-  }
-  out = buffer.c_str();
+// The library's own quote escaping, for the scripted look-ups.
+void escape(const char* in, std::string& buffer, const char*& out) {
+  QUOR::RdbmsInterface::escapeData(in, buffer, out);
 }
 
 struct Result {
@@ -61,8 +46,8 @@ struct Result {
   std::vector<std::string> errors;
 };
 
-template <class Db>
-Result ruleOrder(Db& db, const std::string& sqlDir, bool verify) {
+// The template body on a scripted unit of work.
+Result ruleOrder(ScriptedRows& db, const std::string& sqlDir, bool verify) {
   LogCapture log;
   bool manual = true;                // must be reset
   Order order = {F::NRVX};           // must be emptied
@@ -71,18 +56,37 @@ Result ruleOrder(Db& db, const std::string& sqlDir, bool verify) {
   return {rc, manual, order, log.texts(1)};
 }
 
+// The exported operation on a unit of work of the test database.
+Result ruleOrder(bool verify) {
+  QUOR::RdbmsInterface unit;
+  LogCapture log;
+  bool manual = true;       // must be reset
+  Order order = {F::NRVX};  // must be emptied
+  const QuorErrC rc = miscUtils::getUserDefinedRuleOrder(unit, manual, order, verify);
+  return {rc, manual, order, log.texts(1)};
+}
+
+// A fresh database of the backend behind an installation root, with the
+// facade initialised on it (without a pool).
 class SettingsDb : public ::testing::TestWithParam<Backend> {
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    _db = std::make_unique<TestDatabase>(GetParam(), std::string(info->name()));
+    _db = std::make_unique<TestDatabase>(GetParam(), std::string("settings_") + info->name());
     QUOR_REQUIRE_DATABASE(*_db);
+    _root = std::make_unique<InstallRoot>(GetParam(), _db.get());
+    _root->writeDatabaseIni(_root->standardIni());
+    ASSERT_TRUE(QUOR::RdbmsInterface::Init(nullptr, nullptr, nullptr, nullptr));
+  }
+  void TearDown() override {
+    _root.reset();
+    _db.reset();
   }
   TestDatabase& db() { return *_db; }
-  std::string sqlDir() const { return quor::test::sqlSourceDir(GetParam()); }
 
  private:
   std::unique_ptr<TestDatabase> _db;
+  std::unique_ptr<InstallRoot> _root;
 };
 
 struct GroupRow {
@@ -185,8 +189,7 @@ TEST_P(SettingsDb, RuleOrder_ExpandsGroupsAndVerifiesRows) {
       db().exec("INSERT INTO filter_groups (filter_id, filter_type, rule_order) VALUES (" +
                 std::to_string(r.id) + ", '" + r.name + "', " + std::to_string(r.order) + ")");
     }
-    ConnectionUnit unit(db());
-    const Result got = ruleOrder(unit, sqlDir(), c.verify);
+    const Result got = ruleOrder(c.verify);
     EXPECT_EQ(c.rc, got.rc);
     EXPECT_EQ(c.manual, got.manual);
     EXPECT_EQ(c.order, got.order);
@@ -203,8 +206,7 @@ TEST_P(SettingsDb, RuleOrder_NameMismatchNamesEachGroup) {
     db().exec("DELETE FROM filter_groups");
     db().exec("INSERT INTO filter_groups (filter_id, filter_type, rule_order) VALUES (" +
               std::to_string(id) + ", 'Misnamed', 1)");
-    ConnectionUnit unit(db());
-    const Result got = ruleOrder(unit, sqlDir(), true);
+    const Result got = ruleOrder(true);
     EXPECT_EQ(0, got.rc);
     EXPECT_EQ(std::vector<std::string>{std::string("miscUtils::_verifyFilterNames: expected name "
                                                    "Misnamed for  QuorFilter::") +
@@ -238,10 +240,10 @@ TEST_P(SettingsDb, AdminId_ResolvesExactNamesOnly) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ConnectionUnit unit(db());
+    QUOR::RdbmsInterface unit;
     LogCapture log;
     unsigned int id = 555;
-    EXPECT_EQ(c.rc, adminId(unit, sqlDir().c_str(), c.name, id, doubleQuotes));
+    EXPECT_EQ(c.rc, miscUtils::getAdminId(unit, c.name, id));
     EXPECT_EQ(c.id, id);
     EXPECT_EQ(c.errors, log.texts(1));
   }
@@ -254,10 +256,9 @@ TEST_P(SettingsDb, PolicyServers_AppendsKindPInIdOrder) {
             "(1, 'P', '10.0.0.1', 9001); "
             "INSERT INTO components (scanner_id, kind, ip_addr, agent_port) VALUES "
             "(2, 'S', '10.0.0.2', 9002)");
-  ConnectionUnit unit(db());
   std::vector<PolicyServerInfo> servers(1);
   servers[0].ipAddr = "kept";
-  EXPECT_EQ(0, policyServers(unit, sqlDir().c_str(), servers));
+  EXPECT_EQ(0, QuorPolicyServerInterface::getPolicyServerInfo(servers));
   ASSERT_EQ(3u, servers.size());
   EXPECT_EQ("kept", servers[0].ipAddr);
   EXPECT_EQ(1u, servers[1].scannerId);
@@ -268,8 +269,34 @@ TEST_P(SettingsDb, PolicyServers_AppendsKindPInIdOrder) {
   EXPECT_EQ(9003u, servers[2].agentPort);
 }
 
+TEST_P(SettingsDb, PolicyServers_DatabaseFailureGives4002) {
+  db().exec("DROP TABLE components");
+  LogCapture log;
+  std::vector<PolicyServerInfo> servers;
+  EXPECT_EQ(4002, QuorPolicyServerInterface::getPolicyServerInfo(servers));
+  EXPECT_TRUE(servers.empty());
+  const auto errors = log.texts(1);
+  ASSERT_EQ(1u, errors.size());
+  EXPECT_EQ(0u, errors[0].rfind("pszErr=", 0)) << errors[0];
+  EXPECT_NE(std::string::npos, errors[0].find("components")) << errors[0];
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, SettingsDb, ::testing::ValuesIn(quor::test::allBackends()),
                          [](const auto& p) { return quor::test::backendName(p.param); });
+
+TEST(QuorPolicyServerInterface, PolicyServers_WithoutSqlDirectoryGives4005) {
+  // A root whose facade was never initialised: no SQL directory, no
+  // connection string.
+  InstallRoot root(Backend::Sqlite, nullptr);
+  LogCapture log;
+  std::vector<PolicyServerInfo> servers;
+  EXPECT_EQ(4005, QuorPolicyServerInterface::getPolicyServerInfo(servers));
+  EXPECT_TRUE(servers.empty());
+  // The only error is the unit of work's failed connection.
+  const auto errors = log.texts(1);
+  ASSERT_EQ(1u, errors.size());
+  EXPECT_EQ(0u, errors[0].rfind("RdbmsInterface::RdbmsInterface: Exception \"", 0)) << errors[0];
+}
 
 // ---- scripted faults ----
 
@@ -405,7 +432,7 @@ TEST(miscUtils, AdminId_UnreadableIdsAndFailures) {
     if (c.throws) db.throwOnColumn = "AdminID";
     LogCapture log;
     unsigned int id = 555;
-    EXPECT_EQ(c.rc, adminId(db, sqliteDir().c_str(), "ann", id, doubleQuotes));
+    EXPECT_EQ(c.rc, adminId(db, sqliteDir().c_str(), "ann", id, escape));
     EXPECT_EQ(555u, id);
     EXPECT_EQ(c.errors, log.texts(1));
   }
