@@ -40,8 +40,9 @@ QuorErrC QuorPolicyServerInterface::getSettingsFromDatabase(
     unsigned int& backlog, bool& bKeepAlive, unsigned int& port, Protocol& protocol,
     unsigned int& recvTimeoutSecs, unsigned int& sendTimeoutSecs, unsigned int& threads,
     unsigned int& maxThreads, unsigned int& cacheTTLMins, bool bPrioritizeINI) {
-  const detail::ServerOutputs out{backlog,         bKeepAlive, port,       protocol,    recvTimeoutSecs,
-                                  sendTimeoutSecs, threads,    maxThreads, cacheTTLMins};
+  const detail::ServerOutputs out{backlog,  bKeepAlive,      port,
+                                  protocol, recvTimeoutSecs, sendTimeoutSecs,
+                                  threads,  maxThreads,      cacheTTLMins};
   return withSource(bPrioritizeINI, QuorErr::kServerSettingsUnreadable,
                     [&](const detail::FetchSection& fetch) {
                       return detail::readServerSettings(fetch, out, bPrioritizeINI);
@@ -51,12 +52,11 @@ QuorErrC QuorPolicyServerInterface::getSettingsFromDatabase(
 QuorErrC QuorPolicyServerInterface::getClientSettingsFromDatabase(
     std::string& host, unsigned int& port, bool& bKeepAlive, Protocol& protocol,
     unsigned int& recvTimeoutSecs, unsigned int& sendTimeoutSecs, bool bPrioritizeINI) {
-  const detail::ClientOutputs out{host, port, bKeepAlive, protocol, recvTimeoutSecs,
+  const detail::ClientOutputs out{host,           port, bKeepAlive, protocol, recvTimeoutSecs,
                                   sendTimeoutSecs};
-  return withSource(bPrioritizeINI, QuorErr::kClientSettingsUnreadable,
-                    [&](const detail::FetchSection& fetch) {
-                      return detail::readClientSettings(fetch, out);
-                    });
+  return withSource(
+      bPrioritizeINI, QuorErr::kClientSettingsUnreadable,
+      [&](const detail::FetchSection& fetch) { return detail::readClientSettings(fetch, out); });
 }
 
 QuorErrC QuorPolicyServerInterface::setSettingsInDatabase(unsigned int backlog, bool bKeepAlive,

@@ -117,11 +117,12 @@ void showServer(bool memory) {
                                   s.sendTimeoutSecs, s.threads, s.maxThreads, s.cacheTTLMins,
                                   memory);
   if (rc == 0) {
-    std::printf("backlog = %u\nkeep-alive = %s\nPolicyServerPort = %u\nprotocol = %s\n"
-                "recv_timeout_secs = %u\nsend_timeout_secs = %u\nthreads = %u\n"
-                "max_threads = %u\nldap_cache_TTL_minutes = %u\n",
-                s.backlog, s.keepAlive ? "yes" : "no", s.port, protocolName(s.protocol),
-                s.recvTimeoutSecs, s.sendTimeoutSecs, s.threads, s.maxThreads, s.cacheTTLMins);
+    std::printf(
+        "backlog = %u\nkeep-alive = %s\nPolicyServerPort = %u\nprotocol = %s\n"
+        "recv_timeout_secs = %u\nsend_timeout_secs = %u\nthreads = %u\n"
+        "max_threads = %u\nldap_cache_TTL_minutes = %u\n",
+        s.backlog, s.keepAlive ? "yes" : "no", s.port, protocolName(s.protocol), s.recvTimeoutSecs,
+        s.sendTimeoutSecs, s.threads, s.maxThreads, s.cacheTTLMins);
   }
   printMessages(log);
   if (rc != 0) {
@@ -141,9 +142,10 @@ void showClient(bool memory) {
   const QuorErrC rc =
       P::getClientSettingsFromDatabase(host, port, keepAlive, protocol, recv, send, memory);
   if (rc == 0) {
-    std::printf("host = %s\nPolicyServerPort = %u\nkeep-alive = %s\nprotocol = %s\n"
-                "recv_timeout_secs = %u\nsend_timeout_secs = %u\n",
-                host.c_str(), port, keepAlive ? "yes" : "no", protocolName(protocol), recv, send);
+    std::printf(
+        "host = %s\nPolicyServerPort = %u\nkeep-alive = %s\nprotocol = %s\n"
+        "recv_timeout_secs = %u\nsend_timeout_secs = %u\n",
+        host.c_str(), port, keepAlive ? "yes" : "no", protocolName(protocol), recv, send);
   }
   printMessages(log);
   if (rc != 0) {
@@ -259,7 +261,8 @@ void setClient(const ClientOptions& o) {
     throw CommandError(kExitBadInput, "--host must be a host name or address without blanks");
   }
   if (!o.host && !o.recv && !o.send) {
-    throw CommandError(kExitBadInput, "nothing to set: give --host, --recv-timeout or --send-timeout");
+    throw CommandError(kExitBadInput,
+                       "nothing to set: give --host, --recv-timeout or --send-timeout");
   }
   CollectedLog log;
   QUOR::GlobalSettingIF settings;
@@ -282,9 +285,9 @@ void initDatabase() {
   CollectedLog log;
   if (!QUOR::RdbmsInterface::Init(nullptr, nullptr, nullptr, nullptr)) {
     const auto messages = log.messages(PolicyLog::Error);
-    throw CommandError(kExitFailure, "the policy database is not configured: " +
-                                         (messages.empty() ? std::string("unknown reason")
-                                                           : messages.back()));
+    throw CommandError(kExitFailure,
+                       "the policy database is not configured: " +
+                           (messages.empty() ? std::string("unknown reason") : messages.back()));
   }
 }
 
@@ -377,7 +380,8 @@ void registerSettings(CLI::App& app) {
   show->add_flag("--memory", *showMemory, "Read through the in-memory settings store");
   show->callback([showMemory] { showServer(*showMemory); });
 
-  auto* client = settings->add_subcommand("client", "Show the settings clients reach the server with");
+  auto* client =
+      settings->add_subcommand("client", "Show the settings clients reach the server with");
   auto clientMemory = std::make_shared<bool>(false);
   client->add_flag("--memory", *clientMemory, "Read through the in-memory settings store");
   client->callback([clientMemory] { showClient(*clientMemory); });
