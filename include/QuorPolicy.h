@@ -49,5 +49,7 @@
 #include "QuorNamedObj.h"
 
 // Policy server settings and rule order
+#include "QuorPolicyServerInterface.h"
+#include "miscUtils.h"
 
 #endif  // QUORPOLICY_INCLUDE_QUORPOLICY_H_

@@ -64,8 +64,7 @@ class QUORPOLICY_API QuorPolicyServerInterface {
   static QuorErrC getClientSettingsFromDatabase(std::string& host, unsigned int& port,
                                                 bool& bKeepAlive, Protocol& protocol,
                                                 unsigned int& recvTimeoutSecs,
-                                                unsigned int& sendTimeoutSecs,
-                                                bool bPrioritizeINI);
+                                                unsigned int& sendTimeoutSecs, bool bPrioritizeINI);
 
   // Writes "backlog", "keep-alive" ("yes"/"no"), "PolicyServerPort",
   // "protocol" ("HTTPS"/"HTTP"), "threads", "max_threads" and

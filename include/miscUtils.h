@@ -38,8 +38,7 @@ class QUORPOLICY_API miscUtils {
   // With `bVerify`, each row's order and name are checked and mismatches
   // logged; they never change the result.
   static QuorErrC getUserDefinedRuleOrder(QUOR::RdbmsInterface& db, bool& bManualOrder,
-                                          std::vector<QuorFilter::FilterType>& order,
-                                          bool bVerify);
+                                          std::vector<QuorFilter::FilterType>& order, bool bVerify);
 
   // The id of the administrator `adminName` (matched exactly). Returns 0 with
   // the id; 1002 without a log when no row matches, 1002 with a log when the

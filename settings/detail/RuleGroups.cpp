@@ -27,7 +27,8 @@ void logNameMismatch(int filterId, const char* name) {
   switch (filterId) {
     case 1:
       PolicyLog::log(PolicyLog::Error,
-                     "miscUtils::_verifyFilterNames: expected name %s for  QuorFilter::Virus", name);
+                     "miscUtils::_verifyFilterNames: expected name %s for  QuorFilter::Virus",
+                     name);
       break;
     case 2:
       PolicyLog::log(PolicyLog::Error,

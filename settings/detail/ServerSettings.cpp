@@ -20,7 +20,7 @@ constexpr const char* kTtlKey = "ldap_cache_TTL_minutes";
 struct Bounds {
   size_t maxDigits;
   unsigned int ceiling;
-  unsigned int floor;          // values below this are replaced by floorValue
+  unsigned int floor;  // values below this are replaced by floorValue
   unsigned int floorValue;
 };
 
@@ -59,7 +59,7 @@ bool isYes(const std::string& text) { return port::quorStricmp(text.c_str(), "ye
 
 Protocol protocolOf(const std::string& text) {
   return port::quorStricmp(text.c_str(), "https") == 0 ? QuorPolicyServerInterface::HTTPS
-                                                         : QuorPolicyServerInterface::HTTP;
+                                                       : QuorPolicyServerInterface::HTTP;
 }
 
 // Looks `key` up among `items`; logs the read line, or the not-found line
@@ -89,8 +89,7 @@ unsigned int clientTimeout(const std::string& text) {
 
 unsigned int numberOf(const std::string& digits) {
   // atoi is strtol narrowed to int; the narrowing wraps modulo 2^32.
-  return static_cast<unsigned int>(
-      static_cast<int>(std::strtol(digits.c_str(), nullptr, 10)));
+  return static_cast<unsigned int>(static_cast<int>(std::strtol(digits.c_str(), nullptr, 10)));
 }
 
 QuorErrC readServerSettings(const FetchSection& fetch, const ServerOutputs& out,
@@ -166,11 +165,11 @@ QuorErrC readServerSettings(const FetchSection& fetch, const ServerOutputs& out,
                  "QuorPolicyServerInterface: getSettingsFromDatabase() backlog=%d bKeepAlive=%d "
                  "port=%d protocol=%d recvTimeoutSecs=%d sendTimeoutSecs=%d threads=%d "
                  "maxThreads=%d cacheTTLMins=%d bPrioritizeINI=%d",
-                 static_cast<int>(out.backlog), out.keepAlive ? 1 : 0,
-                 static_cast<int>(out.port), static_cast<int>(out.protocol),
-                 static_cast<int>(out.recvTimeoutSecs), static_cast<int>(out.sendTimeoutSecs),
-                 static_cast<int>(out.threads), static_cast<int>(out.maxThreads),
-                 static_cast<int>(out.cacheTTLMins), prioritizeIni ? 1 : 0);
+                 static_cast<int>(out.backlog), out.keepAlive ? 1 : 0, static_cast<int>(out.port),
+                 static_cast<int>(out.protocol), static_cast<int>(out.recvTimeoutSecs),
+                 static_cast<int>(out.sendTimeoutSecs), static_cast<int>(out.threads),
+                 static_cast<int>(out.maxThreads), static_cast<int>(out.cacheTTLMins),
+                 prioritizeIni ? 1 : 0);
   PolicyLog::log(PolicyLog::Progress, "Leave QuorPolicyServerInterface: getSettingsFromDatabase()");
   return QuorErr::kSuccess;
 }

@@ -3,7 +3,6 @@
 
 #include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "settings/detail/ServerSettings.h"
@@ -14,27 +13,19 @@ namespace {
 
 using quor::test::LogCapture;
 using Sections = std::map<std::string, Items>;
-using P = QuorPolicyServerInterface;
+using Lines = std::vector<std::string>;
 
-// The server settings as plain values, for comparing all nine at once.
-struct Values {
-  unsigned int backlog, port, recv, send, threads, maxThreads, ttl;
-  bool keepAlive;
-  P::Protocol protocol;
-  bool operator==(const Values&) const = default;
-};
+// The keys in reading order with the section each is fetched from.
+const std::pair<const char*, const char*> kKeys[] = {{"backlog", "policy_server"},
+                                                     {"keep-alive", "policy_server"},
+                                                     {"PolicyServerPort", "policy_server"},
+                                                     {"protocol", "policy_server"},
+                                                     {"recv_timeout_secs", "policy_server"},
+                                                     {"send_timeout_secs", "policy_server"},
+                                                     {"threads", "policy_server"},
+                                                     {"max_threads", "policy_server"},
+                                                     {"ldap_cache_TTL_minutes", "LDAP_SVR_1"}};
 
-std::ostream& operator<<(std::ostream& os, const Values& v) {
-  return os << "{backlog=" << v.backlog << " keepAlive=" << v.keepAlive << " port=" << v.port
-            << " protocol=" << v.protocol << " recv=" << v.recv << " send=" << v.send
-            << " threads=" << v.threads << " maxThreads=" << v.maxThreads << " ttl=" << v.ttl
-            << "}";
-}
-
-// What the caller holds before the call: its defaults.
-constexpr Values kCallerDefaults{77, 5555, 66, 55, 44, 33, 22, false, P::HTTPS};
-
-// A valid store and what it reads as.
 Sections validStore() {
   return {{"policy_server",
            {{"backlog", "50"},
@@ -45,18 +36,12 @@ Sections validStore() {
             {"send_timeout_secs", "40"},
             {"threads", "10"},
             {"max_threads", "20"}}},
-          {"LDAP_SVR_1", {{"ldap_cache_TTL_minutes", "60"}}}};
+          {"LDAP_SVR_1", {{"ldap_cache_TTL_minutes", "60"}}},
+          {"policy_client",
+           {{"host", "h.example"}, {"recv_timeout_secs", "20"}, {"send_timeout_secs", "25"}}}};
 }
-constexpr Values kValidRead{50, 8080, 30, 40, 10, 20, 60, false, P::HTTP};
 
-// The keys in reading order with the section each is fetched from.
-const std::pair<const char*, const char*> kServerKeys[] = {
-    {"backlog", "policy_server"},           {"keep-alive", "policy_server"},
-    {"PolicyServerPort", "policy_server"},  {"protocol", "policy_server"},
-    {"recv_timeout_secs", "policy_server"}, {"send_timeout_secs", "policy_server"},
-    {"threads", "policy_server"},           {"max_threads", "policy_server"},
-    {"ldap_cache_TTL_minutes", "LDAP_SVR_1"}};
-
+// Replaces the map with the section, as a store that clears it would.
 FetchSection fetchFrom(const Sections& store) {
   return [&store](Items& items, const char* section) {
     const auto it = store.find(section);
@@ -66,367 +51,197 @@ FetchSection fetchFrom(const Sections& store) {
   };
 }
 
-struct ServerRun {
-  QuorErrC rc;
-  Values got;
-  std::vector<std::string> errors;  // level-1 lines
-};
-
-ServerRun readServer(const Sections& store) {
+// Reads with the caller's defaults 77 false 5555 1(https) 66 55 44 33 22 and
+// gives the nine outputs in that order as text.
+std::string readServer(const Sections& store, QuorErrC& rc, Lines& errors) {
+  unsigned int backlog = 77, port = 5555, recv = 66, send = 55, threads = 44, maxThreads = 33,
+               ttl = 22;
+  bool keepAlive = false;
+  auto protocol = QuorPolicyServerInterface::HTTPS;
   LogCapture log;
-  Values v = kCallerDefaults;
-  const ServerOutputs out{v.backlog, v.keepAlive, v.port,    v.protocol,  v.recv,
-                          v.send,    v.threads,   v.maxThreads, v.ttl};
-  const QuorErrC rc = readServerSettings(fetchFrom(store), out, true);
-  return {rc, v, log.texts(1)};
+  rc = readServerSettings(
+      fetchFrom(store), {backlog, keepAlive, port, protocol, recv, send, threads, maxThreads, ttl},
+      false);
+  errors = log.texts(1);
+  return std::to_string(backlog) + " " + std::to_string(keepAlive) + " " + std::to_string(port) +
+         " " + std::to_string(protocol) + " " + std::to_string(recv) + " " + std::to_string(send) +
+         " " + std::to_string(threads) + " " + std::to_string(maxThreads) + " " +
+         std::to_string(ttl);
 }
 
-// The level-1 lines of a full read of `store`, with `extra` logged right
-// after the read line of `extraKey`. Written out from the message texts, not
-// from the reader.
-std::vector<std::string> expectedReadLines(const Sections& store, const std::string& extraKey,
-                                           const std::string& extra) {
-  std::vector<std::string> lines;
-  for (const auto& [key, fetched] : kServerKeys) {
-    const std::string& text = store.at(fetched).at(key);
-    lines.push_back(std::string("Read setting '") + key + "' in section [policy_server], value is '" +
-                    text + "'.");
+// The read lines of the first `count` keys of `store`, with `extra` after
+// the line of `extraKey`.
+Lines readLines(const Sections& store, size_t count, const std::string& extraKey = "",
+                const std::string& extra = "") {
+  Lines lines;
+  for (size_t i = 0; i < count; ++i) {
+    const auto& [key, section] = kKeys[i];
+    const std::string& text = store.at(section).at(key);
+    lines.push_back(std::string("Read setting '") + key +
+                    "' in section [policy_server], value is '" + text + "'.");
     if (key == extraKey && !extra.empty()) lines.push_back(extra);
-    if (std::string(key) == "protocol") {
-      const bool https = text.size() == 5 && (text[0] | 0x20) == 'h' && (text[1] | 0x20) == 't' &&
-                         (text[2] | 0x20) == 't' && (text[3] | 0x20) == 'p' &&
-                         (text[4] | 0x20) == 's';
-      lines.push_back(std::string("Policy server will use protocal '") + (https ? "https" : "http") +
-                      "'.");
+    if (i == 3) {
+      const bool https = text.size() == 5 && strncasecmp(text.c_str(), "https", 5) == 0;
+      lines.push_back(std::string("Policy server will use protocal '") +
+                      (https ? "https" : "http") + "'.");
     }
   }
   return lines;
 }
 
-struct NumberCase {
+struct ValueCase {
   const char* key;
   const char* text;
-  unsigned int Values::*field;
-  unsigned int want;
-  const char* extra;  // the message after the read line, "" for none
+  const char* want;   // the nine outputs
+  const char* extra;  // the message after the key's read line, "" for none
 };
 
-TEST(QuorPolicyServerInterface, ServerSettings_NumbersFollowTheValidationTable) {
-  const NumberCase cases[] = {
-      {"backlog", "0", &Values::backlog, 0, ""},
-      {"backlog", "1000", &Values::backlog, 1000, ""},
-      {"backlog", "0999", &Values::backlog, 999, ""},
-      {"backlog", "1001", &Values::backlog, 1000,
-       "[ERROR]Value of '1001' is invalid, use default value 1000."},
-      {"backlog", "12345", &Values::backlog, 1000,
-       "[ERROR]Size of '12345' is too long, use default value 1000."},
-      {"backlog", "abc", &Values::backlog, 77, ""},
-      {"backlog", "", &Values::backlog, 77, ""},
-      {"backlog", "-5", &Values::backlog, 77, ""},
-      {"backlog", "12a", &Values::backlog, 77, ""},
-      {"recv_timeout_secs", "0", &Values::recv, 0, ""},
-      {"recv_timeout_secs", "300", &Values::recv, 300, ""},
-      {"recv_timeout_secs", "301", &Values::recv, 300,
-       "[ERROR]Value of '301' is invalid, use default value 300."},
-      {"recv_timeout_secs", "1000", &Values::recv, 300,
-       "[ERROR]Size of '1000' is too long, use default value 300."},
-      {"recv_timeout_secs", "x", &Values::recv, 66, ""},
-      {"send_timeout_secs", "299", &Values::send, 299, ""},
-      {"send_timeout_secs", "301", &Values::send, 300,
-       "[ERROR]Value of '301' is invalid, use default value 300."},
-      {"send_timeout_secs", "0300", &Values::send, 300,
-       "[ERROR]Size of '0300' is too long, use default value 300."},
-      {"send_timeout_secs", " 5", &Values::send, 55, ""},
-      {"threads", "0", &Values::threads, 1,
-       "[ERROR]Value of '0' is invalid, use default value 1."},
-      {"threads", "1", &Values::threads, 1, ""},
-      {"threads", "1000", &Values::threads, 1000, ""},
-      {"threads", "1001", &Values::threads, 1000,
-       "[ERROR]Value of '1001' is invalid, use default value 1000."},
-      {"threads", "10000", &Values::threads, 1000,
-       "[ERROR]Size of '10000' is too long, use default value 1000."},
-      {"threads", "many", &Values::threads, 44, ""},
-      {"max_threads", "0", &Values::maxThreads, 2,
-       "[ERROR]Value of '0' is invalid, use default value 2."},
-      {"max_threads", "1", &Values::maxThreads, 2,
-       "[ERROR]Value of '1' is invalid, use default value 2."},
-      {"max_threads", "2", &Values::maxThreads, 2, ""},
-      {"max_threads", "1000", &Values::maxThreads, 1000, ""},
-      {"max_threads", "1001", &Values::maxThreads, 1000,
-       "[ERROR]Value of '1001' is invalid, use default value 1000."},
-      {"max_threads", "99999", &Values::maxThreads, 1000,
-       "[ERROR]Size of '99999' is too long, use default value 1000."},
-      {"PolicyServerPort", "1", &Values::port, 1, ""},
-      {"PolicyServerPort", "65535", &Values::port, 65535, ""},
-      {"PolicyServerPort", "0", &Values::port, 5555,
-       "[ERROR]Port value '0' is invalid, use default value '5555'."},
-      {"PolicyServerPort", "65536", &Values::port, 5555,
-       "[ERROR]Port value '65536' is invalid, use default value '5555'."},
-      {"PolicyServerPort", "http", &Values::port, 5555,
-       "[ERROR]Port value 'http' is invalid, use default value '5555'."},
-      {"ldap_cache_TTL_minutes", "0", &Values::ttl, 0, ""},
-      {"ldap_cache_TTL_minutes", "100000", &Values::ttl, 100000, ""},
-      {"ldap_cache_TTL_minutes", "4294967295", &Values::ttl, 4294967295u, ""},
-      {"ldap_cache_TTL_minutes", "abc", &Values::ttl, 1440,
-       "[ERROR]Value of 'abc' is invalid, use default value 1440."},
-      {"ldap_cache_TTL_minutes", "", &Values::ttl, 1440,
-       "[ERROR]Value of '' is invalid, use default value 1440."},
+TEST(QuorPolicyServerInterface, ServerSettings_FollowTheValidationTable) {
+  // clang-format off
+  const ValueCase cases[] = {
+      {"backlog", "0", "0 0 8080 0 30 40 10 20 60", ""},
+      {"backlog", "1000", "1000 0 8080 0 30 40 10 20 60", ""},
+      {"backlog", "0999", "999 0 8080 0 30 40 10 20 60", ""},
+      {"backlog", "1001", "1000 0 8080 0 30 40 10 20 60", "[ERROR]Value of '1001' is invalid, use default value 1000."},
+      {"backlog", "12345", "1000 0 8080 0 30 40 10 20 60", "[ERROR]Size of '12345' is too long, use default value 1000."},
+      {"backlog", "abc", "77 0 8080 0 30 40 10 20 60", ""},
+      {"backlog", "", "77 0 8080 0 30 40 10 20 60", ""},
+      {"backlog", "-5", "77 0 8080 0 30 40 10 20 60", ""},
+      {"keep-alive", "YES", "50 1 8080 0 30 40 10 20 60", ""},
+      {"keep-alive", "true", "50 0 8080 0 30 40 10 20 60", ""},
+      {"keep-alive", "yes ", "50 0 8080 0 30 40 10 20 60", ""},
+      {"PolicyServerPort", "65535", "50 0 65535 0 30 40 10 20 60", ""},
+      {"PolicyServerPort", "0", "50 0 5555 0 30 40 10 20 60", "[ERROR]Port value '0' is invalid, use default value '5555'."},
+      {"PolicyServerPort", "65536", "50 0 5555 0 30 40 10 20 60", "[ERROR]Port value '65536' is invalid, use default value '5555'."},
+      {"protocol", "HttpS", "50 0 8080 1 30 40 10 20 60", ""},
+      {"protocol", "https2", "50 0 8080 0 30 40 10 20 60", ""},
+      {"recv_timeout_secs", "300", "50 0 8080 0 300 40 10 20 60", ""},
+      {"recv_timeout_secs", "301", "50 0 8080 0 300 40 10 20 60", "[ERROR]Value of '301' is invalid, use default value 300."},
+      {"recv_timeout_secs", "1000", "50 0 8080 0 300 40 10 20 60", "[ERROR]Size of '1000' is too long, use default value 300."},
+      {"recv_timeout_secs", "x", "50 0 8080 0 66 40 10 20 60", ""},
+      {"send_timeout_secs", "0", "50 0 8080 0 30 0 10 20 60", ""},
+      {"send_timeout_secs", "0300", "50 0 8080 0 30 300 10 20 60", "[ERROR]Size of '0300' is too long, use default value 300."},
+      {"send_timeout_secs", " 5", "50 0 8080 0 30 55 10 20 60", ""},
+      {"threads", "0", "50 0 8080 0 30 40 1 20 60", "[ERROR]Value of '0' is invalid, use default value 1."},
+      {"threads", "1", "50 0 8080 0 30 40 1 20 60", ""},
+      {"threads", "1001", "50 0 8080 0 30 40 1000 20 60", "[ERROR]Value of '1001' is invalid, use default value 1000."},
+      {"threads", "10000", "50 0 8080 0 30 40 1000 20 60", "[ERROR]Size of '10000' is too long, use default value 1000."},
+      {"threads", "many", "50 0 8080 0 30 40 44 20 60", ""},
+      {"max_threads", "1", "50 0 8080 0 30 40 10 2 60", "[ERROR]Value of '1' is invalid, use default value 2."},
+      {"max_threads", "0", "50 0 8080 0 30 40 10 2 60", "[ERROR]Value of '0' is invalid, use default value 2."},
+      {"max_threads", "2", "50 0 8080 0 30 40 10 2 60", ""},
+      {"max_threads", "1000", "50 0 8080 0 30 40 10 1000 60", ""},
+      {"max_threads", "1001", "50 0 8080 0 30 40 10 1000 60", "[ERROR]Value of '1001' is invalid, use default value 1000."},
+      {"ldap_cache_TTL_minutes", "0", "50 0 8080 0 30 40 10 20 0", ""},
+      {"ldap_cache_TTL_minutes", "4294967295", "50 0 8080 0 30 40 10 20 4294967295", ""},
+      {"ldap_cache_TTL_minutes", "abc", "50 0 8080 0 30 40 10 20 1440", "[ERROR]Value of 'abc' is invalid, use default value 1440."},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.key) + "=" + c.text);
     Sections store = validStore();
-    const char* section =
-        std::string(c.key) == "ldap_cache_TTL_minutes" ? "LDAP_SVR_1" : "policy_server";
-    store[section][c.key] = c.text;
-    Values want = kValidRead;
-    want.*c.field = c.want;
-
-    const ServerRun run = readServer(store);
-    EXPECT_EQ(QuorErr::kSuccess, run.rc);
-    EXPECT_EQ(want, run.got);
-    EXPECT_EQ(expectedReadLines(store, c.key, c.extra), run.errors);
-  }
-}
-
-struct FlagCase {
-  const char* key;
-  const char* text;
-  bool keepAlive;
-  P::Protocol protocol;
-};
-
-TEST(QuorPolicyServerInterface, ServerSettings_KeepAliveAndProtocolIgnoreCaseOnly) {
-  const FlagCase cases[] = {
-      {"keep-alive", "yes", true, P::HTTP},   {"keep-alive", "YES", true, P::HTTP},
-      {"keep-alive", "yEs", true, P::HTTP},   {"keep-alive", "true", false, P::HTTP},
-      {"keep-alive", "yes ", false, P::HTTP}, {"keep-alive", "", false, P::HTTP},
-      {"protocol", "https", false, P::HTTPS}, {"protocol", "HTTPS", false, P::HTTPS},
-      {"protocol", "HttpS", false, P::HTTPS}, {"protocol", "http", false, P::HTTP},
-      {"protocol", "ftp", false, P::HTTP},    {"protocol", "https2", false, P::HTTP},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.key) + "=" + c.text);
-    Sections store = validStore();
-    store["policy_server"][c.key] = c.text;
-    Values want = kValidRead;
-    want.keepAlive = c.keepAlive;
-    want.protocol = c.protocol;
-    const ServerRun run = readServer(store);
-    EXPECT_EQ(QuorErr::kSuccess, run.rc);
-    EXPECT_EQ(want, run.got);
-    EXPECT_EQ(expectedReadLines(store, "", ""), run.errors);
+    store[std::string(c.key) == "ldap_cache_TTL_minutes" ? "LDAP_SVR_1" : "policy_server"][c.key] =
+        c.text;
+    QuorErrC rc = -1;
+    Lines errors;
+    EXPECT_EQ(c.want, readServer(store, rc, errors));
+    EXPECT_EQ(0, rc);
+    EXPECT_EQ(readLines(store, 9, c.key, c.extra), errors);
   }
 }
 
 TEST(QuorPolicyServerInterface, ServerSettings_AbsentKeyStopsWithEarlierOutputsSet) {
-  for (size_t missing = 0; missing < std::size(kServerKeys); ++missing) {
-    const auto& [key, section] = kServerKeys[missing];
+  // clang-format off
+  const char* const want[] = {
+      "77 0 5555 1 66 55 44 33 22",  "50 0 5555 1 66 55 44 33 22", "50 0 5555 1 66 55 44 33 22",
+      "50 0 8080 1 66 55 44 33 22",  "50 0 8080 0 66 55 44 33 22", "50 0 8080 0 30 55 44 33 22",
+      "50 0 8080 0 30 40 44 33 22",  "50 0 8080 0 30 40 10 33 22", "50 0 8080 0 30 40 10 20 22"};
+  for (size_t missing = 0; missing < std::size(kKeys); ++missing) {
+    const auto& [key, section] = kKeys[missing];
     SCOPED_TRACE(key);
     Sections store = validStore();
     store[section].erase(key);
-
-    Values want = kCallerDefaults;
-    std::vector<std::string> lines;
-    for (size_t i = 0; i < missing; ++i) {
-      const auto& [k, s] = kServerKeys[i];
-      lines.push_back(std::string("Read setting '") + k + "' in section [policy_server], value is '" +
-                      store.at(s).at(k) + "'.");
-      if (i == 3) lines.push_back("Policy server will use protocal 'http'.");
-    }
-    lines.push_back(std::string("[ERROR]Can not find setting '") + key +
-                    "' in section [policy_server].");
-    // The outputs set before the absent key, in reading order.
-    if (missing > 0) want.backlog = kValidRead.backlog;
-    if (missing > 1) want.keepAlive = kValidRead.keepAlive;
-    if (missing > 2) want.port = kValidRead.port;
-    if (missing > 3) want.protocol = kValidRead.protocol;
-    if (missing > 4) want.recv = kValidRead.recv;
-    if (missing > 5) want.send = kValidRead.send;
-    if (missing > 6) want.threads = kValidRead.threads;
-    if (missing > 7) want.maxThreads = kValidRead.maxThreads;
-
-    const ServerRun run = readServer(store);
-    EXPECT_EQ(QuorErr::kServerSettingsUnreadable, run.rc);
-    EXPECT_EQ(want, run.got);
-    EXPECT_EQ(lines, run.errors);
+    Lines lines = readLines(store, missing);
+    lines.push_back(std::string("[ERROR]Can not find setting '") + key + "' in section [policy_server].");
+    QuorErrC rc = -1;
+    Lines errors;
+    EXPECT_EQ(want[missing], readServer(store, rc, errors));
+    EXPECT_EQ(1609, rc);
+    EXPECT_EQ(lines, errors);
   }
-}
-
-TEST(QuorPolicyServerInterface, ServerSettings_UnfetchableSectionFailsBeforeReading) {
   for (const char* absent : {"policy_server", "LDAP_SVR_1"}) {
     SCOPED_TRACE(absent);
     Sections store = validStore();
     store.erase(absent);
-    const ServerRun run = readServer(store);
-    EXPECT_EQ(QuorErr::kServerSettingsUnreadable, run.rc);
-    EXPECT_EQ(kCallerDefaults, run.got);
-    EXPECT_EQ(std::vector<std::string>{
-                  "[ERROR]Can not retrieve items in section policy_server and LDAP_SVR_1."},
-              run.errors);
+    QuorErrC rc = -1;
+    Lines errors;
+    EXPECT_EQ("77 0 5555 1 66 55 44 33 22", readServer(store, rc, errors));
+    EXPECT_EQ(1609, rc);
+    EXPECT_EQ(Lines{"[ERROR]Can not retrieve items in section policy_server and LDAP_SVR_1."}, errors);
   }
-}
-
-TEST(QuorPolicyServerInterface, ServerSettings_ProgressLinesCarryOutputsAndSource) {
-  const Sections store = validStore();
-  for (const bool prioritize : {true, false}) {
-    SCOPED_TRACE(prioritize);
-    LogCapture log;
-    Values v = kCallerDefaults;
-    const ServerOutputs out{v.backlog, v.keepAlive, v.port,       v.protocol, v.recv,
-                            v.send,    v.threads,   v.maxThreads, v.ttl};
-    ASSERT_EQ(QuorErr::kSuccess, readServerSettings(fetchFrom(store), out, prioritize));
-    const std::vector<std::string> want = {
-        "Enter QuorPolicyServerInterface::getSettingsFromDatabase()",
-        std::string("QuorPolicyServerInterface: getSettingsFromDatabase() backlog=50 bKeepAlive=0 "
-                    "port=8080 protocol=0 recvTimeoutSecs=30 sendTimeoutSecs=40 threads=10 "
-                    "maxThreads=20 cacheTTLMins=60 bPrioritizeINI=") +
-            (prioritize ? "1" : "0"),
-        "Leave QuorPolicyServerInterface: getSettingsFromDatabase()"};
-    EXPECT_EQ(want, log.texts(4));
-  }
-}
-
-// ---- client settings ----
-
-struct ClientValues {
-  std::string host;
-  unsigned int port, recv, send;
-  bool keepAlive;
-  P::Protocol protocol;
-  bool operator==(const ClientValues&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const ClientValues& v) {
-  return os << "{host=" << v.host << " port=" << v.port << " keepAlive=" << v.keepAlive
-            << " protocol=" << v.protocol << " recv=" << v.recv << " send=" << v.send << "}";
-}
-
-const ClientValues kClientDefaults{"default-host", 1234, 11, 12, false, P::HTTP};
-
-Sections clientStore() {
-  Sections s = validStore();
-  s["policy_client"] = {
-      {"host", "policy.example"}, {"recv_timeout_secs", "20"}, {"send_timeout_secs", "25"}};
-  return s;
-}
-
-// A store whose section fetch replaces the map, or one that adds to it.
-FetchSection clientFetch(const Sections& store, bool replaces) {
-  return [&store, replaces](Items& items, const char* section) {
-    const auto it = store.find(section);
-    if (it == store.end()) return false;
-    if (replaces) items.clear();
-    for (const auto& [k, v] : it->second) items[k] = v;
-    return true;
-  };
-}
-
-struct ClientRun {
-  QuorErrC rc;
-  ClientValues got;
-  std::vector<std::string> errors;
-};
-
-ClientRun readClient(const Sections& store, bool replaces = true) {
-  LogCapture log;
-  ClientValues v = kClientDefaults;
-  const ClientOutputs out{v.host, v.port, v.keepAlive, v.protocol, v.recv, v.send};
-  const QuorErrC rc = readClientSettings(clientFetch(store, replaces), out);
-  return {rc, v, log.texts(1)};
 }
 
 struct ClientCase {
   const char* section;
   const char* key;
-  const char* text;
-  ClientValues want;
+  const char* text;  // nullptr: the key is absent
+  QuorErrC rc;
+  const char* want;  // host port keepAlive protocol recv send
 };
 
-TEST(QuorPolicyServerInterface, ClientSettings_ReplaceUnusableValuesSilently) {
+TEST(QuorPolicyServerInterface, ClientSettings_ReplaceUnusableValuesAndNeedEveryKey) {
+  // clang-format off
   const ClientCase cases[] = {
-      {"policy_server", "PolicyServerPort", "8080", {"policy.example", 8080, 20, 25, false, P::HTTP}},
-      {"policy_server", "PolicyServerPort", "70000", {"policy.example", 5060, 20, 25, false, P::HTTP}},
-      {"policy_server", "PolicyServerPort", "", {"policy.example", 5060, 20, 25, false, P::HTTP}},
-      {"policy_server", "keep-alive", "Yes", {"policy.example", 8080, 20, 25, true, P::HTTP}},
-      {"policy_server", "protocol", "HTTPS", {"policy.example", 8080, 20, 25, false, P::HTTPS}},
-      {"policy_client", "host", "", {"", 8080, 20, 25, false, P::HTTP}},
-      {"policy_client", "recv_timeout_secs", "abc", {"policy.example", 8080, 0, 25, false, P::HTTP}},
-      {"policy_client", "recv_timeout_secs", "0", {"policy.example", 8080, 0, 25, false, P::HTTP}},
-      {"policy_client", "recv_timeout_secs", "300", {"policy.example", 8080, 300, 25, false, P::HTTP}},
-      {"policy_client", "recv_timeout_secs", "301", {"policy.example", 8080, 300, 25, false, P::HTTP}},
-      {"policy_client", "recv_timeout_secs", "1000", {"policy.example", 8080, 300, 25, false, P::HTTP}},
-      {"policy_client", "send_timeout_secs", "-1", {"policy.example", 8080, 20, 0, false, P::HTTP}},
-      {"policy_client", "send_timeout_secs", "0301", {"policy.example", 8080, 20, 300, false, P::HTTP}},
+      {"policy_server", "PolicyServerPort", "70000", 0, "h.example 5060 0 0 20 25"},
+      {"policy_server", "keep-alive", "Yes", 0, "h.example 8080 1 0 20 25"},
+      {"policy_server", "protocol", "HTTPS", 0, "h.example 8080 0 1 20 25"},
+      {"policy_client", "recv_timeout_secs", "abc", 0, "h.example 8080 0 0 0 25"},
+      {"policy_client", "recv_timeout_secs", "301", 0, "h.example 8080 0 0 300 25"},
+      {"policy_client", "recv_timeout_secs", "1000", 0, "h.example 8080 0 0 300 25"},
+      {"policy_client", "send_timeout_secs", "300", 0, "h.example 8080 0 0 20 300"},
+      {"policy_server", "PolicyServerPort", nullptr, 1608, "d 1 1 1 11 12"},
+      {"policy_server", "protocol", nullptr, 1608, "d 8080 0 1 11 12"},
+      {"policy_client", "host", nullptr, 1608, "d 8080 0 0 11 12"},
+      {"policy_client", "send_timeout_secs", nullptr, 1608, "h.example 8080 0 0 20 12"},
   };
+  // clang-format on
+  // clang-format on
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.key) + "=" + c.text);
-    Sections store = clientStore();
-    store[c.section][c.key] = c.text;
-    const ClientRun run = readClient(store);
-    EXPECT_EQ(QuorErr::kSuccess, run.rc);
-    EXPECT_EQ(c.want, run.got);
-    EXPECT_TRUE(run.errors.empty()) << run.errors.size();
+    SCOPED_TRACE(std::string(c.key) + "=" + (c.text ? c.text : "<absent>"));
+    Sections store = validStore();
+    if (c.text)
+      store[c.section][c.key] = c.text;
+    else
+      store[c.section].erase(c.key);
+    std::string host = "d";
+    unsigned int port = 1, recv = 11, send = 12;
+    bool keepAlive = true;
+    auto protocol = QuorPolicyServerInterface::HTTPS;
+    LogCapture log;
+    EXPECT_EQ(c.rc,
+              readClientSettings(fetchFrom(store), {host, port, keepAlive, protocol, recv, send}));
+    EXPECT_EQ(c.want, host + " " + std::to_string(port) + " " + std::to_string(keepAlive) + " " +
+                          std::to_string(protocol) + " " + std::to_string(recv) + " " +
+                          std::to_string(send));
+    const Lines want = c.text
+                           ? Lines{}
+                           : Lines{std::string("QuorPolicyServerInterface::"
+                                               "getClientSettingsFromDatabase: Error retrieving ") +
+                                   c.key + " from section " + c.section + "."};
+    EXPECT_EQ(want, log.texts(1));
   }
 }
-
-TEST(QuorPolicyServerInterface, ClientSettings_AbsentKeyOrSectionGives1608) {
-  const std::pair<const char*, const char*> keys[] = {
-      {"policy_server", "PolicyServerPort"}, {"policy_server", "keep-alive"},
-      {"policy_server", "protocol"},         {"policy_client", "host"},
-      {"policy_client", "recv_timeout_secs"}, {"policy_client", "send_timeout_secs"}};
-  for (const auto& [section, key] : keys) {
-    SCOPED_TRACE(key);
-    Sections store = clientStore();
-    store[section].erase(key);
-    store["policy_server"].erase(key);  // no fallback through the shared map
-    const ClientRun run = readClient(store);
-    EXPECT_EQ(QuorErr::kClientSettingsUnreadable, run.rc);
-    EXPECT_EQ(std::vector<std::string>{std::string("QuorPolicyServerInterface::"
-                                                   "getClientSettingsFromDatabase: Error "
-                                                   "retrieving ") +
-                                       key + " from section " + section + "."},
-              run.errors);
-  }
-  for (const char* section : {"policy_server", "policy_client"}) {
-    SCOPED_TRACE(section);
-    Sections store = clientStore();
-    store.erase(section);
-    const ClientRun run = readClient(store);
-    EXPECT_EQ(QuorErr::kClientSettingsUnreadable, run.rc);
-    EXPECT_EQ(std::vector<std::string>{std::string("QuorPolicyServerInterface::"
-                                                   "getClientSettingsFromDatabase: Error "
-                                                   "retrieving items from section ") +
-                                       section + "."},
-              run.errors);
-  }
-}
-
-TEST(QuorPolicyServerInterface, ClientSettings_StoreThatKeepsItemsLetsServerValuesFillIn) {
-  Sections store = clientStore();
-  store["policy_client"].erase("recv_timeout_secs");
-  // Kept map: the server's time-out (30) stands in for the client's.
-  const ClientRun kept = readClient(store, false);
-  EXPECT_EQ(QuorErr::kSuccess, kept.rc);
-  EXPECT_EQ((ClientValues{"policy.example", 8080, 30, 25, false, P::HTTP}), kept.got);
-  EXPECT_TRUE(kept.errors.empty());
-  // Replaced map: the key is missing.
-  const ClientRun replaced = readClient(store, true);
-  EXPECT_EQ(QuorErr::kClientSettingsUnreadable, replaced.rc);
-  EXPECT_EQ(std::vector<std::string>{"QuorPolicyServerInterface::getClientSettingsFromDatabase: "
-                                     "Error retrieving recv_timeout_secs from section "
-                                     "policy_client."},
-            replaced.errors);
-}
-
-// ---- writer ----
 
 TEST(QuorPolicyServerInterface, WriteSettings_WritesSevenKeysInOrderAndStopsAtFirstFailure) {
   const std::vector<std::pair<std::string, std::string>> all = {
-      {"backlog", "100"},  {"keep-alive", "yes"},  {"PolicyServerPort", "8443"},
-      {"protocol", "HTTPS"}, {"threads", "8"},     {"max_threads", "16"},
+      {"backlog", "100"},
+      {"keep-alive", "yes"},
+      {"PolicyServerPort", "8443"},
+      {"protocol", "HTTPS"},
+      {"threads", "8"},
+      {"max_threads", "16"},
       {"ldap_cache_TTL_minutes", "4294967295"}};
-  // failAt = index of the write that fails; 7 means none fails.
-  for (size_t failAt = 0; failAt <= all.size(); ++failAt) {
+  for (size_t failAt = 0; failAt <= all.size(); ++failAt) {  // all.size(): none fails
     SCOPED_TRACE(failAt);
     std::vector<std::pair<std::string, std::string>> calls;
     const StoreItem store = [&](const char* key, const char* value) {
@@ -434,27 +249,14 @@ TEST(QuorPolicyServerInterface, WriteSettings_WritesSevenKeysInOrderAndStopsAtFi
       return calls.size() - 1 != failAt;
     };
     LogCapture log;
-    const QuorErrC rc = writeServerSettings(store, 100, true, 8443, P::HTTPS, 8, 16, 4294967295u);
-    EXPECT_EQ(failAt == all.size() ? QuorErr::kSuccess : QuorErr::kSettingNotWritten, rc);
-    const size_t attempted = failAt == all.size() ? all.size() : failAt + 1;
-    EXPECT_EQ(std::vector(all.begin(), all.begin() + static_cast<long>(attempted)), calls);
+    EXPECT_EQ(failAt == all.size() ? 0 : 1610,
+              writeServerSettings(store, 100, true, 8443, QuorPolicyServerInterface::HTTPS, 8, 16,
+                                  4294967295u));
+    EXPECT_EQ(
+        std::vector(all.begin(), all.begin() + static_cast<long>(std::min(failAt + 1, all.size()))),
+        calls);
     EXPECT_EQ(0u, log.size());
   }
-}
-
-TEST(QuorPolicyServerInterface, WriteSettings_WrittenTextsReadBackThroughTheReaders) {
-  // The writer's texts, stored where the readers look for them.
-  Sections store = clientStore();
-  const StoreItem put = [&](const char* key, const char* value) {
-    store["policy_server"][key] = value;
-    if (std::string(key) == "ldap_cache_TTL_minutes") store["LDAP_SVR_1"][key] = value;
-    return true;
-  };
-  ASSERT_EQ(QuorErr::kSuccess, writeServerSettings(put, 0, false, 65535, P::HTTPS, 1000, 2, 0));
-  const ServerRun run = readServer(store);
-  EXPECT_EQ(QuorErr::kSuccess, run.rc);
-  EXPECT_EQ((Values{0, 65535, 30, 40, 1000, 2, 0, false, P::HTTPS}), run.got);
-  EXPECT_EQ(expectedReadLines(store, "", ""), run.errors);
 }
 
 }  // namespace
