@@ -174,8 +174,10 @@ class QUORPOLICY_API ZoStringtable : public ZoLockableClass {
 
   std::unique_ptr<quor::detail::StringtableStore> _store;
 
-  static constinit ZoIndexedString _theEmptyIndexedString;
-  static constinit ZoIndexedString _theWildcardIndexedString;
+  // Constant-initialised (constinit at their definitions): usable from any
+  // static constructor, never destroyed before other statics.
+  static ZoIndexedString _theEmptyIndexedString;
+  static ZoIndexedString _theWildcardIndexedString;
 };
 
 #endif  // QUORPOLICY_INCLUDE_ZOINDEXEDSTRING_H_
