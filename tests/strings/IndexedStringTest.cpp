@@ -294,7 +294,8 @@ TEST(ZoStringtable, ManyStrings_StayDistinctAndFindable) {
   for (int i = 0; i < 20000; ++i) texts.push_back("s" + std::to_string(i * 7919 % 20000));
   // Long shared prefixes, and texts of exactly eight bytes beside longer ones.
   for (int i = 0; i < 2000; ++i) texts.push_back("commonprefix-" + std::to_string(i * 7 % 2000));
-  for (const char* t : {"abcdefgh", "abcdefghi", "abcdefg", "abcdefgh\x80", "abcdefgh\x7f"}) texts.emplace_back(t);
+  for (const char* t : {"abcdefgh", "abcdefghi", "abcdefg", "abcdefgh\x80", "abcdefgh\x7f"})
+    texts.emplace_back(t);
   texts.push_back(std::string(100000, 'q'));
   std::vector<const ZoIndexedString*> elements;
   for (const auto& t : texts) elements.push_back(table.getStringtableRef(t.c_str()));
