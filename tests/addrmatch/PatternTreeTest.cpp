@@ -106,20 +106,6 @@ TEST(ZoWildcardNode, FindMatches_OrderIsDeepestFirstExactBeforeWildcard) {
   }
 }
 
-TEST(ZoWildcardNode, FindMatches_AppendsWithoutClearing) {
-  TestTree tree(Mode::Locked, {{"u@a.b", 1}});
-  std::vector<ZoListedEmailAddress*> leaves(1, nullptr);
-  tree.root()->findMatches("u@a.b", leaves);
-  tree.root()->findMatches("nobody@a.b", leaves);
-  ASSERT_EQ(2u, leaves.size());
-  EXPECT_EQ(nullptr, leaves[0]);
-  EXPECT_STREQ("u@a.b", leaves[1]->getFullAddressAsStr());
-  // A null address reads as the empty text, which only the "*" label paths
-  // and the empty pattern cover.
-  tree.root()->findMatches(nullptr, leaves);
-  EXPECT_EQ(2u, leaves.size());
-}
-
 TEST(ZoWildcardNode, AddAddressPattern_SameLeafMergesMembership) {
   struct Case {
     const char* name;

@@ -16,7 +16,6 @@ using quor::test::LogCapture;
 class TestTable : public ZoStringtable {
  public:
   using ZoStringtable::_addToStringtable;
-  using ZoStringtable::_deepDelete;
   using ZoStringtable::_findInStringtable;
 };
 
@@ -57,29 +56,6 @@ TEST(ZoIndexedString, Predicates_FollowTheIndexWord) {
     EXPECT_EQ(c.notInTable, c.h->isNotInStringtable());
     EXPECT_EQ(c.privateCopy, c.h->hasPrivateDataCopy());
   }
-  EXPECT_TRUE(ZoStringtable::cleanupReference(copy));
-}
-
-TEST(ZoIndexedString, StaticHandles_AreConstantWrappers) {
-  EXPECT_STREQ("", ZoStringtable::getConstEmptyIndexedString()->getIdentifier());
-  EXPECT_STREQ("*", ZoStringtable::getConstWildcardIndexedString()->getIdentifier());
-  EXPECT_EQ(kNotIn, ZoStringtable::getConstEmptyIndexedString()->getIndex());
-  EXPECT_EQ(kNotIn, ZoStringtable::getConstWildcardIndexedString()->getIndex());
-  EXPECT_EQ(ZoStringtable::getEmptyIndexedString(), ZoStringtable::getConstEmptyIndexedString());
-  EXPECT_EQ(ZoStringtable::getWildcardIndexedString(),
-            ZoStringtable::getConstWildcardIndexedString());
-}
-
-TEST(ZoIndexedString, DeepCopy_OwnsAPrivateCopy) {
-  char text[] = "Com";
-  ZoIndexedString wrapper(text);
-  ZoIndexedString* copy = ZoIndexedString::deepCopy(&wrapper);
-  ASSERT_NE(nullptr, copy);
-  EXPECT_NE(text, copy->getIdentifier());
-  EXPECT_STREQ("Com", copy->getIdentifier());
-  EXPECT_EQ(kPrivate, copy->getIndex());
-  text[0] = 'X';  // the copy does not follow the caller's text
-  EXPECT_STREQ("Com", copy->getIdentifier());
   EXPECT_TRUE(ZoStringtable::cleanupReference(copy));
 }
 
@@ -273,17 +249,6 @@ TEST(ZoStringtable, CleanupReference_ReleasesWhatTheCallerOwns) {
   EXPECT_TRUE(ZoStringtable::cleanupReference(copy));
   EXPECT_FALSE(ZoStringtable::cleanupReference(static_cast<const ZoIndexedString*>(nullptr)));
   EXPECT_STREQ("e", element->getIdentifier());  // the element survives
-}
-
-TEST(ZoStringtable, DeepDelete_FreesTextOfHandlesOutsideTables) {
-  TestTable table;
-  const ZoIndexedString* element = table.getStringtableRef("e");
-  EXPECT_TRUE(TestTable::_deepDelete(element));
-  EXPECT_STREQ("e", element->getIdentifier());
-  char* text = new char[2]{'t', '\0'};
-  EXPECT_TRUE(TestTable::_deepDelete(new ZoIndexedString(text)));  // frees text and handle
-  EXPECT_FALSE(TestTable::_deepDelete(new ZoIndexedString(nullptr)));
-  EXPECT_FALSE(TestTable::_deepDelete(static_cast<const ZoIndexedString*>(nullptr)));
 }
 
 TEST(ZoStringtable, ManyStrings_StayDistinctAndFindable) {
