@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -208,13 +209,32 @@ void ZoStringtable::lock() {
         "ZoStringtable::lock: warning: attempt made to lock a locked stringtable. Ignoring...");
     return;
   }
-  // Number the elements in ascending unsigned byte order.
-  std::vector<ZoIndexedString*> order;
-  order.reserve(_store->size());
-  _store->forEach([&order](ZoIndexedString& e) { order.push_back(&e); });
-  std::sort(order.begin(), order.end(), [](const ZoIndexedString* a, const ZoIndexedString* b) {
-    return std::strcmp(a->identifier, b->identifier) < 0;
+  // Number the elements in ascending unsigned byte order. Sorting on the
+  // first eight bytes as a big-endian integer settles almost every
+  // comparison without touching the texts; texts are distinct, so equal
+  // prefixes mean both texts go on past them.
+  struct Keyed {
+    std::uint64_t prefix;
+    ZoIndexedString* element;
+  };
+  std::vector<Keyed> keyed;
+  keyed.reserve(_store->size());
+  _store->forEach([&keyed](ZoIndexedString& e) {
+    std::uint64_t prefix = 0;
+    const auto* t = reinterpret_cast<const unsigned char*>(e.getIdentifier());
+    for (int i = 0; i < 8 && t[i] != 0; ++i) prefix |= std::uint64_t{t[i]} << (56 - 8 * i);
+    keyed.push_back(Keyed{prefix, &e});
   });
+  std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    if (a.element == b.element) return false;
+    return std::strcmp(a.element->getIdentifier() + 8, b.element->getIdentifier() + 8) < 0;
+  });
+  std::vector<ZoIndexedString*> order;
+  order.reserve(keyed.size());
+  for (const Keyed& k : keyed) order.push_back(k.element);
+  keyed.clear();
+  keyed.shrink_to_fit();
   unsigned long counter = 0;
   for (ZoIndexedString* e : order) {
     if (counter == ZoIndexedString::INDEX_LIMIT) break;

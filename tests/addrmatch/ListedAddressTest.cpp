@@ -124,21 +124,6 @@ TEST(ZoListedEmailAddress, MatchName_PlainLeafMatchesUserOrPattern) {
   EXPECT_TRUE(base.matchName("anyone"));
 }
 
-TEST(ZoListedEmailAddress, Texts_OwnedAndCompared) {
-  ZoListedEmailAddress a(nullptr, "u@a.b", "u");
-  ZoListedEmailAddress b(nullptr, "u@a.b", "x");
-  EXPECT_TRUE(a == b);  // same full address
-  EXPECT_TRUE(a == "u");
-  EXPECT_FALSE(b == "u");
-  EXPECT_STREQ("u@a.b", a.getFullAddressAsStr());
-  EXPECT_EQ(0xFFFFFFFFu, a.getFullAddressAsPtr()->getIndex());
-  EXPECT_TRUE(a.getDirectPolicyOwner());
-  EXPECT_STREQ("", a.getOriginalAddress());
-  a.setOriginalAddress("U@A.B");
-  a.setOriginalAddress(nullptr);
-  EXPECT_STREQ("U@A.B", a.getOriginalAddress());
-}
-
 TEST(ZoListedEmailAddress, AddRelatedPolicyOwner_LogsAtLevelFour) {
   ZoListedEmailAddress leaf(nullptr, "*@a.b", "*");
   std::string owner = "policy-1";

@@ -16,7 +16,6 @@ using quor::test::LogCapture;
 class TestTable : public ZoStringtable {
  public:
   using ZoStringtable::_addToStringtable;
-  using ZoStringtable::_deepDelete;
   using ZoStringtable::_findInStringtable;
 };
 
@@ -57,29 +56,6 @@ TEST(ZoIndexedString, Predicates_FollowTheIndexWord) {
     EXPECT_EQ(c.notInTable, c.h->isNotInStringtable());
     EXPECT_EQ(c.privateCopy, c.h->hasPrivateDataCopy());
   }
-  EXPECT_TRUE(ZoStringtable::cleanupReference(copy));
-}
-
-TEST(ZoIndexedString, StaticHandles_AreConstantWrappers) {
-  EXPECT_STREQ("", ZoStringtable::getConstEmptyIndexedString()->getIdentifier());
-  EXPECT_STREQ("*", ZoStringtable::getConstWildcardIndexedString()->getIdentifier());
-  EXPECT_EQ(kNotIn, ZoStringtable::getConstEmptyIndexedString()->getIndex());
-  EXPECT_EQ(kNotIn, ZoStringtable::getConstWildcardIndexedString()->getIndex());
-  EXPECT_EQ(ZoStringtable::getEmptyIndexedString(), ZoStringtable::getConstEmptyIndexedString());
-  EXPECT_EQ(ZoStringtable::getWildcardIndexedString(),
-            ZoStringtable::getConstWildcardIndexedString());
-}
-
-TEST(ZoIndexedString, DeepCopy_OwnsAPrivateCopy) {
-  char text[] = "Com";
-  ZoIndexedString wrapper(text);
-  ZoIndexedString* copy = ZoIndexedString::deepCopy(&wrapper);
-  ASSERT_NE(nullptr, copy);
-  EXPECT_NE(text, copy->getIdentifier());
-  EXPECT_STREQ("Com", copy->getIdentifier());
-  EXPECT_EQ(kPrivate, copy->getIndex());
-  text[0] = 'X';  // the copy does not follow the caller's text
-  EXPECT_STREQ("Com", copy->getIdentifier());
   EXPECT_TRUE(ZoStringtable::cleanupReference(copy));
 }
 
@@ -275,23 +251,16 @@ TEST(ZoStringtable, CleanupReference_ReleasesWhatTheCallerOwns) {
   EXPECT_STREQ("e", element->getIdentifier());  // the element survives
 }
 
-TEST(ZoStringtable, DeepDelete_FreesTextOfHandlesOutsideTables) {
-  TestTable table;
-  const ZoIndexedString* element = table.getStringtableRef("e");
-  EXPECT_TRUE(TestTable::_deepDelete(element));
-  EXPECT_STREQ("e", element->getIdentifier());
-  char* text = new char[2]{'t', '\0'};
-  EXPECT_TRUE(TestTable::_deepDelete(new ZoIndexedString(text)));  // frees text and handle
-  EXPECT_FALSE(TestTable::_deepDelete(new ZoIndexedString(nullptr)));
-  EXPECT_FALSE(TestTable::_deepDelete(static_cast<const ZoIndexedString*>(nullptr)));
-}
-
 TEST(ZoStringtable, ManyStrings_StayDistinctAndFindable) {
   // Enough strings to grow the hash index several times and to spill texts
   // over many arena blocks; one text is longer than an arena block.
   ZoStringtable table;
   std::vector<std::string> texts;
   for (int i = 0; i < 20000; ++i) texts.push_back("s" + std::to_string(i * 7919 % 20000));
+  // Long shared prefixes, and texts of exactly eight bytes beside longer ones.
+  for (int i = 0; i < 2000; ++i) texts.push_back("commonprefix-" + std::to_string(i * 7 % 2000));
+  for (const char* t : {"abcdefgh", "abcdefghi", "abcdefg", "abcdefgh\x80", "abcdefgh\x7f"})
+    texts.emplace_back(t);
   texts.push_back(std::string(100000, 'q'));
   std::vector<const ZoIndexedString*> elements;
   for (const auto& t : texts) elements.push_back(table.getStringtableRef(t.c_str()));

@@ -120,21 +120,6 @@ TEST(ZoLockableClass, Destroyed_ManyShortLivedObjectsLeaveNoEntries) {
   EXPECT_EQ((std::vector<std::string>{"keep", "last"}), order);
 }
 
-TEST(ZoLockableClass, Copy_CopiesFlagButNotRegistration) {
-  ZoWildcardEmail::clearLockOnInitQueue();
-  std::vector<std::string> order;
-  Recorder a(&order, "a", false);
-  a.lock();
-  Recorder copy(a);
-  EXPECT_TRUE(copy.isLocked());
-  Recorder registered(&order, "r");
-  Recorder copyOfRegistered(registered);
-  EXPECT_EQ(1u, pending());
-  order.clear();
-  ZoWildcardEmail::initScanTimeMode();
-  EXPECT_EQ(std::vector<std::string>{"r"}, order);
-}
-
 TEST(ZoIndexedStringNamedClass, Construct_OwnershipFollowsTheTable) {
   ZoWildcardEmail::clearLockOnInitQueue();
   // No table: a private copy.
@@ -196,21 +181,6 @@ TEST(ZoIndexedStringNamedClass, Construct_NullNamesGiveTheEmptyHandle) {
     named.reset();
     EXPECT_EQ(0u, capture.size()) << quor::test::describe(capture.entries());
   }
-}
-
-TEST(ZoIndexedStringNamedClass, Compare_TextAndHandleForms) {
-  ZoWildcardEmail::clearLockOnInitQueue();
-  Named b(nullptr, "b");
-  Named a(nullptr, "a");
-  const ZoIndexedString c("c");
-  EXPECT_TRUE(b == "b");
-  EXPECT_TRUE(b > "a");
-  EXPECT_TRUE(b < "\xE9");
-  EXPECT_TRUE(b <= c);
-  EXPECT_TRUE(b != c);
-  EXPECT_TRUE(a < b);
-  EXPECT_TRUE(b >= a);
-  EXPECT_FALSE(a == b);
 }
 
 TEST(ZoIndexedStringNamedClass, InferName_TakesTextBeforeFirstAtSign) {
