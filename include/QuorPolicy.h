@@ -19,6 +19,15 @@
 // Common runtime
 #include "QuorCommonUtil.h"
 #include "QuorHome.h"
+#include "ConfigFile.h"
+#include "GlobalSetting.h"
+#include "LogMsg.h"
+#include "QuorCrypt.h"
+#include "QuorMutex.h"
+#include "QuorThread.h"
+#include "ZoObjectPool.h"
+#include "ZoResbundle.h"
+#include "ZoTimer.h"
 
 // Database units of work and blobs
 #include "Blob.h"

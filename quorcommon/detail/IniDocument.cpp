@@ -109,15 +109,22 @@ void IniDocument::set(const std::string& section, const std::string& key,
       break;
     }
   }
+  // A last line without a line end gets one. A trailing '\r' of its text
+  // would merge with a plain "\n" into a CRLF and be lost, so it then gets
+  // "\r\n", which keeps the '\r' as part of the text.
+  auto terminate = [&eol](Line& line) {
+    if (!line.end.empty()) return;
+    line.end = !line.text.empty() && line.text.back() == '\r' ? "\r\n" : eol;
+  };
   const std::string setting = key + "=" + value;
   if (keyLine >= 0) {
     _lines[static_cast<size_t>(keyLine)].text = setting;
   } else if (insertAfter >= 0) {
     auto pos = static_cast<size_t>(insertAfter);
-    if (_lines[pos].end.empty()) _lines[pos].end = eol;
+    terminate(_lines[pos]);
     _lines.insert(_lines.begin() + insertAfter + 1, Line{setting, eol});
   } else {
-    if (!_lines.empty() && _lines.back().end.empty()) _lines.back().end = eol;
+    if (!_lines.empty()) terminate(_lines.back());
     _lines.push_back(Line{"[" + section + "]", eol});
     _lines.push_back(Line{setting, eol});
   }

@@ -1,0 +1,280 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "LogMsg.h"
+#include "QuorMutex.h"
+#include "QuorThread.h"
+#include "ZoObjectPool.h"
+#include "ZoTimer.h"
+#include "quorcommon/TempRoot.h"
+#include "support/LogCapture.h"
+
+namespace {
+
+using quor::test::LogCapture;
+using quor::test::TempRoot;
+
+TEST(QuorMutex, LockUnlock_RefusesWrongThreadAndRelock) {
+  QUOR::QuorMutex mutex;
+  EXPECT_EQ(-1, mutex.Unlock());
+  EXPECT_EQ(0, mutex.Lock());
+  EXPECT_EQ(-1, mutex.Lock());
+  int otherUnlock = 0;
+  std::thread([&] { otherUnlock = mutex.Unlock(); }).join();
+  EXPECT_EQ(-1, otherUnlock);
+  EXPECT_EQ(0, mutex.Unlock());
+  EXPECT_EQ(-1, mutex.Unlock());
+  QUOR::QuorNullMutex null;
+  EXPECT_EQ(0, null.Lock());
+  EXPECT_EQ(0, null.Lock());
+  EXPECT_EQ(0, null.Unlock());
+}
+
+// Two processes add to a counter file under the named lock; no increment may
+// be lost.
+TEST(QuorNamedMutex, Lock_ExcludesOtherProcesses) {
+  TempRoot root;
+  const auto counter = root.root() / "counter";
+  TempRoot::write(counter, "0");
+  constexpr int kRounds = 200;
+  pid_t children[2];
+  for (pid_t& child : children) {
+    child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      QUOR::QuorNamedMutex mutex("counter lock/1");
+      for (int i = 0; i < kRounds; ++i) {
+        if (mutex.Lock() != 0) ::_exit(2);
+        int value = std::stoi(TempRoot::read(counter));
+        TempRoot::write(counter, std::to_string(value + 1));
+        if (mutex.Unlock() != 0) ::_exit(3);
+      }
+      ::_exit(0);
+    }
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(child, ::waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(std::to_string(2 * kRounds), TempRoot::read(counter));
+  QUOR::QuorNamedMutex named("counter lock/1");
+  EXPECT_EQ((root.root() / "locks" / "counter_lock_1.lock").string(), named.getLockFilePath());
+  EXPECT_EQ(-1, named.Unlock());
+}
+
+TEST(QuorRWLock, ReadLock_CountsReaders) {
+  QUOR::QuorRWLock lock;
+  EXPECT_EQ(0, lock.readLock());
+  EXPECT_EQ(0, lock.readLock());
+  EXPECT_EQ(2, lock.readerCount());
+  lock.readUnlock();
+  lock.readUnlock();
+  EXPECT_EQ(0, lock.readerCount());
+  EXPECT_EQ(0, lock.writeLock());
+  EXPECT_EQ(0, lock.writeUnlock());
+}
+
+TEST(LogMsg, Base_DoesNothingAndKeepsLevelThree) {
+  QUOR::LogMsg base;
+  EXPECT_EQ(3, base.getLevel());
+  EXPECT_FALSE(base.ok());
+  base.setLevel(1);
+  QUOR::LogMsg copy(base);
+  EXPECT_EQ(1, copy.getLevel());
+  QUOR::LogMsg assigned;
+  assigned = base;
+  EXPECT_EQ(1, assigned.getLevel());
+  LogCapture capture;
+  base.logEntry(QUOR::QUOR_LOG_ERROR, "nothing %d", 1);
+  EXPECT_EQ(0u, capture.size());
+}
+
+TEST(LogMsg, PolicyLogMsg_ForwardsUpToItsLevel) {
+  QUOR::PolicyLogMsg log;
+  LogCapture capture;
+  log.logEntry(QUOR::QUOR_LOG_ERROR, "failed %d", 5);
+  log.logEntry(QUOR::QUOR_LOG_WARNING, "careful");
+  log.logEntry(QUOR::QUOR_LOG_DEBUG, "hidden");
+  log.logDebug("f.cpp", "fn", 7, "hidden too");
+  log.setLevel(QUOR::QUOR_LOG_DEBUG);
+  log.logDebug("f.cpp", "fn", 7, "x=%s", "y");
+  const std::vector<quor::test::LogEntry> want = {
+      {1, "failed 5"}, {2, "careful"}, {4, "f.cpp:7 fn: x=y"}};
+  EXPECT_EQ(want, capture.entries()) << quor::test::describe(capture.entries());
+  EXPECT_TRUE(log.ok());
+}
+
+class ResultThread : public QUOR::Thread {
+ public:
+  ResultThread(int result, bool detached, bool selfDelete, std::promise<void>* gone)
+      : Thread("worker", detached, selfDelete), _result(result), _gone(gone) {}
+  ~ResultThread() override {
+    if (_gone != nullptr) _gone->set_value();
+  }
+  int run() override { return _result; }
+
+ private:
+  int _result;
+  std::promise<void>* _gone;
+};
+
+TEST(Thread, StartJoin_ReturnsRunResult) {
+  ResultThread thread(7, false, false, nullptr);
+  EXPECT_EQ(-1, thread.join());
+  EXPECT_EQ(0u, thread.getId());
+  ASSERT_TRUE(thread.start());
+  EXPECT_FALSE(thread.start());
+  EXPECT_NE(0u, thread.getId());
+  EXPECT_EQ(7, thread.join());
+  EXPECT_STREQ("worker", thread.getName());
+}
+
+TEST(Thread, DetachedSelfDeletingThread_DeletesItself) {
+  std::promise<void> gone;
+  auto* thread = new ResultThread(1, true, true, &gone);
+  EXPECT_TRUE(thread->createdDetached());
+  EXPECT_TRUE(thread->deleteWhenComplete());
+  ASSERT_TRUE(thread->start());
+  gone.get_future().wait();  // the destructor ran; ASan reports a leak otherwise
+}
+
+class RecordingHandler final : public QUOR::ZoTimerHander {
+ public:
+  RecordingHandler(std::string name, std::vector<std::string>* log, int result)
+      : _name(std::move(name)), _log(log), _result(result) {}
+  int handle() override {
+    _log->push_back(_name);
+    return _result;
+  }
+
+ private:
+  std::string _name;
+  std::vector<std::string>* _log;
+  int _result;
+};
+
+TEST(ZoTimerQueue, Expire_FiresDueTimersInDeadlineOrder) {
+  std::vector<std::string> fired;
+  RecordingHandler once("once", &fired, 0);
+  RecordingHandler every("every", &fired, 0);
+  RecordingHandler stopper("stopper", &fired, -1);
+  QUOR::ZoTimerQueue queue;
+  long onceId = queue.schedule(&once, 100, 0, 0);
+  queue.schedule(&every, 50, 30, 0);
+  queue.schedule(&stopper, 10, 10, 0);
+  EXPECT_EQ(onceId, once.getTimerID());
+  EXPECT_EQ(10, queue.nextDeadline());
+  EXPECT_EQ(0, queue.expire(9));
+  EXPECT_EQ(1, queue.expire(10));   // stopper, which cancels itself
+  EXPECT_EQ(1, queue.expire(50));   // every
+  EXPECT_EQ(2, queue.expire(100));  // every (80), then once (100)
+  EXPECT_EQ((std::vector<std::string>{"stopper", "every", "every", "once"}), fired);
+  EXPECT_EQ(1u, queue.size());
+  EXPECT_FALSE(queue.cancel(onceId));
+  EXPECT_EQ(0, queue.schedule(nullptr, 1, 0, 0));
+  EXPECT_EQ(0, queue.schedule(&once, -1, 0, 0));
+}
+
+class PromiseHandler final : public QUOR::ZoTimerHander {
+ public:
+  int handle() override {
+    fired.set_value(std::this_thread::get_id());
+    return 0;
+  }
+  std::promise<std::thread::id> fired;
+};
+
+TEST(ZoTimerQueueManager, BackgroundThread_FiresDueTimers) {
+  PromiseHandler handler;
+  std::future<std::thread::id> done = handler.fired.get_future();
+  {
+    QUOR::ZoTimerQueueManager manager;
+    QUOR::ZoTimerQueue* queue = manager.getQueue("main");
+    EXPECT_EQ(queue, manager.getQueue("main"));
+    queue->schedule(&handler, 0, 0);
+    manager.notify();
+    EXPECT_NE(std::this_thread::get_id(), done.get());  // waits for the firing
+    EXPECT_EQ(0u, queue->size());
+  }
+}
+
+struct Counted final : QUOR::ZoReusableObject {
+  void recycle() override { ++recycled; }
+  int recycled = 0;
+  bool valid = true;
+};
+
+class CountingPool : public QUOR::ZoObjectPool {
+ public:
+  CountingPool(int init, int max) : ZoObjectPool("counting", init, max, 60) {}
+  ~CountingPool() override { clear(); }
+  int made = 0;
+  int released = 0;
+  int expire() { return _releaseExpiryObjects(); }
+
+ protected:
+  QUOR::ZoReusableObject* _create() override {
+    ++made;
+    return new Counted;
+  }
+  void _release(QUOR::ZoReusableObject* object) override {
+    ++released;
+    delete static_cast<Counted*>(object);
+  }
+  bool _isValid(const QUOR::ZoReusableObject* object) override {
+    return static_cast<const Counted*>(object)->valid;
+  }
+};
+
+TEST(ZoObjectPool, GetReturn_ReusesUpToTheLimit) {
+  CountingPool pool(1, 2);
+  ASSERT_TRUE(pool.init());
+  EXPECT_EQ(1, pool.getPoolSize());
+  EXPECT_EQ(1, pool.getIdleSize());
+  auto* a = pool.getObject();
+  auto* b = pool.getObject();
+  ASSERT_NE(nullptr, a);
+  ASSERT_NE(nullptr, b);
+  EXPECT_EQ(nullptr, pool.getObject());
+  EXPECT_EQ(2, pool.made);
+  EXPECT_TRUE(pool.returnObject(a));
+  EXPECT_FALSE(pool.returnObject(a));
+  EXPECT_EQ(1, static_cast<Counted*>(a)->recycled);
+  EXPECT_EQ(a, pool.getObject());
+  static_cast<Counted*>(a)->valid = false;
+  pool.returnObject(a);
+  auto* c = pool.getObject();  // a is invalid: released, a new one made
+  EXPECT_EQ(1, pool.released);
+  EXPECT_EQ(3, pool.made);
+  pool.returnObject(b);
+  pool.returnObject(c);
+  EXPECT_EQ(2, pool.getIdleSize());
+}
+
+TEST(ZoObjectPool, ReleaseExpired_KeepsInitialObjects) {
+  CountingPool pool(1, 0);
+  auto* a = pool.getObject();
+  auto* b = pool.getObject();
+  auto* c = pool.getObject();
+  pool.returnObject(a);
+  pool.returnObject(b);
+  pool.returnObject(c);
+  EXPECT_EQ(0, pool.expire());  // expiry 60 s ahead
+  a->setExpiryTime(1);
+  b->setExpiryTime(1);
+  c->setExpiryTime(1);
+  EXPECT_EQ(2, pool.expire());
+  EXPECT_EQ(1, pool.getPoolSize());
+  EXPECT_EQ(2, pool.released);
+}
+
+}  // namespace
