@@ -1,4 +1,7 @@
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <thread>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -25,9 +28,15 @@ struct ZoDataAccess::Impl {
   struct Lent {
     std::unique_ptr<ZoDbConnect> connection;
     unsigned generation;
+    std::thread::id borrower;
   };
 
+  // How long a borrower waits for a connection to come back before an extra
+  // one is opened.
+  static constexpr std::chrono::seconds kLoanWait{2};
+
   std::mutex mutex;
+  std::condition_variable returned;
   // Connection parameters, set by init(); guarded by mutex.
   bool initialised = false;
   std::string connectString;
@@ -105,6 +114,7 @@ bool ZoDataAccess::reinit() {
       auto connection = Impl::open(p);
       std::lock_guard<std::mutex> guard(_impl->mutex);
       _impl->idle.push_back(std::move(connection));
+      _impl->returned.notify_one();
     }
   } catch (const char* text) {
     PolicyLog::log(PolicyLog::Error, "ZoDataAccess::reinit: Exception \"%s\" thrown", text);
@@ -117,9 +127,18 @@ ZoDbConnect* ZoDataAccess::getConnect() {
   std::unique_ptr<ZoDbConnect> connection;
   unsigned generation = 0;
   {
-    std::lock_guard<std::mutex> guard(_impl->mutex);
+    std::unique_lock<std::mutex> lock(_impl->mutex);
     if (!_impl->initialised) {
       quor::dataaccess::detail::throwFailure("ZoDataAccess::getConnect: the pool was never initialised");
+    }
+    // A thread that already holds a loan (a unit of work nested in another)
+    // must not wait for itself: it gets an extra connection at once. Others
+    // wait a while for a connection to come back first.
+    const auto self = std::this_thread::get_id();
+    const bool nested = std::any_of(_impl->lent.begin(), _impl->lent.end(),
+                                    [&](const auto& entry) { return entry.second.borrower == self; });
+    if (!nested) {
+      _impl->returned.wait_for(lock, Impl::kLoanWait, [&] { return !_impl->idle.empty(); });
     }
     generation = _impl->generation;
     if (!_impl->idle.empty()) {
@@ -137,7 +156,7 @@ ZoDbConnect* ZoDataAccess::getConnect() {
   if (!connection) connection = Impl::open(_impl->parameters());
   ZoDbConnect* raw = connection.get();
   std::lock_guard<std::mutex> guard(_impl->mutex);
-  _impl->lent.emplace(raw, Impl::Lent{std::move(connection), generation});
+  _impl->lent.emplace(raw, Impl::Lent{std::move(connection), generation, std::this_thread::get_id()});
   return raw;
 }
 
@@ -160,6 +179,7 @@ void ZoDataAccess::returnConnect(ZoDbConnect* connection) {
                         _impl->idle.size() < _impl->count;
     if (keepIt) {
       _impl->idle.push_back(std::move(entry.connection));
+      _impl->returned.notify_one();
     } else {
       closing = std::move(entry.connection);
     }

@@ -117,11 +117,13 @@ class QUOR_DATAACCESS_API ZoDbConnect {
 //
 // init() opens `count` connections. getConnect() lends an idle one after
 // checking that its server still answers (a connection that does not, for
-// example after the server restarted, is replaced on the spot); when every
-// connection is lent it opens an extra one, so nested units of work on one
-// thread never wait for each other. At most `count` idle connections are
-// kept: extras are closed when they come back, as are connections that broke
-// while lent. reinit() closes every idle connection and opens `count` new
+// example after the server restarted, is replaced on the spot). When every
+// connection is lent, a thread that already holds one (a unit of work nested
+// in another) gets an extra connection at once, so it never waits for
+// itself; other threads wait up to two seconds for a connection to come back
+// and then get an extra one. At most `count` idle connections are kept:
+// extras are closed when they come back, as are connections that broke while
+// lent. reinit() closes every idle connection and opens `count` new
 // ones; connections lent at that moment are closed when they come back.
 //
 // Ownership: the pool owns every connection it made. REQUIRES: every loan is

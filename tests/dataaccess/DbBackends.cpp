@@ -1,5 +1,7 @@
 #include "dataaccess/DbBackends.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -18,9 +20,8 @@ std::string sourceDir() {
   return dir != nullptr ? dir : QUOR_TEST_SOURCE_DIR;
 }
 
-std::string pgBase(const char* database) {
-  const char* port = std::getenv("QUOR_TEST_PG_PORT");
-  return std::string("DRIVER=PostgreSQL Unicode;Servername=127.0.0.1;Port=") + port +
+std::string pgBase(const std::string& port, const std::string& database) {
+  return "DRIVER=PostgreSQL Unicode;Servername=127.0.0.1;Port=" + port +
          ";Database=" + database + ";UID=quor;";
 }
 
@@ -66,19 +67,22 @@ void writeFile(const std::string& path, const std::string& text) {
   out << text;
 }
 
-TestDatabase::TestDatabase(Backend backend, const std::string& name) : _backend(backend) {
+TestDatabase::TestDatabase(Backend backend, const std::string& name, const char* portVariable)
+    : _backend(backend) {
   if (backend == Backend::Sqlite) {
     _databaseValue = _dir.path() + "/policy.db";
     _connectString = "DRIVER=SQLite3;Database=" + _databaseValue + ";";
   } else {
-    if (std::getenv("QUOR_TEST_PG_PORT") == nullptr) {
-      _skipReason = "PostgreSQL not configured (QUOR_TEST_PG_PORT unset)";
+    const char* port = std::getenv(portVariable);
+    if (port == nullptr) {
+      _skipReason = std::string("PostgreSQL not configured (") + portVariable + " unset)";
       return;
     }
+    _port = port;
     _databaseValue = sanitize(name);
     try {
       ZoDbConnect admin;
-      admin.connect(pgBase("postgres").c_str(), nullptr, nullptr, nullptr);
+      admin.connect(pgBase(_port, "postgres").c_str(), nullptr, nullptr, nullptr);
       admin.executeSQL(("DROP DATABASE IF EXISTS " + _databaseValue + " WITH (FORCE)").c_str(),
                        ZoDbConnect::ZO_SQL_BATCH);
       admin.executeSQL(("CREATE DATABASE " + _databaseValue).c_str(), ZoDbConnect::ZO_SQL_BATCH);
@@ -86,7 +90,7 @@ TestDatabase::TestDatabase(Backend backend, const std::string& name) : _backend(
       _skipReason = std::string("PostgreSQL not reachable: ") + text;
       return;
     }
-    _connectString = pgBase(_databaseValue.c_str());
+    _connectString = pgBase(_port, _databaseValue);
   }
   exec(readFile(sqlSourceDir(backend) + "/schema.sql"));
   _available = true;
@@ -100,8 +104,8 @@ void TestDatabase::writeOdbcIni(const std::string& path, const std::string& dsn)
     text += "Description = policy database for a test\nDriver = SQLite3\nDatabase = " +
             _databaseValue + "\n";
   } else {
-    text += std::string("Driver = PostgreSQL Unicode\nServername = 127.0.0.1\nPort = ") +
-            std::getenv("QUOR_TEST_PG_PORT") + "\nDatabase = " + _databaseValue +
+    text += "Driver = PostgreSQL Unicode\nServername = 127.0.0.1\nPort = " + _port +
+            "\nDatabase = " + _databaseValue +
             "\nUsername = quor\n";
   }
   writeFile(path, text);
@@ -140,6 +144,18 @@ ScopedEnv::~ScopedEnv() {
     ::setenv(_name.c_str(), _old.c_str(), 1);
   } else {
     ::unsetenv(_name.c_str());
+  }
+}
+
+RestartLock::RestartLock() {
+  _fd = ::open("/tmp/quor-test-pg-restart.lock", O_CREAT | O_RDWR, 0666);
+  if (_fd >= 0) ::flock(_fd, LOCK_EX);
+}
+
+RestartLock::~RestartLock() {
+  if (_fd >= 0) {
+    ::flock(_fd, LOCK_UN);
+    ::close(_fd);
   }
 }
 

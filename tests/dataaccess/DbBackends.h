@@ -7,6 +7,8 @@
 #ifndef QUORPOLICY_TESTS_DATAACCESS_DBBACKENDS_H_
 #define QUORPOLICY_TESTS_DATAACCESS_DBBACKENDS_H_
 
+#include <cstdlib>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,9 @@ namespace quor::test {
 enum class Backend { Sqlite, Postgres };
 
 const char* backendName(Backend backend);
+
+// Names the backend in test output.
+inline void PrintTo(Backend backend, std::ostream* out) { *out << backendName(backend); }
 
 // Both backends, for INSTANTIATE_TEST_SUITE_P.
 std::vector<Backend> allBackends();
@@ -41,7 +46,11 @@ class TempDir {
 class TestDatabase {
  public:
   // `name` tells databases of concurrently running tests apart.
-  TestDatabase(Backend backend, const std::string& name);
+  // `portVariable` names the environment variable holding the PostgreSQL
+  // port: QUOR_TEST_PG_PORT, or QUOR_TEST_PG_RESTART_PORT for the server
+  // that the recovery tests restart.
+  TestDatabase(Backend backend, const std::string& name,
+               const char* portVariable = "QUOR_TEST_PG_PORT");
   ~TestDatabase();
   TestDatabase(const TestDatabase&) = delete;
   TestDatabase& operator=(const TestDatabase&) = delete;
@@ -72,12 +81,27 @@ class TestDatabase {
   std::string _skipReason;
   std::string _connectString;
   std::string _databaseValue;
+  std::string _port;
   TempDir _dir;
 };
 
-// Restarts the PostgreSQL server (QUOR_TEST_PG_RESTART); false when that is
-// not configured or fails.
+// Restarts the PostgreSQL server of QUOR_TEST_PG_RESTART_PORT with the
+// command in QUOR_TEST_PG_RESTART; false when that is not configured or
+// fails.
 bool restartPostgres();
+
+// Held by every test that restarts that server, so that two such tests (in
+// different processes) never overlap.
+class RestartLock {
+ public:
+  RestartLock();
+  ~RestartLock();
+  RestartLock(const RestartLock&) = delete;
+  RestartLock& operator=(const RestartLock&) = delete;
+
+ private:
+  int _fd;
+};
 
 // Sets (or, with null, unsets) an environment variable for one scope.
 class ScopedEnv {
@@ -120,6 +144,19 @@ void writeFile(const std::string& path, const std::string& text);
       }                                                                  \
       GTEST_SKIP() << (db).skipReason();                                 \
     }                                                                    \
+  } while (0)
+
+// Skips (or fails, when PostgreSQL is required) a recovery test when no
+// restartable server is configured.
+#define QUOR_REQUIRE_RESTARTABLE_PG()                                          \
+  do {                                                                         \
+    if (std::getenv("QUOR_TEST_PG_RESTART") == nullptr ||                      \
+        std::getenv("QUOR_TEST_PG_RESTART_PORT") == nullptr) {                 \
+      if (std::getenv("QUOR_TEST_REQUIRE_PG") != nullptr) {                    \
+        FAIL() << "QUOR_TEST_PG_RESTART or QUOR_TEST_PG_RESTART_PORT unset";   \
+      }                                                                        \
+      GTEST_SKIP() << "no restartable PostgreSQL server configured";           \
+    }                                                                          \
   } while (0)
 
 #endif  // QUORPOLICY_TESTS_DATAACCESS_DBBACKENDS_H_

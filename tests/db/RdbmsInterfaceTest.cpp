@@ -340,12 +340,10 @@ INSTANTIATE_TEST_SUITE_P(Backends, RdbmsUnitTest, ::testing::ValuesIn(allBackend
                          [](const auto& p) { return std::string(backendName(p.param)); });
 
 TEST(RdbmsInterface, Postgres_UnitsRecoverAfterServerRestart) {
-  TestDatabase pg(Backend::Postgres, "db_restart");
+  QUOR_REQUIRE_RESTARTABLE_PG();
+  RestartLock lock;
+  TestDatabase pg(Backend::Postgres, "db_restart", "QUOR_TEST_PG_RESTART_PORT");
   QUOR_REQUIRE_DATABASE(pg);
-  if (std::getenv("QUOR_TEST_PG_RESTART") == nullptr) {
-    if (std::getenv("QUOR_TEST_REQUIRE_PG") != nullptr) FAIL() << "QUOR_TEST_PG_RESTART unset";
-    GTEST_SKIP() << "QUOR_TEST_PG_RESTART unset";
-  }
   InstallRoot root(Backend::Postgres, &pg);
   root.writeDatabaseIni(root.standardIni());
   {
