@@ -67,7 +67,7 @@ class QUORPOLICY_API Blob {
 namespace QUOR {
 
 // Five 32-bit fields whose meaning belongs to the gateway's common library.
-// The constructors set the first three as documented below and the last two
+// The constructors set the first three as given below and the last two
 // to 0; copies copy all five.
 class QUORPOLICY_API Blob {
  public:

@@ -106,21 +106,8 @@ TEST(Blob, ReadBlob_NullCursorReadsNothing) {
   EXPECT_EQ((Fields{{"a", "1"}}), fields);
 }
 
-TEST(Blob, WriteThenRead_TwoRecordsInOneText) {
-  std::string text;
-  Blob::writeBlob(text, {{"b", "2"}, {"a", "1"}});
-  Blob::writeBlob(text, {{"z", "9 9"}});
-  const char* cursor = text.c_str();
-  Fields first, second;
-  ASSERT_TRUE(Blob::readBlob(cursor, first));
-  EXPECT_EQ((Fields{{"a", "1"}, {"b", "2"}}), first);
-  ASSERT_TRUE(Blob::readBlob(cursor, second));
-  EXPECT_EQ((Fields{{"z", "9 9"}}), second);
-  EXPECT_EQ(text.c_str() + text.size(), cursor);
-}
-
-// Reading: what each type reads from the text under "k"; "-" marks an absent
-// key (returns false, value untouched, shown as the start value).
+// What each type reads from the text under "k"; a null text is an absent key
+// (false, every variable keeps its start value 11 or true).
 struct BindRow {
   const char* text;
   bool found;

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "GlobalSetting.h"
+#include "LogMsg.h"
 #include "vocab/FakeAction.h"
 
 namespace {
@@ -77,6 +79,9 @@ TEST(QuorFilter, GetHighestOrderFilter_SmallestKindWithOtherFilterFloor) {
 }
 
 TEST(QuorFilter, BaseSlots_AcceptNullThreadDataAndAddNoIds) {
+  QUOR::GlobalSettingIF settings;
+  QUOR::LogMsg log;
+  EXPECT_TRUE(QuorFilter::init(settings, log));
   FakeFilter filter(1);
   std::vector<unsigned int> ids = {3};
   EXPECT_TRUE(filter.setThreadData(nullptr));
