@@ -12,7 +12,8 @@ bool isStar(const ZoIndexedString* s) {
 }
 }  // namespace
 
-ZoListedEmailAddress::ZoListedEmailAddress(ZoStringtable* table, const char* fullAddress, const char* name)
+ZoListedEmailAddress::ZoListedEmailAddress(ZoStringtable* table, const char* fullAddress,
+                                           const char* name)
     : ZoLockableClass(table != nullptr),
       ZoIndexedStringNamedClass(table, name),
       _fullAddress(_lookupAndCheckName(fullAddress, table)),
@@ -36,19 +37,26 @@ ZoListedEmailAddress::ZoListedEmailAddress(ZoStringtable* table, const ZoIndexed
 ZoListedEmailAddress::~ZoListedEmailAddress() {
   if (!_releaseName(_fullAddress)) {
     if (_fullAddress == nullptr) {
-      PolicyLog::log(PolicyLog::Error, "~ZoListedEmailAddress: Failed to cleanup _fullAddress reference: NULL");
+      PolicyLog::log(PolicyLog::Error,
+                     "~ZoListedEmailAddress: Failed to cleanup _fullAddress reference: NULL");
     } else {
-      PolicyLog::log(PolicyLog::Error, "~ZoListedEmailAddress: Failed to cleanup _fullAddress reference: %s , %lu",
-                     _fullAddress->getIdentifier() != nullptr ? _fullAddress->getIdentifier() : "NULL string",
-                     static_cast<unsigned long>(_fullAddress->getIndex()));
+      PolicyLog::log(
+          PolicyLog::Error,
+          "~ZoListedEmailAddress: Failed to cleanup _fullAddress reference: %s , %lu",
+          _fullAddress->getIdentifier() != nullptr ? _fullAddress->getIdentifier() : "NULL string",
+          static_cast<unsigned long>(_fullAddress->getIndex()));
     }
   }
 }
 
 void ZoListedEmailAddress::lock() { _lock(); }
 
-const ZoIndexedString& ZoListedEmailAddress::getFullAddress() const { return *_subEmptyForNull(_fullAddress); }
-const ZoIndexedString* ZoListedEmailAddress::getFullAddressAsPtr() const { return _subEmptyForNull(_fullAddress); }
+const ZoIndexedString& ZoListedEmailAddress::getFullAddress() const {
+  return *_subEmptyForNull(_fullAddress);
+}
+const ZoIndexedString* ZoListedEmailAddress::getFullAddressAsPtr() const {
+  return _subEmptyForNull(_fullAddress);
+}
 const char* ZoListedEmailAddress::getFullAddressAsStr() const {
   return _fullAddress != nullptr ? _fullAddress->getIdentifier() : nullptr;
 }
@@ -60,7 +68,8 @@ bool ZoListedEmailAddress::isStateAllowed(ZoEmailBelongsTo state) {
   if (bits <= 1) return true;
   if (bits > 2) return false;
   if ((s & (WhitelistSubtraction | BlacklistSubtraction)) == 0) return false;
-  return s != (OverrideableBlacklist | BlacklistSubtraction) && s != (OverrideableWhitelist | WhitelistSubtraction);
+  return s != (OverrideableBlacklist | BlacklistSubtraction) &&
+         s != (OverrideableWhitelist | WhitelistSubtraction);
 }
 
 bool ZoListedEmailAddress::addMembership(ZoEmailBelongsTo m) {
@@ -93,16 +102,22 @@ bool ZoListedEmailAddress::operator==(const ZoListedEmailAddress& other) const {
   return getFullAddress()._internalCompare(other.getFullAddress()) == 0;
 }
 
-bool ZoListedEmailAddress::operator==(const ZoIndexedString& s) const { return getName()._internalCompare(s) == 0; }
+bool ZoListedEmailAddress::operator==(const ZoIndexedString& s) const {
+  return getName()._internalCompare(s) == 0;
+}
 
-bool ZoListedEmailAddress::operator==(const char* s) const { return getName().explicitCompare(s) == 0; }
+bool ZoListedEmailAddress::operator==(const char* s) const {
+  return getName().explicitCompare(s) == 0;
+}
 
 void ZoListedEmailAddress::addRelatedPolicyOwner(std::string* owner) {
   if (owner == nullptr) {
-    PolicyLog::log(PolicyLog::Progress, "ZoListedEmailAddress::addRelatedPolicyOwner() pNewPolicyOwner is null");
+    PolicyLog::log(PolicyLog::Progress,
+                   "ZoListedEmailAddress::addRelatedPolicyOwner() pNewPolicyOwner is null");
     return;
   }
-  PolicyLog::log(PolicyLog::Progress, "ZoListedEmailAddress::addRelatedPolicyOwner() pNewPolicyOwner=%s",
+  PolicyLog::log(PolicyLog::Progress,
+                 "ZoListedEmailAddress::addRelatedPolicyOwner() pNewPolicyOwner=%s",
                  owner->c_str());
   _relatedPolicyOwners.push_back(owner);
 }
@@ -129,7 +144,8 @@ void ZoListedEmailAddress::_computeWeight() {
   _weight = static_cast<std::uint32_t>(_assignWeight(wildcardUser, wildcardDomain, literalLabels));
 }
 
-unsigned long ZoListedEmailAddress::_assignWeight(bool wildcardUser, bool wildcardDomain, unsigned long literalLabels) {
+unsigned long ZoListedEmailAddress::_assignWeight(bool wildcardUser, bool wildcardDomain,
+                                                  unsigned long literalLabels) {
   if (!wildcardDomain) return (wildcardUser ? 4001 : 5001) + literalLabels;
   if (literalLabels == 0) return wildcardUser ? 1 : 1001;
   return (wildcardUser ? 2001 : 3001) + literalLabels;

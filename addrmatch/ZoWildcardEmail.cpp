@@ -10,11 +10,13 @@
 ZoStringtable ZoWildcardEmail::_defaultScanTimeStringtable(512);
 
 ZoWildcardNode* ZoWildcardEmail::makeNewTree() {
-  return new (std::nothrow) ZoWildcardRootNode(&_defaultScanTimeStringtable, ZoStringtable::getConstEmptyIndexedString());
+  return new (std::nothrow)
+      ZoWildcardRootNode(&_defaultScanTimeStringtable, ZoStringtable::getConstEmptyIndexedString());
 }
 
 ZoWildcardNode* ZoWildcardEmail::makeNewFloatingTree() {
-  return new (std::nothrow) ZoWildcardRootNode(nullptr, ZoStringtable::getConstEmptyIndexedString());
+  return new (std::nothrow)
+      ZoWildcardRootNode(nullptr, ZoStringtable::getConstEmptyIndexedString());
 }
 
 char* ZoWildcardEmail::allocateNewEmailAddressString(const char* address) {
@@ -83,8 +85,10 @@ class SmallList {
         (*this)[kept++] = v;
       }
     }
-    if (kept <= N) _heap.clear();
-    else _heap.resize(kept - N);
+    if (kept <= N)
+      _heap.clear();
+    else
+      _heap.resize(kept - N);
     _size = kept;
   }
 
@@ -97,7 +101,9 @@ class SmallList {
 using LeafList = SmallList<ZoListedEmailAddress*, 32>;
 using CandidateList = SmallList<Candidate, 8>;
 
-void appendLeaf(void* list, ZoListedEmailAddress* leaf) { static_cast<LeafList*>(list)->push_back(leaf); }
+void appendLeaf(void* list, ZoListedEmailAddress* leaf) {
+  static_cast<LeafList*>(list)->push_back(leaf);
+}
 
 // The first candidate with the greatest weight; weight 0 for an empty list.
 const Candidate* heaviest(CandidateList& list) {
@@ -110,7 +116,8 @@ const Candidate* heaviest(CandidateList& list) {
 
 }  // namespace
 
-ZoBlackWhiteListResult ZoWildcardEmail::matchEmailAddress(const char* address, std::vector<ZoWildcardNode*>& trees,
+ZoBlackWhiteListResult ZoWildcardEmail::matchEmailAddress(const char* address,
+                                                          std::vector<ZoWildcardNode*>& trees,
                                                           unsigned long* matchedTreeIndex,
                                                           const char** matchedPattern,
                                                           ZoEmailBelongsTo* matchedMembership) {
@@ -127,7 +134,8 @@ ZoBlackWhiteListResult ZoWildcardEmail::matchEmailAddress(const char* address, s
     ZoWildcardNode* tree = trees[t];
     if (tree == nullptr) continue;
     leaves.clear();
-    if (!pieces.parsed() || pieces.table() != tree->_stringtable) pieces.parse(tree->_stringtable, address, true);
+    if (!pieces.parsed() || pieces.table() != tree->_stringtable)
+      pieces.parse(tree->_stringtable, address, true);
     tree->_walk(pieces.user(), pieces.labels(), appendLeaf, &leaves);
     for (size_t i = 0; i < leaves.size(); ++i) {
       const ZoListedEmailAddress* leaf = leaves[i];
@@ -146,10 +154,12 @@ ZoBlackWhiteListResult ZoWildcardEmail::matchEmailAddress(const char* address, s
           overrideableWhite.push_back(c);
           break;
         case WhitelistSubtraction:
-          overrideableWhite.eraseIf([&c](const Candidate& x) { return x.key->_internalCompare(*c.key) == 0; });
+          overrideableWhite.eraseIf(
+              [&c](const Candidate& x) { return x.key->_internalCompare(*c.key) == 0; });
           break;
         case BlacklistSubtraction:
-          overrideableBlack.eraseIf([&c](const Candidate& x) { return x.key->_internalCompare(*c.key) == 0; });
+          overrideableBlack.eraseIf(
+              [&c](const Candidate& x) { return x.key->_internalCompare(*c.key) == 0; });
           break;
         default:
           break;
@@ -193,9 +203,11 @@ ZoBlackWhiteListResult ZoWildcardEmail::matchEmailAddress(const char* address, s
   }
 
   if (matchedTreeIndex != nullptr) *matchedTreeIndex = decider != nullptr ? decider->tree : 0;
-  if (matchedPattern != nullptr) *matchedPattern = decider != nullptr ? decider->key->getIdentifier() : nullptr;
+  if (matchedPattern != nullptr)
+    *matchedPattern = decider != nullptr ? decider->key->getIdentifier() : nullptr;
   if (matchedMembership != nullptr) {
-    *matchedMembership = decider != nullptr ? decider->membership : static_cast<ZoEmailBelongsTo>(0);
+    *matchedMembership =
+        decider != nullptr ? decider->membership : static_cast<ZoEmailBelongsTo>(0);
   }
   return static_cast<ZoBlackWhiteListResult>(result);
 }

@@ -22,67 +22,6 @@ bool isStar(const ZoIndexedString* s) {
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// The name an element of _children or _leaves is sorted by.
-template <class T>
-const ZoIndexedString& sortName(const T* element) {
-  return element != nullptr ? *subEmpty(element->getNameAsPtr()) : *ZoStringtable::getConstEmptyIndexedString();
-}
-
-// Ordinals of the elements' names (count first), or null when one has none.
-template <class T>
-std::unique_ptr<std::uint32_t[]> ordinalsOf(const std::vector<T*>& elements, bool& allIndexed) {
-  allIndexed = std::all_of(elements.begin(), elements.end(), [](const T* e) { return sortName(e).isIndexed(); });
-  if (!allIndexed || elements.empty()) return nullptr;
-  std::unique_ptr<std::uint32_t[]> out(new (std::nothrow) std::uint32_t[elements.size() + 1]);
-  if (!out) return nullptr;
-  out[0] = static_cast<std::uint32_t>(elements.size());
-  for (size_t i = 0; i < elements.size(); ++i) out[i + 1] = sortName(elements[i]).getIndex();
-  return out;
-}
-
-// The binary search over a vector sorted by name; comparisons by ordinal
-// when both sides carry one, by text otherwise.
-template <class T>
-T* searchSorted(const std::vector<T*>& v, const std::uint32_t* ordinals, bool indexed, const ZoIndexedString& key) {
-  // After the lock every name carries an ordinal of the tree's table, and a
-  // key that is in no table cannot equal any of them.
-  if (indexed && key.isNotInStringtable()) return nullptr;
-  if (v.empty()) return nullptr;
-  if (ordinals != nullptr && ordinals[0] == v.size() && key.isIndexed()) {
-    const std::uint32_t* first = ordinals + 1;
-    const std::uint32_t* last = first + v.size();
-    const std::uint32_t* it = std::lower_bound(first, last, key.getIndex());
-    return (it != last && *it == key.getIndex()) ? v[static_cast<size_t>(it - first)] : nullptr;
-  }
-  size_t lo = 0;
-  size_t hi = v.size() - 1;
-  if (v.size() > 2) {
-    while (hi - lo >= 2) {
-      const size_t mid = (lo + hi) / 2;
-      if (sortName(v[mid]) >= key) {
-        hi = mid;
-      } else {
-        lo = mid;
-      }
-    }
-  }
-  if (sortName(v[lo]) == key) return v[lo];
-  if (hi == lo) return nullptr;
-  if (sortName(v[hi]) == key) return v[hi];
-  return nullptr;
-}
-
-// Inserts after every element that does not compare greater.
-template <class T>
-bool insertSorted(std::vector<T*>& v, T* element) {
-  if (element == nullptr) return false;
-  const ZoIndexedString& name = sortName(element);
-  auto pos = std::upper_bound(v.begin(), v.end(), element,
-                              [&name](const T*, const T* e) { return sortName(e) > name; });
-  v.insert(pos, element);
-  return true;
-}
-
 // Small fixed-capacity frame list with a heap fallback.
 struct Frame {
   ZoWildcardNode* node;
@@ -91,6 +30,106 @@ struct Frame {
 };
 
 }  // namespace
+
+// Lower bound of `key` in the ascending ordinals [first, last). Ordinals are
+// dense over the whole table, so the children of a busy node spread fairly
+// evenly over their range: start where interpolation puts the key and gallop
+// from there. That touches a few cache lines where a plain binary search over
+// thousands of children touches a dozen.
+static const std::uint32_t* findOrdinal(const std::uint32_t* first, const std::uint32_t* last,
+                                        std::uint32_t key) {
+  const size_t n = static_cast<size_t>(last - first);
+  if (n <= 16) return std::lower_bound(first, last, key);
+  const std::uint32_t lowest = first[0];
+  const std::uint32_t highest = last[-1];
+  if (key <= lowest) return first;
+  if (key > highest) return last;
+  size_t pos = static_cast<size_t>(std::uint64_t{key - lowest} * (n - 1) / (highest - lowest));
+  size_t lo;
+  size_t hi;
+  if (first[pos] < key) {
+    // The answer lies right of pos.
+    size_t step = 1;
+    while (pos + step < n && first[pos + step] < key) step *= 2;
+    lo = pos + step / 2 + 1;
+    hi = std::min(pos + step, n);
+  } else {
+    // The answer is pos or lies left of it.
+    size_t step = 1;
+    while (step <= pos && first[pos - step] >= key) step *= 2;
+    lo = step <= pos ? pos - step + 1 : 0;
+    hi = pos - step / 2;
+  }
+  return std::lower_bound(first + lo, first + hi, key);
+}
+
+struct ZoWildcardNode::Sorted {
+  // The name an element of _children or _leaves is sorted by. Reads the name
+  // field directly: this runs for every probe of every search.
+  template <class T>
+  static const ZoIndexedString& sortName(const T* element) {
+    const ZoIndexedString* name = element != nullptr ? element->_name : nullptr;
+    return name != nullptr ? *name : *ZoStringtable::getConstEmptyIndexedString();
+  }
+
+  // Ordinals of the elements' names (count first), or null when one has none.
+  template <class T>
+  static std::unique_ptr<std::uint32_t[]> ordinalsOf(const std::vector<T*>& elements,
+                                                     bool& allIndexed) {
+    allIndexed = std::all_of(elements.begin(), elements.end(),
+                             [](const T* e) { return sortName(e).isIndexed(); });
+    if (!allIndexed || elements.empty()) return nullptr;
+    std::unique_ptr<std::uint32_t[]> out(new (std::nothrow) std::uint32_t[elements.size() + 1]);
+    if (!out) return nullptr;
+    out[0] = static_cast<std::uint32_t>(elements.size());
+    for (size_t i = 0; i < elements.size(); ++i) out[i + 1] = sortName(elements[i]).getIndex();
+    return out;
+  }
+
+  // The binary search over a vector sorted by name; comparisons by ordinal
+  // when both sides carry one, by text otherwise.
+  template <class T>
+  static T* searchSorted(const std::vector<T*>& v, const std::uint32_t* ordinals, bool indexed,
+                         const ZoIndexedString& key) {
+    // After the lock every name carries an ordinal of the tree's table, and a
+    // key that is in no table cannot equal any of them.
+    if (indexed && key.isNotInStringtable()) return nullptr;
+    if (v.empty()) return nullptr;
+    if (ordinals != nullptr && ordinals[0] == v.size() && key.isIndexed()) {
+      const std::uint32_t* first = ordinals + 1;
+      const std::uint32_t* last = first + v.size();
+      const std::uint32_t* it = findOrdinal(first, last, key.getIndex());
+      return (it != last && *it == key.getIndex()) ? v[static_cast<size_t>(it - first)] : nullptr;
+    }
+    size_t lo = 0;
+    size_t hi = v.size() - 1;
+    if (v.size() > 2) {
+      while (hi - lo >= 2) {
+        const size_t mid = (lo + hi) / 2;
+        if (sortName(v[mid]) >= key) {
+          hi = mid;
+        } else {
+          lo = mid;
+        }
+      }
+    }
+    if (sortName(v[lo]) == key) return v[lo];
+    if (hi == lo) return nullptr;
+    if (sortName(v[hi]) == key) return v[hi];
+    return nullptr;
+  }
+
+  // Inserts after every element that does not compare greater.
+  template <class T>
+  static bool insertSorted(std::vector<T*>& v, T* element) {
+    if (element == nullptr) return false;
+    const ZoIndexedString& name = sortName(element);
+    auto pos = std::upper_bound(v.begin(), v.end(), element,
+                                [&name](const T*, const T* e) { return sortName(e) > name; });
+    v.insert(pos, element);
+    return true;
+  }
+};
 
 ZoWildcardNode::ZoWildcardNode(ZoStringtable* table, const ZoIndexedString* label)
     : ZoLockableClass(table != nullptr),
@@ -126,18 +165,21 @@ ZoWildcardNode::~ZoWildcardNode() {
 
 void ZoWildcardNode::lock() {
   _lock();
-  _childOrdinals = ordinalsOf(_children, _childrenIndexed);
-  _leafOrdinals = ordinalsOf(_leaves, _leavesIndexed);
+  // The vectors are complete now; give back their growth slack.
+  _children.shrink_to_fit();
+  _leaves.shrink_to_fit();
+  _childOrdinals = Sorted::ordinalsOf(_children, _childrenIndexed);
+  _leafOrdinals = Sorted::ordinalsOf(_leaves, _leavesIndexed);
 }
 
 // --- searching ---------------------------------------------------------------
 
 ZoWildcardNode* ZoWildcardNode::_searchChildren(const ZoIndexedString& label) const {
-  return searchSorted(_children, _childOrdinals.get(), _childrenIndexed, label);
+  return Sorted::searchSorted(_children, _childOrdinals.get(), _childrenIndexed, label);
 }
 
 ZoListedEmailAddress* ZoWildcardNode::_searchLeaves(const ZoIndexedString& name) const {
-  return searchSorted(_leaves, _leafOrdinals.get(), _leavesIndexed, name);
+  return Sorted::searchSorted(_leaves, _leafOrdinals.get(), _leavesIndexed, name);
 }
 
 const ZoWildcardNode* ZoWildcardNode::_findMatchingChild(const ZoIndexedString& label) {
@@ -146,7 +188,8 @@ const ZoWildcardNode* ZoWildcardNode::_findMatchingChild(const ZoIndexedString& 
 
 bool ZoWildcardNode::_matchWildcard(const ZoIndexedString&) { return _wildcardChild != nullptr; }
 
-ZoListedEmailAddress* ZoWildcardNode::_findMatchingLeafNode(const ZoIndexedString& name, bool atEnd) {
+ZoListedEmailAddress* ZoWildcardNode::_findMatchingLeafNode(const ZoIndexedString& name,
+                                                            bool atEnd) {
   return atEnd ? _searchLeaves(name) : nullptr;
 }
 
@@ -169,12 +212,17 @@ bool ZoWildcardRootNode::_matchesThisNode(stack&, const ZoIndexedString*& label)
   return true;
 }
 
-const ZoWildcardNode* ZoWildcardedWildcardNode::_findMatchingChild(const ZoIndexedString&) { return nullptr; }
+const ZoWildcardNode* ZoWildcardedWildcardNode::_findMatchingChild(const ZoIndexedString&) {
+  return nullptr;
+}
 bool ZoWildcardedWildcardNode::_matchWildcard(const ZoIndexedString&) { return false; }
-ZoListedEmailAddress* ZoWildcardedWildcardNode::_findMatchingLeafNode(const ZoIndexedString& name, bool) {
+ZoListedEmailAddress* ZoWildcardedWildcardNode::_findMatchingLeafNode(const ZoIndexedString& name,
+                                                                      bool) {
   return _searchLeaves(name);
 }
-bool ZoWildcardedWildcardNode::_matchLeafWildcard(const ZoIndexedString&, bool) { return _wildcardLeaf != nullptr; }
+bool ZoWildcardedWildcardNode::_matchLeafWildcard(const ZoIndexedString&, bool) {
+  return _wildcardLeaf != nullptr;
+}
 bool ZoWildcardedWildcardNode::_matchesThisNode(stack&, const ZoIndexedString*& label) {
   label = nullptr;
   return true;
@@ -182,19 +230,24 @@ bool ZoWildcardedWildcardNode::_matchesThisNode(stack&, const ZoIndexedString*& 
 
 // --- building ----------------------------------------------------------------
 
-bool ZoWildcardNode::_addToLeafVector(ZoListedEmailAddress* leaf) { return insertSorted(_leaves, leaf); }
+bool ZoWildcardNode::_addToLeafVector(ZoListedEmailAddress* leaf) {
+  return Sorted::insertSorted(_leaves, leaf);
+}
 
-bool ZoWildcardNode::_addToChildVector(ZoWildcardNode* node) { return insertSorted(_children, node); }
+bool ZoWildcardNode::_addToChildVector(ZoWildcardNode* node) {
+  return Sorted::insertSorted(_children, node);
+}
 
-bool ZoWildcardNode::_addOrModifyLeaf(const ZoIndexedString* name, const ZoIndexedString* fullAddress,
+bool ZoWildcardNode::_addOrModifyLeaf(const ZoIndexedString* name,
+                                      const ZoIndexedString* fullAddress,
                                       ZoEmailBelongsTo membership, const char* originalAddress,
                                       std::string* policyOwner) {
   name = subEmpty(name);
   ZoListedEmailAddress* leaf;
   if (isStar(name)) {
     if (_wildcardLeaf == nullptr) {
-      _wildcardLeaf = new (std::nothrow)
-          ZoWildcardedEmailAddress(_stringtable, subEmpty(fullAddress), ZoStringtable::getConstWildcardIndexedString());
+      _wildcardLeaf = new (std::nothrow) ZoWildcardedEmailAddress(
+          _stringtable, subEmpty(fullAddress), ZoStringtable::getConstWildcardIndexedString());
       if (_wildcardLeaf == nullptr) return false;
     }
     leaf = _wildcardLeaf;
@@ -219,8 +272,9 @@ bool ZoWildcardNode::_addOrModifyLeaf(const ZoIndexedString* name, const ZoIndex
   return leaf->addMembership(membership);
 }
 
-bool ZoWildcardNode::addAddressPattern(const ZoIndexedString* fullAddress, const ZoIndexedString* name,
-                                       stack& pieces, ZoEmailBelongsTo membership, const char* originalAddress,
+bool ZoWildcardNode::addAddressPattern(const ZoIndexedString* fullAddress,
+                                       const ZoIndexedString* name, stack& pieces,
+                                       ZoEmailBelongsTo membership, const char* originalAddress,
                                        std::string* policyOwner) {
   fullAddress = subEmpty(fullAddress);
   name = subEmpty(name);
@@ -241,12 +295,12 @@ bool ZoWildcardNode::addAddressPattern(const ZoIndexedString* fullAddress, const
     const ZoIndexedString* next = subEmpty(pieces.top());
     if (isStar(next)) {
       if (node->_wildcardChild == nullptr) {
-        node->_wildcardChild = new (std::nothrow)
-            ZoWildcardedWildcardNode(node->_stringtable, ZoStringtable::getConstWildcardIndexedString());
+        node->_wildcardChild = new (std::nothrow) ZoWildcardedWildcardNode(
+            node->_stringtable, ZoStringtable::getConstWildcardIndexedString());
         if (node->_wildcardChild == nullptr) break;
       }
-      result = node->_wildcardChild->addAddressPattern(fullAddress, name, pieces, membership, originalAddress,
-                                                       policyOwner);
+      result = node->_wildcardChild->addAddressPattern(fullAddress, name, pieces, membership,
+                                                       originalAddress, policyOwner);
       break;
     }
     auto* child = const_cast<ZoWildcardNode*>(node->_findMatchingChild(*next));
@@ -267,20 +321,24 @@ bool ZoWildcardNode::addAddressPattern(const ZoIndexedString* fullAddress, const
   return result;
 }
 
-bool ZoWildcardedWildcardNode::addAddressPattern(const ZoIndexedString* fullAddress, const ZoIndexedString* name,
-                                                 stack&, ZoEmailBelongsTo membership, const char* originalAddress,
+bool ZoWildcardedWildcardNode::addAddressPattern(const ZoIndexedString* fullAddress,
+                                                 const ZoIndexedString* name, stack&,
+                                                 ZoEmailBelongsTo membership,
+                                                 const char* originalAddress,
                                                  std::string* policyOwner) {
-  return _addOrModifyLeaf(subEmpty(name), subEmpty(fullAddress), membership, originalAddress, policyOwner);
+  return _addOrModifyLeaf(subEmpty(name), subEmpty(fullAddress), membership, originalAddress,
+                          policyOwner);
 }
 
-bool ZoWildcardNode::addAddressPattern(const char* pattern, ZoEmailBelongsTo membership, const char* originalAddress,
-                                       std::string* policyOwner) {
+bool ZoWildcardNode::addAddressPattern(const char* pattern, ZoEmailBelongsTo membership,
+                                       const char* originalAddress, std::string* policyOwner) {
   if (pattern == nullptr) return false;
   std::string lowered(pattern);
   for (char& c : lowered) c = lowerAscii(c);
   const ZoIndexedString fullAddress(lowered.c_str());
   quor::detail::AddressPieces pieces(_stringtable, lowered.c_str(), false);
-  return addAddressPattern(&fullAddress, pieces.user(), pieces.labels(), membership, originalAddress, policyOwner);
+  return addAddressPattern(&fullAddress, pieces.user(), pieces.labels(), membership,
+                           originalAddress, policyOwner);
 }
 
 // --- matching ----------------------------------------------------------------
@@ -308,31 +366,33 @@ void ZoWildcardNode::_walk(const ZoIndexedString* name, stack& pieces, Emit emit
       heapFrames.push_back(f);
     }
     ++depth;
-    node = atEnd ? nullptr : const_cast<ZoWildcardNode*>(node->_findMatchingChild(*subEmpty(pieces.top())));
+    node = atEnd ? nullptr
+                 : const_cast<ZoWildcardNode*>(node->_findMatchingChild(*subEmpty(pieces.top())));
   }
   while (depth > 0) {
     const Frame& f = frameAt(--depth);
     ZoWildcardNode* n = f.node;
-    if (!f.atEnd && n->_matchWildcard(*subEmpty(pieces.top()))) n->_wildcardChild->_walk(name, pieces, emit, context);
+    if (!f.atEnd && n->_matchWildcard(*subEmpty(pieces.top())))
+      n->_wildcardChild->_walk(name, pieces, emit, context);
     if (ZoListedEmailAddress* leaf = n->_findMatchingLeafNode(*name, f.atEnd)) emit(context, leaf);
     if (n->_matchLeafWildcard(*name, f.atEnd)) emit(context, n->_wildcardLeaf);
     if (f.popped != nullptr) pieces.push(f.popped);
   }
 }
 
-
-std::vector<ZoListedEmailAddress*>& ZoWildcardNode::findMatches(const ZoIndexedString* name, stack& pieces,
-                                                                std::vector<ZoListedEmailAddress*>& matches) {
-  _walk(name, pieces,
-        [](void* out, ZoListedEmailAddress* leaf) {
-          static_cast<std::vector<ZoListedEmailAddress*>*>(out)->push_back(leaf);
-        },
-        &matches);
+std::vector<ZoListedEmailAddress*>& ZoWildcardNode::findMatches(
+    const ZoIndexedString* name, stack& pieces, std::vector<ZoListedEmailAddress*>& matches) {
+  _walk(
+      name, pieces,
+      [](void* out, ZoListedEmailAddress* leaf) {
+        static_cast<std::vector<ZoListedEmailAddress*>*>(out)->push_back(leaf);
+      },
+      &matches);
   return matches;
 }
 
-std::vector<ZoListedEmailAddress*>& ZoWildcardNode::findMatches(const char* address,
-                                                                std::vector<ZoListedEmailAddress*>& matches) {
+std::vector<ZoListedEmailAddress*>& ZoWildcardNode::findMatches(
+    const char* address, std::vector<ZoListedEmailAddress*>& matches) {
   quor::detail::AddressPieces pieces(_stringtable, address, true);
   return findMatches(pieces.user(), pieces.labels(), matches);
 }
@@ -357,23 +417,25 @@ const ZoIndexedString* makePiece(ZoStringtable* table, char* text, bool allocati
 }
 }  // namespace
 
-ZoWildcardNode::stack& ZoWildcardNode::parseAddress(ZoStringtable* table, const char* emailAddress, char* allStrings,
-                                                    stack& pieces) {
+ZoWildcardNode::stack& ZoWildcardNode::parseAddress(ZoStringtable* table, const char* emailAddress,
+                                                    char* allStrings, stack& pieces) {
   if (emailAddress == nullptr) emailAddress = "";
   const bool allocating = (allStrings == nullptr);
   if (allocating) {
-    PolicyLog::log(PolicyLog::Error,
-                   "ZoWildcardNode::parseAddress forced to allocate new string space: emailAddress = \"%s\" "
-                   "allStrings = \"%x\". Memory leak likely as a result; continuing...",
-                   emailAddress, 0u);
+    PolicyLog::log(
+        PolicyLog::Error,
+        "ZoWildcardNode::parseAddress forced to allocate new string space: emailAddress = \"%s\" "
+        "allStrings = \"%x\". Memory leak likely as a result; continuing...",
+        emailAddress, 0u);
   }
   if (std::strcmp(emailAddress, "*") == 0) {
     emailAddress = "*@*";
     if (allocating) {
-      PolicyLog::log(PolicyLog::Error,
-                     "ZoWildcardNode::parseAddress forced to allocate new string space: emailAddress = \"%s\" "
-                     "allStrings = \"%x\". Memory leak likely as a result; continuing...",
-                     emailAddress, 0u);
+      PolicyLog::log(
+          PolicyLog::Error,
+          "ZoWildcardNode::parseAddress forced to allocate new string space: emailAddress = \"%s\" "
+          "allStrings = \"%x\". Memory leak likely as a result; continuing...",
+          emailAddress, 0u);
     }
   }
   const size_t length = std::strlen(emailAddress);

@@ -84,7 +84,12 @@ class QUORPOLICY_API ZoIndexedString {
 
  protected:
   // -1, 0 or 1: by ordinal when both carry one, else by unsigned bytes.
-  int _internalCompare(const ZoIndexedString& o) const;
+  int _internalCompare(const ZoIndexedString& o) const {
+    if (index < UNINDEXED_IN_STRINGTABLE && o.index < UNINDEXED_IN_STRINGTABLE) {
+      return (index > o.index) - (index < o.index);
+    }
+    return _compareText(o);
+  }
 
  private:
   friend class ZoStringtable;
@@ -96,6 +101,7 @@ class QUORPOLICY_API ZoIndexedString {
   friend class quor::detail::AddressPieces;
 
   void _setIndex(unsigned long i) { index = static_cast<std::uint32_t>(i); }
+  int _compareText(const ZoIndexedString& o) const;
   // Frees a private copy and turns the handle into a wrapper; false for a
   // null text.
   bool _explicitCleanupString();

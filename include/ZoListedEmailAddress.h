@@ -31,13 +31,15 @@ enum ZoEmailBelongsTo : std::uint32_t {
   BlacklistSubtraction = 32,
 };
 
-class QUORPOLICY_API ZoListedEmailAddress : public ZoLockableClass, public ZoIndexedStringNamedClass {
+class QUORPOLICY_API ZoListedEmailAddress : public ZoLockableClass,
+                                            public ZoIndexedStringNamedClass {
  public:
   // Registered for lock-on-init when `table` is not null. Both texts are
   // interned in `table` (or copied without one); the weight is computed from
   // the full address at once.
   ZoListedEmailAddress(ZoStringtable* table, const char* fullAddress, const char* name);
-  ZoListedEmailAddress(ZoStringtable* table, const ZoIndexedString* fullAddress, const ZoIndexedString* name);
+  ZoListedEmailAddress(ZoStringtable* table, const ZoIndexedString* fullAddress,
+                       const ZoIndexedString* name);
   // Releases the full address and the name; the owner strings are not freed.
   ~ZoListedEmailAddress() override;
   ZoListedEmailAddress(const ZoListedEmailAddress&) = delete;
@@ -91,7 +93,8 @@ class QUORPOLICY_API ZoListedEmailAddress : public ZoLockableClass, public ZoInd
 
  protected:
   virtual void _computeWeight();
-  static unsigned long _assignWeight(bool wildcardUser, bool wildcardDomain, unsigned long literalLabels);
+  static unsigned long _assignWeight(bool wildcardUser, bool wildcardDomain,
+                                     unsigned long literalLabels);
   static bool _allowRedundantBlackWhiteListing() { return false; }
 
   const ZoIndexedString* _fullAddress;

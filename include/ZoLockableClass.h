@@ -110,7 +110,8 @@ class QUORPOLICY_API ZoIndexedStringNamedClass {
   // Chooses what a name pointer will point to (see the constructors).
   // Logs "ZoListedEmailAddress - _returnCopyIfSameAs: ..." when no copy
   // could be made, and returns the empty handle then.
-  const ZoIndexedString* _lookupAndCheckName(const ZoIndexedString* name, ZoStringtable* table) const;
+  const ZoIndexedString* _lookupAndCheckName(const ZoIndexedString* name,
+                                             ZoStringtable* table) const;
   const ZoIndexedString* _lookupAndCheckName(const char* name, ZoStringtable* table) const;
   // Releases a name chosen by _lookupAndCheckName; false when it failed.
   static bool _releaseName(const ZoIndexedString* name);

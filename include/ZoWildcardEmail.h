@@ -59,8 +59,10 @@ class QUORPOLICY_API ZoWildcardEmail {
   // out-parameters receive the deciding entry's tree position, full pattern
   // text (valid as long as the tree) and membership; 0, null and 0 for
   // NotListed. REQUIRES: no null entry in `trees` (null entries are skipped).
-  static ZoBlackWhiteListResult matchEmailAddress(const char* address, std::vector<ZoWildcardNode*>& trees,
-                                                  unsigned long* matchedTreeIndex, const char** matchedPattern,
+  static ZoBlackWhiteListResult matchEmailAddress(const char* address,
+                                                  std::vector<ZoWildcardNode*>& trees,
+                                                  unsigned long* matchedTreeIndex,
+                                                  const char** matchedPattern,
                                                   ZoEmailBelongsTo* matchedMembership);
   // The bit of value 1 is set.
   static bool isWhitelisted(ZoBlackWhiteListResult r);

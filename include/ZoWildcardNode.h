@@ -116,22 +116,25 @@ class QUORPOLICY_API ZoWildcardNode : public ZoLockableClass, public ZoIndexedSt
   // false for a null pattern, a refused membership or a failed allocation.
   // `originalAddress` and `policyOwner` may be null; the owner string must
   // outlive the tree.
-  bool addAddressPattern(const char* pattern, ZoEmailBelongsTo membership, const char* originalAddress,
-                         std::string* policyOwner);
-  virtual bool addAddressPattern(const ZoIndexedString* fullAddress, const ZoIndexedString* name, stack& pieces,
-                                 ZoEmailBelongsTo membership, const char* originalAddress, std::string* policyOwner);
+  bool addAddressPattern(const char* pattern, ZoEmailBelongsTo membership,
+                         const char* originalAddress, std::string* policyOwner);
+  virtual bool addAddressPattern(const ZoIndexedString* fullAddress, const ZoIndexedString* name,
+                                 stack& pieces, ZoEmailBelongsTo membership,
+                                 const char* originalAddress, std::string* policyOwner);
 
   // Appends every leaf whose pattern covers `address` (lower-cased first) and
   // returns `matches`, which is not cleared first. A null address is read as
   // the empty text.
-  std::vector<ZoListedEmailAddress*>& findMatches(const char* address, std::vector<ZoListedEmailAddress*>& matches);
+  std::vector<ZoListedEmailAddress*>& findMatches(const char* address,
+                                                  std::vector<ZoListedEmailAddress*>& matches);
 
   // Pushes the pieces of `emailAddress` (labels left to right, then the user
   // part) and returns `pieces`. With a table, pieces are its elements or new
   // wrappers (release them with ZoWildcardEmail::cleanupDomainStack). With
   // `allStrings` null every piece gets its own array, which is never freed
   // (logged at level 1).
-  static stack& parseAddress(ZoStringtable* table, const char* emailAddress, char* allStrings, stack& pieces);
+  static stack& parseAddress(ZoStringtable* table, const char* emailAddress, char* allStrings,
+                             stack& pieces);
   // Pops and returns the top piece; null on an empty stack.
   static const ZoIndexedString* getEmailAddressName(stack& pieces);
 
@@ -144,7 +147,8 @@ class QUORPOLICY_API ZoWildcardNode : public ZoLockableClass, public ZoIndexedSt
   virtual bool _addToLeafVector(ZoListedEmailAddress* leaf);
   virtual bool _addToChildVector(ZoWildcardNode* node);
   virtual bool _addOrModifyLeaf(const ZoIndexedString* name, const ZoIndexedString* fullAddress,
-                                ZoEmailBelongsTo membership, const char* originalAddress, std::string* policyOwner);
+                                ZoEmailBelongsTo membership, const char* originalAddress,
+                                std::string* policyOwner);
 
   // The recursive walk behind the public findMatches.
   std::vector<ZoListedEmailAddress*>& findMatches(const ZoIndexedString* name, stack& pieces,
@@ -164,6 +168,8 @@ class QUORPOLICY_API ZoWildcardNode : public ZoLockableClass, public ZoIndexedSt
 
  private:
   friend class ZoWildcardEmail;
+  // The sorted-vector helpers of the implementation.
+  struct Sorted;
 
   // The walk itself; hands every matching leaf, in order, to emit(context, leaf).
   using Emit = void (*)(void* context, ZoListedEmailAddress* leaf);
@@ -179,7 +185,8 @@ class QUORPOLICY_API ZoWildcardNode : public ZoLockableClass, public ZoIndexedSt
 
 class QUORPOLICY_API ZoWildcardRootNode : public ZoWildcardNode {
  public:
-  ZoWildcardRootNode(ZoStringtable* table, const ZoIndexedString* label) : ZoWildcardNode(table, label) {}
+  ZoWildcardRootNode(ZoStringtable* table, const ZoIndexedString* label)
+      : ZoWildcardNode(table, label) {}
   ~ZoWildcardRootNode() override = default;
 
  protected:
@@ -189,12 +196,14 @@ class QUORPOLICY_API ZoWildcardRootNode : public ZoWildcardNode {
 
 class QUORPOLICY_API ZoWildcardedWildcardNode : public ZoWildcardNode {
  public:
-  ZoWildcardedWildcardNode(ZoStringtable* table, const ZoIndexedString* label) : ZoWildcardNode(table, label) {}
+  ZoWildcardedWildcardNode(ZoStringtable* table, const ZoIndexedString* label)
+      : ZoWildcardNode(table, label) {}
   ~ZoWildcardedWildcardNode() override = default;
 
   // Adds the leaf here at once: labels left of a "*" label are ignored.
-  bool addAddressPattern(const ZoIndexedString* fullAddress, const ZoIndexedString* name, stack& pieces,
-                         ZoEmailBelongsTo membership, const char* originalAddress, std::string* policyOwner) override;
+  bool addAddressPattern(const ZoIndexedString* fullAddress, const ZoIndexedString* name,
+                         stack& pieces, ZoEmailBelongsTo membership, const char* originalAddress,
+                         std::string* policyOwner) override;
   using ZoWildcardNode::addAddressPattern;
 
  protected:

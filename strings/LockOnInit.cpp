@@ -6,7 +6,9 @@
 
 using quor::detail::LockOnInitQueue;
 
-void ZoWildcardEmail::_addToLockOnInit(ZoLockableClass* object) { LockOnInitQueue::instance().push(object); }
+void ZoWildcardEmail::_addToLockOnInit(ZoLockableClass* object) {
+  LockOnInitQueue::instance().push(object);
+}
 
 void ZoWildcardEmail::initScanTimeMode() { LockOnInitQueue::instance().drain(); }
 

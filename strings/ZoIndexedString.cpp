@@ -18,10 +18,7 @@ int compareBytes(const char* a, const char* b) {
 }
 }  // namespace
 
-int ZoIndexedString::_internalCompare(const ZoIndexedString& o) const {
-  if (index < UNINDEXED_IN_STRINGTABLE && o.index < UNINDEXED_IN_STRINGTABLE) {
-    return index < o.index ? -1 : (index > o.index ? 1 : 0);
-  }
+int ZoIndexedString::_compareText(const ZoIndexedString& o) const {
   if (identifier == o.identifier) return 0;
   return compareBytes(identifier, o.identifier);
 }
@@ -34,24 +31,27 @@ int ZoIndexedString::explicitCompare(const char* s) const { return compareBytes(
 
 ZoIndexedString* ZoIndexedString::deepCopy(const ZoIndexedString* s) {
   if (s == nullptr || s->identifier == nullptr) {
-    PolicyLog::log(PolicyLog::Error, "ZoIndexedString::deepCopy: argument or string wrapped by argument is NULL!");
+    PolicyLog::log(PolicyLog::Error,
+                   "ZoIndexedString::deepCopy: argument or string wrapped by argument is NULL!");
     return nullptr;
   }
   const size_t length = std::strlen(s->identifier);
   char* copy = new (std::nothrow) char[length + 1]();
   if (copy == nullptr) {
-    PolicyLog::log(PolicyLog::Error,
-                   "ZoIndexedString::deepCopy: could not allocate space for copy of wrapped string: %s.",
-                   s->identifier);
+    PolicyLog::log(
+        PolicyLog::Error,
+        "ZoIndexedString::deepCopy: could not allocate space for copy of wrapped string: %s.",
+        s->identifier);
     return nullptr;
   }
   std::memcpy(copy, s->identifier, length);
   auto* handle = new (std::nothrow) ZoIndexedString(copy);
   if (handle == nullptr) {
     delete[] copy;
-    PolicyLog::log(PolicyLog::Error,
-                   "ZoIndexedString::deepCopy: could not allocate space for copy of wrapped string: %s.",
-                   s->identifier);
+    PolicyLog::log(
+        PolicyLog::Error,
+        "ZoIndexedString::deepCopy: could not allocate space for copy of wrapped string: %s.",
+        s->identifier);
     return nullptr;
   }
   handle->index = PRIVATE_DATA_COPY;

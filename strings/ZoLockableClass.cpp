@@ -41,11 +41,13 @@ int compareBytes(const char* a, const char* b) {
 }
 
 bool isStaticHandle(const ZoIndexedString* p) {
-  return p == ZoStringtable::getConstEmptyIndexedString() || p == ZoStringtable::getConstWildcardIndexedString();
+  return p == ZoStringtable::getConstEmptyIndexedString() ||
+         p == ZoStringtable::getConstWildcardIndexedString();
 }
 }  // namespace
 
-ZoIndexedStringNamedClass::ZoIndexedStringNamedClass(ZoStringtable* table, const ZoIndexedString* name)
+ZoIndexedStringNamedClass::ZoIndexedStringNamedClass(ZoStringtable* table,
+                                                     const ZoIndexedString* name)
     : _name(_lookupAndCheckName(name, table)), _stringtable(table) {}
 
 ZoIndexedStringNamedClass::ZoIndexedStringNamedClass(ZoStringtable* table, const char* name)
@@ -54,9 +56,11 @@ ZoIndexedStringNamedClass::ZoIndexedStringNamedClass(ZoStringtable* table, const
 ZoIndexedStringNamedClass::~ZoIndexedStringNamedClass() {
   if (!_releaseName(_name)) {
     if (_name == nullptr) {
-      PolicyLog::log(PolicyLog::Error, "~ZoIndexedStringNamedClass: Failed to cleanup _name reference: NULL");
+      PolicyLog::log(PolicyLog::Error,
+                     "~ZoIndexedStringNamedClass: Failed to cleanup _name reference: NULL");
     } else {
-      PolicyLog::log(PolicyLog::Error, "~ZoIndexedStringNamedClass: Failed to cleanup _name reference: %s , %lu",
+      PolicyLog::log(PolicyLog::Error,
+                     "~ZoIndexedStringNamedClass: Failed to cleanup _name reference: %s , %lu",
                      _name->getIdentifier() != nullptr ? _name->getIdentifier() : "NULL string",
                      static_cast<unsigned long>(_name->getIndex()));
     }
@@ -88,24 +92,29 @@ const ZoIndexedString* ZoIndexedStringNamedClass::_lookupAndCheckName(const ZoIn
   if (table == nullptr) {
     result = ZoIndexedString::deepCopy(name);
   } else {
-    if (_subEmptyForNull(name)->isInStringtable()) return _subEmptyForNull(table->getStringtableRef(name));
+    if (_subEmptyForNull(name)->isInStringtable())
+      return _subEmptyForNull(table->getStringtableRef(name));
     result = table->getStringtableRef(name);
     // The table did not take the text (a locked table without it): copy it.
     if (result != nullptr && result == name) result = ZoIndexedString::deepCopy(name);
   }
   if (result == nullptr) {
     if (name == nullptr) {
-      PolicyLog::log(PolicyLog::Error, "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is NULL.");
+      PolicyLog::log(PolicyLog::Error,
+                     "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is NULL.");
     } else {
-      PolicyLog::log(PolicyLog::Error, "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is %s , %lu.",
-                     name->getIdentifier() != nullptr ? name->getIdentifier() : "NULL string",
-                     static_cast<unsigned long>(name->getIndex()));
+      PolicyLog::log(
+          PolicyLog::Error,
+          "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is %s , %lu.",
+          name->getIdentifier() != nullptr ? name->getIdentifier() : "NULL string",
+          static_cast<unsigned long>(name->getIndex()));
     }
   }
   return _subEmptyForNull(result);
 }
 
-const ZoIndexedString* ZoIndexedStringNamedClass::_lookupAndCheckName(const char* name, ZoStringtable* table) const {
+const ZoIndexedString* ZoIndexedStringNamedClass::_lookupAndCheckName(const char* name,
+                                                                      ZoStringtable* table) const {
   const ZoIndexedString wrapper(name);
   const ZoIndexedString* result;
   if (table == nullptr) {
@@ -116,17 +125,24 @@ const ZoIndexedString* ZoIndexedStringNamedClass::_lookupAndCheckName(const char
   }
   if (result == nullptr) {
     if (name == nullptr) {
-      PolicyLog::log(PolicyLog::Error, "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is NULL.");
+      PolicyLog::log(PolicyLog::Error,
+                     "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is NULL.");
     } else {
-      PolicyLog::log(PolicyLog::Error, "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is %s , %lu.",
-                     name, static_cast<unsigned long>(wrapper.getIndex()));
+      PolicyLog::log(
+          PolicyLog::Error,
+          "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is %s , %lu.", name,
+          static_cast<unsigned long>(wrapper.getIndex()));
     }
   }
   return _subEmptyForNull(result);
 }
 
-const ZoIndexedString& ZoIndexedStringNamedClass::getName() const { return *_subEmptyForNull(_name); }
-const ZoIndexedString* ZoIndexedStringNamedClass::getNameAsPtr() const { return _subEmptyForNull(_name); }
+const ZoIndexedString& ZoIndexedStringNamedClass::getName() const {
+  return *_subEmptyForNull(_name);
+}
+const ZoIndexedString* ZoIndexedStringNamedClass::getNameAsPtr() const {
+  return _subEmptyForNull(_name);
+}
 const char* ZoIndexedStringNamedClass::getNameAsStr() const {
   return _name != nullptr ? _name->getIdentifier() : nullptr;
 }
@@ -144,12 +160,24 @@ bool ZoIndexedStringNamedClass::operator<(const char* s) const { return _compare
 bool ZoIndexedStringNamedClass::operator<=(const char* s) const { return _compareText(s) <= 0; }
 bool ZoIndexedStringNamedClass::operator>(const char* s) const { return _compareText(s) > 0; }
 bool ZoIndexedStringNamedClass::operator>=(const char* s) const { return _compareText(s) >= 0; }
-bool ZoIndexedStringNamedClass::operator==(const ZoIndexedString& s) const { return _compareHandle(s) == 0; }
-bool ZoIndexedStringNamedClass::operator!=(const ZoIndexedString& s) const { return _compareHandle(s) != 0; }
-bool ZoIndexedStringNamedClass::operator<(const ZoIndexedString& s) const { return _compareHandle(s) < 0; }
-bool ZoIndexedStringNamedClass::operator<=(const ZoIndexedString& s) const { return _compareHandle(s) <= 0; }
-bool ZoIndexedStringNamedClass::operator>(const ZoIndexedString& s) const { return _compareHandle(s) > 0; }
-bool ZoIndexedStringNamedClass::operator>=(const ZoIndexedString& s) const { return _compareHandle(s) >= 0; }
+bool ZoIndexedStringNamedClass::operator==(const ZoIndexedString& s) const {
+  return _compareHandle(s) == 0;
+}
+bool ZoIndexedStringNamedClass::operator!=(const ZoIndexedString& s) const {
+  return _compareHandle(s) != 0;
+}
+bool ZoIndexedStringNamedClass::operator<(const ZoIndexedString& s) const {
+  return _compareHandle(s) < 0;
+}
+bool ZoIndexedStringNamedClass::operator<=(const ZoIndexedString& s) const {
+  return _compareHandle(s) <= 0;
+}
+bool ZoIndexedStringNamedClass::operator>(const ZoIndexedString& s) const {
+  return _compareHandle(s) > 0;
+}
+bool ZoIndexedStringNamedClass::operator>=(const ZoIndexedString& s) const {
+  return _compareHandle(s) >= 0;
+}
 bool ZoIndexedStringNamedClass::operator==(const ZoIndexedStringNamedClass& o) const {
   return _compareHandle(*_subEmptyForNull(o._name)) == 0;
 }

@@ -7,7 +7,9 @@
 namespace quor::detail {
 
 namespace {
-inline char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+inline char lowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 }  // namespace
 
 void AddressPieces::parse(const ZoStringtable* table, const char* address, bool lowerAll) {
@@ -81,7 +83,8 @@ void AddressPieces::parse(const ZoStringtable* table, const char* address, bool 
 
 const ZoIndexedString* AddressPieces::piece(const char* text, size_t length) {
   if (_table != nullptr) {
-    if (const ZoIndexedString* element = _table->_lookup(std::string_view(text, length))) return element;
+    if (const ZoIndexedString* element = _table->_lookup(std::string_view(text, length)))
+      return element;
   }
   return new (&_handles[_handleCount++]) ZoIndexedString(text);
 }

@@ -23,7 +23,9 @@ class AddressPieces {
   // Parses `address` (null reads as ""). With lowerAll the whole text is
   // lower-cased first (what findMatches and addAddressPattern do); the labels
   // are lower-cased in any case. `table` may be null.
-  AddressPieces(const ZoStringtable* table, const char* address, bool lowerAll) { parse(table, address, lowerAll); }
+  AddressPieces(const ZoStringtable* table, const char* address, bool lowerAll) {
+    parse(table, address, lowerAll);
+  }
   // Holds no parse until parse() is called.
   AddressPieces() = default;
   // Replaces the current parse.

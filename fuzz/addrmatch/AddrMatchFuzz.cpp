@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "PolicyLog.h"
 #include "ZoWildcardEmail.h"
 #include "addrmatch/NaiveOracle.h"
-#include "PolicyLog.h"
 
 namespace {
 
@@ -66,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   std::vector<ZoWildcardNode*> trees;
   std::vector<quor::test::NaiveTree> oracles(3);
   for (int t = 0; t < 3; ++t) {
-    owned.push_back(std::make_unique<ZoWildcardRootNode>(table.get(), ZoStringtable::getConstEmptyIndexedString()));
+    owned.push_back(std::make_unique<ZoWildcardRootNode>(
+        table.get(), ZoStringtable::getConstEmptyIndexedString()));
     trees.push_back(owned.back().get());
   }
   std::set<std::string> added;
@@ -74,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     if ((selector & 1) == 0) continue;
     const int t = (selector >> 4) % 3;
     const std::uint32_t m = kMemberships[(selector >> 1) % 7];
-    const bool ok = trees[t]->addAddressPattern(text.c_str(), static_cast<ZoEmailBelongsTo>(m), nullptr, nullptr);
+    const bool ok = trees[t]->addAddressPattern(text.c_str(), static_cast<ZoEmailBelongsTo>(m),
+                                                nullptr, nullptr);
     check(ok == oracles[t].add(text, m), "addAddressPattern disagrees with the model", text);
     added.insert(quor::test::lowerAscii(text));
   }
@@ -86,14 +88,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     unsigned long tree = 99;
     const char* pattern = "unset";
     auto membership = static_cast<ZoEmailBelongsTo>(99);
-    const std::uint32_t r = ZoWildcardEmail::matchEmailAddress(address.c_str(), trees, &tree, &pattern, &membership);
-    check(r == 0 || r == 1 || r == 2 || r == 9 || r == 129 || r == 130 || r == 137, "result out of range", address);
+    const std::uint32_t r =
+        ZoWildcardEmail::matchEmailAddress(address.c_str(), trees, &tree, &pattern, &membership);
+    check(r == 0 || r == 1 || r == 2 || r == 9 || r == 129 || r == 130 || r == 137,
+          "result out of range", address);
     check((r == 0) == (pattern == nullptr), "pattern presence does not follow the result", address);
-    if (pattern != nullptr) check(added.count(pattern) == 1, "reported pattern was never added", address);
+    if (pattern != nullptr)
+      check(added.count(pattern) == 1, "reported pattern was never added", address);
     const quor::test::NaiveDecision want = quor::test::naiveDecide(oraclePtrs, address);
     check(want.result == r, "result disagrees with the model", address);
     check(want.tree == tree, "tree disagrees with the model", address);
-    check(want.membership == static_cast<std::uint32_t>(membership), "membership disagrees with the model", address);
+    check(want.membership == static_cast<std::uint32_t>(membership),
+          "membership disagrees with the model", address);
     check(want.hasPattern ? (pattern != nullptr && want.pattern == pattern) : pattern == nullptr,
           "pattern disagrees with the model", address);
   }

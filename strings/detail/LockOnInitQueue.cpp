@@ -73,8 +73,9 @@ void LockOnInitQueue::drain() {
       continue;
     }
     if (e.object == nullptr) {
-      PolicyLog::log(PolicyLog::Error,
-                     "ZoWildcardEmail::initScanTimeMode has found a NULL pointer on the _lockOnInit queue.");
+      PolicyLog::log(
+          PolicyLog::Error,
+          "ZoWildcardEmail::initScanTimeMode has found a NULL pointer on the _lockOnInit queue.");
       continue;
     }
     e.object->_queued = false;

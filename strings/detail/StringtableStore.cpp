@@ -43,45 +43,48 @@ ZoIndexedString* StringtableStore::find(std::string_view text) const noexcept {
   const auto tag = static_cast<std::uint32_t>(h >> 32);
   for (size_t i = h & _mask;; i = (i + 1) & _mask) {
     const Slot& slot = _slots[i];
-    if (slot.position == 0) return nullptr;
+    if (slot.ref == 0) return nullptr;
     if (slot.tag == tag) {
-      ZoIndexedString* e = at(slot.position - 1);
+      ZoIndexedString* e = element(slot.ref);
       const char* t = e->identifier;
       if (std::strncmp(t, text.data(), text.size()) == 0 && t[text.size()] == '\0') return e;
     }
   }
 }
 
-char* StringtableStore::copyText(std::string_view text) {
-  const size_t need = text.size() + 1;
-  char* out;
-  if (need > kArenaBlock / 4) {
-    _arena.emplace_back(new (std::nothrow) char[need]);
-    out = _arena.back().get();
-    // Keep filling the current block: move the big block below it.
-    if (_arena.size() >= 2) std::swap(_arena[_arena.size() - 1], _arena[_arena.size() - 2]);
-  } else {
-    if (_arenaUsed + need > kArenaBlock) {
-      _arena.emplace_back(new (std::nothrow) char[kArenaBlock]);
-      if (!_arena.back()) {
-        _arena.pop_back();
-        return nullptr;
-      }
-      _arenaUsed = 0;
+unsigned char* StringtableStore::allocate(size_t bytes, std::uint32_t& ref) {
+  bytes = (bytes + 7) & ~size_t{7};
+  if (bytes > kBlockBytes / 4) {
+    // A long text gets a block of its own; the current block stays current.
+    if (_blocks.size() >= kMaxBlocks) return nullptr;
+    _blocks.emplace_back(new (std::nothrow) unsigned char[bytes]);
+    if (!_blocks.back()) {
+      _blocks.pop_back();
+      return nullptr;
     }
-    out = _arena.back().get() + _arenaUsed;
-    _arenaUsed += need;
+    ref = (static_cast<std::uint32_t>(_blocks.size() - 1) << kOffsetBits) + 1;
+    return _blocks.back().get();
   }
-  if (out == nullptr) return nullptr;
-  if (!text.empty()) std::memcpy(out, text.data(), text.size());
-  out[text.size()] = '\0';
+  if (_used + bytes > kBlockBytes) {
+    if (_blocks.size() >= kMaxBlocks) return nullptr;
+    _blocks.emplace_back(new (std::nothrow) unsigned char[kBlockBytes]);
+    if (!_blocks.back()) {
+      _blocks.pop_back();
+      return nullptr;
+    }
+    _current = static_cast<std::uint32_t>(_blocks.size() - 1);
+    _used = 0;
+  }
+  unsigned char* out = _blocks[_current].get() + _used;
+  ref = (_current << kOffsetBits) + static_cast<std::uint32_t>(_used / 8) + 1;
+  _used += bytes;
   return out;
 }
 
-void StringtableStore::placeInIndex(std::uint32_t position, std::uint64_t hash) {
+void StringtableStore::placeInIndex(std::uint32_t ref, std::uint64_t hash) {
   for (size_t i = hash & _mask;; i = (i + 1) & _mask) {
-    if (_slots[i].position == 0) {
-      _slots[i] = Slot{position, static_cast<std::uint32_t>(hash >> 32)};
+    if (_slots[i].ref == 0) {
+      _slots[i] = Slot{ref, static_cast<std::uint32_t>(hash >> 32)};
       return;
     }
   }
@@ -89,47 +92,42 @@ void StringtableStore::placeInIndex(std::uint32_t position, std::uint64_t hash) 
 
 void StringtableStore::growIndex() {
   const size_t slots = _mask == 0 ? 64 : (_mask + 1) * 2;
+  std::unique_ptr<Slot[]> old = std::move(_slots);
+  const size_t oldCount = _mask == 0 ? 0 : _mask + 1;
   _slots.reset(new Slot[slots]());
   _mask = slots - 1;
-  for (size_t i = 0; i < _count; ++i) {
-    const char* t = at(i)->identifier;
-    placeInIndex(static_cast<std::uint32_t>(i + 1), hashBytes(t));
+  for (size_t i = 0; i < oldCount; ++i) {
+    if (old[i].ref != 0) placeInIndex(old[i].ref, hashBytes(element(old[i].ref)->identifier));
   }
 }
 
 ZoIndexedString* StringtableStore::insert(std::string_view text) {
-  // Positions are stored as 32-bit values in the index.
-  if (_count >= 0xFFFFFFF0u) return nullptr;
-  char* copy = copyText(text);
-  if (copy == nullptr) return nullptr;
-  if ((_count >> kChunkBits) == _chunks.size()) {
-    _chunks.emplace_back();
-    _chunks.back().reserve(kChunkSize);
-  }
-  ZoIndexedString e(copy);
-  e.index = ZoIndexedString::UNINDEXED_IN_STRINGTABLE;
-  _chunks.back().push_back(e);
+  if (text.data() == nullptr) text = std::string_view("", 0);
+  // Keep the load factor at or below 0.7; grow before placing anything.
+  if (_mask == 0 || (_count + 1) * 10 > (_mask + 1) * 7) growIndex();
+  std::uint32_t ref = 0;
+  unsigned char* place = allocate(sizeof(ZoIndexedString) + text.size() + 1, ref);
+  if (place == nullptr) return nullptr;
+  char* copy = reinterpret_cast<char*>(place + sizeof(ZoIndexedString));
+  if (!text.empty()) std::memcpy(copy, text.data(), text.size());
+  copy[text.size()] = '\0';
+  auto* e = new (place) ZoIndexedString(copy);
+  e->index = ZoIndexedString::UNINDEXED_IN_STRINGTABLE;
+  placeInIndex(ref, hashBytes(text));
   ++_count;
-  // Keep the load factor at or below 0.7.
-  if (_mask == 0 || _count * 10 > (_mask + 1) * 7) {
-    growIndex();
-  } else {
-    placeInIndex(static_cast<std::uint32_t>(_count), hashBytes(text));
-  }
-  return at(_count - 1);
+  return e;
 }
 
 void StringtableStore::releaseAll() noexcept {
-  for (auto& chunk : _chunks) {
-    for (auto& e : chunk) {
-      e.identifier = nullptr;
-      e.index = ZoIndexedString::NOT_IN_STRINGTABLE;
-    }
-  }
-  _arena.clear();
-  _arenaUsed = kArenaBlock;
+  forEach([](ZoIndexedString& e) {
+    e.identifier = nullptr;
+    e.index = ZoIndexedString::NOT_IN_STRINGTABLE;
+  });
   _slots.reset();
   _mask = 0;
+  _count = 0;
+  _blocks.clear();
+  _used = kBlockBytes;
 }
 
 }  // namespace quor::detail

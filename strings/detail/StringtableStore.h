@@ -1,10 +1,12 @@
-// The storage behind ZoStringtable: stable element handles in chunks, their
-// texts in an arena, and an open-addressing hash index on the text.
+// The storage behind ZoStringtable: each element handle sits in an arena
+// block directly in front of its own text, and an open-addressing hash index
+// on the text finds it.
 //
 // Elements never move and are never removed before the store dies, so the
-// pointers ZoStringtable hands out stay valid. The hash index serves both the
-// de-duplication while interning and every look-up after the lock; a look-up
-// costs one hash of the text and, on a hit, usually one text comparison.
+// pointers ZoStringtable hands out stay valid. Keeping the handle next to its
+// text means a look-up that hits touches one index slot and usually one cache
+// line for handle and text together. The index serves both de-duplication
+// while interning and every look-up after the lock.
 #ifndef QUORPOLICY_STRINGS_DETAIL_STRINGTABLESTORE_H_
 #define QUORPOLICY_STRINGS_DETAIL_STRINGTABLESTORE_H_
 
@@ -34,37 +36,43 @@ class StringtableStore {
   ZoIndexedString* insert(std::string_view text);
 
   size_t size() const { return _count; }
-  // Calls f(element) for every element in insertion order.
+  // Calls f(element) for every element, in no particular order.
   template <class F>
-  void forEach(F&& f) {
-    for (size_t i = 0; i < _count; ++i) f(*at(i));
-  }
-  ZoIndexedString* at(size_t i) const {
-    return const_cast<ZoIndexedString*>(&_chunks[i >> kChunkBits][i & (kChunkSize - 1)]);
+  void forEach(F&& f) const {
+    for (size_t i = 0; _mask != 0 && i <= _mask; ++i) {
+      if (_slots[i].ref != 0) f(*element(_slots[i].ref));
+    }
   }
 
-  // Frees every text and turns every element into a wrapper of nothing.
+  // Turns every element into a wrapper of nothing and frees the texts.
   void releaseAll() noexcept;
 
  private:
-  static constexpr size_t kChunkBits = 10;
-  static constexpr size_t kChunkSize = size_t{1} << kChunkBits;
-  static constexpr size_t kArenaBlock = 64 * 1024;
+  // An element's place: arena block (high bits) and offset in 8-byte units
+  // (low bits), plus one so that 0 marks an empty slot.
+  static constexpr unsigned kOffsetBits = 13;
+  static constexpr size_t kBlockBytes = size_t{8} << kOffsetBits;  // 64 KiB
+  static constexpr std::uint32_t kMaxBlocks = (std::uint32_t{1} << (32 - kOffsetBits)) - 1;
 
   struct Slot {
-    std::uint32_t position;  // element position plus one; 0 marks an empty slot
-    std::uint32_t tag;       // high bits of the hash
+    std::uint32_t ref;  // place plus one; 0 marks an empty slot
+    std::uint32_t tag;  // high bits of the hash
   };
 
-  char* copyText(std::string_view text);
+  ZoIndexedString* element(std::uint32_t ref) const {
+    const std::uint32_t place = ref - 1;
+    return reinterpret_cast<ZoIndexedString*>(_blocks[place >> kOffsetBits].get() +
+                                              size_t{place & ((1u << kOffsetBits) - 1)} * 8);
+  }
+  // Room for an element and its text; the place is returned in `ref`.
+  unsigned char* allocate(size_t bytes, std::uint32_t& ref);
   void growIndex();
-  void placeInIndex(std::uint32_t position, std::uint64_t hash);
+  void placeInIndex(std::uint32_t ref, std::uint64_t hash);
 
-  // Each chunk is reserved to kChunkSize up front and never reallocates.
-  std::vector<std::vector<ZoIndexedString>> _chunks;
+  std::vector<std::unique_ptr<unsigned char[]>> _blocks;
+  std::uint32_t _current = 0;  // block being filled (valid when _used < kBlockBytes)
+  size_t _used = kBlockBytes;  // bytes used in the current block
   size_t _count = 0;
-  std::vector<std::unique_ptr<char[]>> _arena;
-  size_t _arenaUsed = kArenaBlock;
   std::unique_ptr<Slot[]> _slots;
   size_t _mask = 0;  // slot count minus one, or 0 while there is no index
 };

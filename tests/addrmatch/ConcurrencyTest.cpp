@@ -16,7 +16,8 @@ struct Answer {
   const char* pattern;
   std::uint32_t membership;
   bool operator==(const Answer& o) const {
-    return result == o.result && tree == o.tree && pattern == o.pattern && membership == o.membership;
+    return result == o.result && tree == o.tree && pattern == o.pattern &&
+           membership == o.membership;
   }
 };
 
@@ -32,7 +33,9 @@ Answer matchOne(const std::string& address, std::vector<ZoWildcardNode*>& trees)
 // answers of a single-threaded run.
 TEST(ZoWildcardEmail, MatchEmailAddress_ConcurrentReadersAgreeWithSingleThread) {
   std::mt19937 rng(4242);
-  auto domain = [&rng] { return "d" + std::to_string(rng() % 400) + (rng() % 2 ? ".com" : ".org"); };
+  auto domain = [&rng] {
+    return "d" + std::to_string(rng() % 400) + (rng() % 2 ? ".com" : ".org");
+  };
   auto user = [&rng] { return "u" + std::to_string(rng() % 300); };
 
   std::vector<std::unique_ptr<ZoWildcardNode>> owned;
@@ -47,10 +50,23 @@ TEST(ZoWildcardEmail, MatchEmailAddress_ConcurrentReadersAgreeWithSingleThread) 
     for (int i = 0; i < entries; ++i) {
       std::string pattern;
       switch (rng() % 20) {
-        case 0: pattern = user() + "@*"; break;
-        case 1: case 2: pattern = "*@*." + domain(); break;
-        case 3: case 4: case 5: case 6: case 7: pattern = "*@" + domain(); break;
-        default: pattern = user() + "@" + domain(); break;
+        case 0:
+          pattern = user() + "@*";
+          break;
+        case 1:
+        case 2:
+          pattern = "*@*." + domain();
+          break;
+        case 3:
+        case 4:
+        case 5:
+        case 6:
+        case 7:
+          pattern = "*@" + domain();
+          break;
+        default:
+          pattern = user() + "@" + domain();
+          break;
       }
       const ZoEmailBelongsTo m = memberships[t][rng() % 10 == 0 ? 1 : 0];
       trees.back()->addAddressPattern(pattern.c_str(), m, nullptr, nullptr);
@@ -61,9 +77,15 @@ TEST(ZoWildcardEmail, MatchEmailAddress_ConcurrentReadersAgreeWithSingleThread) 
   std::vector<std::string> queries;
   for (int i = 0; i < 20000; ++i) {
     switch (rng() % 4) {
-      case 0: queries.push_back(user() + "@x." + domain()); break;
-      case 1: queries.push_back("U" + user().substr(1) + "@" + domain()); break;
-      default: queries.push_back(user() + "@" + domain()); break;
+      case 0:
+        queries.push_back(user() + "@x." + domain());
+        break;
+      case 1:
+        queries.push_back("U" + user().substr(1) + "@" + domain());
+        break;
+      default:
+        queries.push_back(user() + "@" + domain());
+        break;
     }
   }
   std::vector<Answer> expected;

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "NaiveOracle.h"
 #include "ZoListedEmailAddress.h"
 #include "ZoWildcardEmail.h"
-#include "NaiveOracle.h"
 #include "support/LogCapture.h"
 
 namespace {
@@ -20,8 +20,8 @@ TEST(ZoListedEmailAddress, Weight_RanksSpecificity) {
     std::uint32_t want;
   };
   const Case cases[] = {
-      {"u@a.b", 5003},   {"*@a.b", 4003}, {"u@*.a.b", 3003}, {"*@*.a.b", 2003}, {"u@*", 1001},
-      {"*@*", 1},        {"*", 1},        {"u@c.*.a.b", 3004}, {"plain", 5003},  {"u@", 5002},
+      {"u@a.b", 5003},   {"*@a.b", 4003}, {"u@*.a.b", 3003},   {"*@*.a.b", 2003}, {"u@*", 1001},
+      {"*@*", 1},        {"*", 1},        {"u@c.*.a.b", 3004}, {"plain", 5003},   {"u@", 5002},
       {"x*@a*.b", 5003}, {"*@*.*", 1},    {"@", 5002},
   };
   ZoStringtable table;
@@ -109,7 +109,8 @@ TEST(ZoListedEmailAddress, MatchName_PlainLeafMatchesUserOrPattern) {
     const char* name;
     bool plain;
   };
-  const Case cases[] = {{"u", true}, {"u@a.b", true}, {"v", false}, {"U", false}, {"", false}, {"a.b", false}};
+  const Case cases[] = {{"u", true},  {"u@a.b", true}, {"v", false},
+                        {"U", false}, {"", false},     {"a.b", false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const ZoIndexedString h(c.name);
@@ -145,9 +146,10 @@ TEST(ZoListedEmailAddress, AddRelatedPolicyOwner_LogsAtLevelFour) {
   leaf.addRelatedPolicyOwner(nullptr);
   leaf.addRelatedPolicyOwner(&owner);
   leaf.addRelatedPolicyOwner(&owner);
-  const std::vector<std::string> want = {"ZoListedEmailAddress::addRelatedPolicyOwner() pNewPolicyOwner is null",
-                                         "ZoListedEmailAddress::addRelatedPolicyOwner() pNewPolicyOwner=policy-1",
-                                         "ZoListedEmailAddress::addRelatedPolicyOwner() pNewPolicyOwner=policy-1"};
+  const std::vector<std::string> want = {
+      "ZoListedEmailAddress::addRelatedPolicyOwner() pNewPolicyOwner is null",
+      "ZoListedEmailAddress::addRelatedPolicyOwner() pNewPolicyOwner=policy-1",
+      "ZoListedEmailAddress::addRelatedPolicyOwner() pNewPolicyOwner=policy-1"};
   EXPECT_EQ(want, capture.texts(4));
   ASSERT_EQ(2u, leaf.getRelatedPolicyOwners()->size());
   EXPECT_EQ(&owner, (*leaf.getRelatedPolicyOwners())[1]);

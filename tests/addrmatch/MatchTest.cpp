@@ -18,12 +18,14 @@ class Trees {
  public:
   Trees(const std::vector<std::vector<Pattern>>& lists, bool floating = false) {
     for (const auto& list : lists) {
-      ZoWildcardNode* root = floating ? ZoWildcardEmail::makeNewFloatingTree() : ZoWildcardEmail::makeNewTree();
+      ZoWildcardNode* root =
+          floating ? ZoWildcardEmail::makeNewFloatingTree() : ZoWildcardEmail::makeNewTree();
       _owned.emplace_back(root);
       _roots.push_back(root);
       auto oracle = std::make_unique<quor::test::NaiveTree>();
       for (const auto& p : list) {
-        root->addAddressPattern(p.text.c_str(), static_cast<ZoEmailBelongsTo>(p.membership), nullptr, nullptr);
+        root->addAddressPattern(p.text.c_str(), static_cast<ZoEmailBelongsTo>(p.membership),
+                                nullptr, nullptr);
         oracle->add(p.text, p.membership);
       }
       _oracles.push_back(std::move(oracle));
@@ -49,19 +51,22 @@ struct Outcome {
   std::string pattern;  // "(null)" for a null pattern
   std::uint32_t membership;
   bool operator==(const Outcome& o) const {
-    return result == o.result && tree == o.tree && pattern == o.pattern && membership == o.membership;
+    return result == o.result && tree == o.tree && pattern == o.pattern &&
+           membership == o.membership;
   }
 };
 
 std::ostream& operator<<(std::ostream& os, const Outcome& o) {
-  return os << "{" << o.result << ", tree " << o.tree << ", " << o.pattern << ", " << o.membership << "}";
+  return os << "{" << o.result << ", tree " << o.tree << ", " << o.pattern << ", " << o.membership
+            << "}";
 }
 
 Outcome match(const char* address, std::vector<ZoWildcardNode*>& trees) {
   unsigned long tree = 77;
   const char* pattern = "unset";
   auto membership = static_cast<ZoEmailBelongsTo>(77);
-  const ZoBlackWhiteListResult r = ZoWildcardEmail::matchEmailAddress(address, trees, &tree, &pattern, &membership);
+  const ZoBlackWhiteListResult r =
+      ZoWildcardEmail::matchEmailAddress(address, trees, &tree, &pattern, &membership);
   return {static_cast<std::uint32_t>(r), tree, pattern != nullptr ? pattern : "(null)",
           static_cast<std::uint32_t>(membership)};
 }
@@ -79,19 +84,34 @@ TEST(ZoWildcardEmail, MatchEmailAddress_DecisionRules) {
     Outcome want;
   };
   const Case cases[] = {
-      {"heavier overrideable black in a later tree", {{{"*@a.b", 8}}, {{"u@a.b", 4}}}, "u@a.b", {2, 1, "u@a.b", 4}},
-      {"subtraction empties the pool", {{{"*@a.b", 8}}, {{"*@a.b", 16}}}, "u@a.b", {0, 0, "(null)", 0}},
+      {"heavier overrideable black in a later tree",
+       {{{"*@a.b", 8}}, {{"u@a.b", 4}}},
+       "u@a.b",
+       {2, 1, "u@a.b", 4}},
+      {"subtraction empties the pool",
+       {{{"*@a.b", 8}}, {{"*@a.b", 16}}},
+       "u@a.b",
+       {0, 0, "(null)", 0}},
       {"first tree with a non-overrideable match stops",
        {{{"*@a.b", 1}}, {{"u@a.b", 2}}},
        "u@a.b",
        {1, 0, "*@a.b", 1}},
-      {"both non-overrideable, black heavier", {{{"u@*", 1}, {"*@a.b", 2}}}, "u@a.b", {130, 0, "*@a.b", 2}},
-      {"both non-overrideable, white heavier", {{{"u@a.b", 1}, {"*@a.b", 2}}}, "u@a.b", {129, 0, "u@a.b", 1}},
+      {"both non-overrideable, black heavier",
+       {{{"u@*", 1}, {"*@a.b", 2}}},
+       "u@a.b",
+       {130, 0, "*@a.b", 2}},
+      {"both non-overrideable, white heavier",
+       {{{"u@a.b", 1}, {"*@a.b", 2}}},
+       "u@a.b",
+       {129, 0, "u@a.b", 1}},
       {"later tree not consulted after a non-overrideable match",
        {{{"u@a.b", 1}}, {{"u@a.b", 2}}},
        "u@a.b",
        {1, 0, "u@a.b", 1}},
-      {"equal non-overrideable weights", {{{"u@x.*", 2}, {"u@*.b", 1}}}, "u@a.b", {137, 0, "u@*.b", 1}},
+      {"equal non-overrideable weights",
+       {{{"u@x.*", 2}, {"u@*.b", 1}}},
+       "u@a.b",
+       {137, 0, "u@*.b", 1}},
       {"non-overrideable beats overrideable; merged leaf",
        {{{"u@*.b", 1}, {"u@*.b", 0}, {"u@x.*.b", 0}, {"v@*", 0}, {"u@a.b", 8}, {"*@*.b", 2}}},
        "u@a.b",
@@ -115,8 +135,14 @@ TEST(ZoWildcardEmail, MatchEmailAddress_DecisionRules) {
        {{{"u@a.b", 4}, {"*@*", 4}}, {{"u@a.b", 32}}},
        "u@a.b",
        {2, 0, "*@*", 4}},
-      {"first of equal heaviest kept", {{{"*@a.b", 4}}, {{"*@a.b", 4}}, {{"u@*", 8}}}, "u@a.b", {2, 0, "*@a.b", 4}},
-      {"black subtraction lets white win", {{{"u@a.b", 4}, {"*@a.b", 8}}, {{"u@a.b", 32}}}, "u@a.b", {1, 0, "*@a.b", 8}},
+      {"first of equal heaviest kept",
+       {{{"*@a.b", 4}}, {{"*@a.b", 4}}, {{"u@*", 8}}},
+       "u@a.b",
+       {2, 0, "*@a.b", 4}},
+      {"black subtraction lets white win",
+       {{{"u@a.b", 4}, {"*@a.b", 8}}, {{"u@a.b", 32}}},
+       "u@a.b",
+       {1, 0, "*@a.b", 8}},
       {"not listed", {{{"u@a.b", 1}}}, "v@a.b", {0, 0, "(null)", 0}},
   };
   for (const auto& c : cases) {
@@ -134,10 +160,12 @@ TEST(ZoWildcardEmail, MatchEmailAddress_NullOutParametersAreNotWritten) {
   Trees trees({{{"u@a.b", 2}}});
   unsigned long tree = 5;
   auto membership = static_cast<ZoEmailBelongsTo>(0);
-  EXPECT_EQ(Blacklisted, ZoWildcardEmail::matchEmailAddress("u@a.b", trees.roots(), &tree, nullptr, &membership));
+  EXPECT_EQ(Blacklisted, ZoWildcardEmail::matchEmailAddress("u@a.b", trees.roots(), &tree, nullptr,
+                                                            &membership));
   EXPECT_EQ(0u, tree);
   EXPECT_EQ(NonOverrideableBlacklist, membership);
-  EXPECT_EQ(Blacklisted, ZoWildcardEmail::matchEmailAddress("u@a.b", trees.roots(), nullptr, nullptr, nullptr));
+  EXPECT_EQ(Blacklisted,
+            ZoWildcardEmail::matchEmailAddress("u@a.b", trees.roots(), nullptr, nullptr, nullptr));
 }
 
 TEST(ZoWildcardEmail, MatchEmailAddress_EmptyTreeVectorIsNotListed) {

@@ -131,7 +131,8 @@ class NaiveTree {
     size_t reachable = 0;
     while (reachable < reversed.size() && reversed[reachable] != "*") ++reachable;
     for (size_t d = reachable + 1; d-- > 0;) {
-      std::vector<std::string> path(reversed.begin(), reversed.begin() + static_cast<std::ptrdiff_t>(d));
+      std::vector<std::string> path(reversed.begin(),
+                                    reversed.begin() + static_cast<std::ptrdiff_t>(d));
       if (d == reversed.size()) {
         if (a.user != "*") look(path, a.user);
         look(path, "*");
@@ -156,7 +157,8 @@ struct NaiveDecision {
   std::uint32_t membership = 0;
 };
 
-inline NaiveDecision naiveDecide(const std::vector<const NaiveTree*>& trees, const std::string& address) {
+inline NaiveDecision naiveDecide(const std::vector<const NaiveTree*>& trees,
+                                 const std::string& address) {
   struct Cand {
     const NaiveEntry* e;
     unsigned long tree;

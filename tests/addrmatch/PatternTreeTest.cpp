@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -77,8 +78,9 @@ TEST(ZoWildcardNode, FindMatches_CoversWholeLabelsOnly) {
 }
 
 TEST(ZoWildcardNode, FindMatches_OrderIsDeepestFirstExactBeforeWildcard) {
-  const std::vector<quor::test::Pattern> patterns = {
-      {"*@*", 8}, {"u@*", 8}, {"*@a.b", 8}, {"u@a.b", 8}, {"*@*.b", 8}, {"u@*.b", 8}, {"v@a.b", 8}, {"u@x.a.b", 8}};
+  const std::vector<quor::test::Pattern> patterns = {{"*@*", 8},   {"u@*", 8},    {"*@a.b", 8},
+                                                     {"u@a.b", 8}, {"*@*.b", 8},  {"u@*.b", 8},
+                                                     {"v@a.b", 8}, {"u@x.a.b", 8}};
   struct Case {
     const char* address;
     Strings want;
@@ -128,9 +130,24 @@ TEST(ZoWildcardNode, AddAddressPattern_SameLeafMergesMembership) {
     std::uint32_t membership;
   };
   const Case cases[] = {
-      {"labels left of * share a leaf", {{"u@a.*.b", 1}, {"u@*.b", 16}}, {true, true}, "u@q.b", "u@a.*.b", 17},
-      {"white then black refused", {{"u@a.b", 1}, {"u@a.b", 2}}, {true, false}, "u@a.b", "u@a.b", 1},
-      {"case differences share a leaf", {{"U@A.B", 8}, {"u@a.b", 32}}, {true, true}, "u@a.b", "u@a.b", 40},
+      {"labels left of * share a leaf",
+       {{"u@a.*.b", 1}, {"u@*.b", 16}},
+       {true, true},
+       "u@q.b",
+       "u@a.*.b",
+       17},
+      {"white then black refused",
+       {{"u@a.b", 1}, {"u@a.b", 2}},
+       {true, false},
+       "u@a.b",
+       "u@a.b",
+       1},
+      {"case differences share a leaf",
+       {{"U@A.B", 8}, {"u@a.b", 32}},
+       {true, true},
+       "u@a.b",
+       "u@a.b",
+       40},
       {"star is star@star", {{"*", 4}, {"*@*", 16}}, {true, true}, "x@y", "*", 20},
       {"overrideable pair refused", {{"*@a", 4}, {"*@a", 8}}, {true, false}, "x@a", "*@a", 4},
   };
@@ -157,7 +174,8 @@ TEST(ZoWildcardNode, AddAddressPattern_OwnerAndOriginalAddress) {
   EXPECT_TRUE(root->addAddressPattern("*@A.b", OverrideableWhitelist, "*@A.b", &owner));
   EXPECT_TRUE(root->addAddressPattern("u@a.b", OverrideableWhitelist, "U@a.b", &owner));
   EXPECT_TRUE(root->addAddressPattern("u@a.b", OverrideableWhitelist, nullptr, nullptr));
-  EXPECT_EQ(Strings{"ZoListedEmailAddress::addRelatedPolicyOwner() pNewPolicyOwner=p1"}, capture.texts(4));
+  EXPECT_EQ(Strings{"ZoListedEmailAddress::addRelatedPolicyOwner() pNewPolicyOwner=p1"},
+            capture.texts(4));
   std::vector<ZoListedEmailAddress*> leaves;
   root->findMatches("u@a.b", leaves);
   ASSERT_EQ(2u, leaves.size());
@@ -188,7 +206,8 @@ TEST(ZoWildcardNode, Children_SortedAndLockedShortCut) {
   ZoWildcardEmail::clearLockOnInitQueue();
   ZoStringtable table;
   InspectableRoot root(&table, ZoStringtable::getConstEmptyIndexedString());
-  for (const char* p : {"u@c", "u@a", "u@b", "u@B", "u@\xE9"}) ASSERT_TRUE(root.addAddressPattern(p, NonOverrideableWhitelist, nullptr, nullptr));
+  for (const char* p : {"u@c", "u@a", "u@b", "u@B", "u@\xE9"})
+    ASSERT_TRUE(root.addAddressPattern(p, NonOverrideableWhitelist, nullptr, nullptr));
   EXPECT_EQ((Strings{"a", "b", "c", "\xE9"}), root.childLabels());
   const ZoIndexedString wrapper("b");
   EXPECT_NE(nullptr, root.child(wrapper));  // unlocked: found by text
@@ -216,11 +235,8 @@ TEST(ZoWildcardNode, ParseAddress_PushesLabelsThenUser) {
   };
   const Case cases[] = {
       {"U@A.b", {"U", "b", "a"}},  // labels lower-cased by the parser, the user part not
-      {"*", {"*", "*"}},
-      {"u", {"u", "u", ""}},
-      {"u@", {"u", ""}},
-      {"@.x.", {"", "", "x", ""}},
-      {"a@b@c", {"a", "b@c"}},
+      {"*", {"*", "*"}},           {"u", {"u", "u", ""}},   {"u@", {"u", ""}},
+      {"@.x.", {"", "", "x", ""}}, {"a@b@c", {"a", "b@c"}},
   };
   for (ZoStringtable* t : {&table, static_cast<ZoStringtable*>(nullptr)}) {
     for (const auto& c : cases) {
@@ -266,9 +282,11 @@ TEST(ZoWildcardNode, ParseAddress_AllocatingModeIsLogged) {
   ZoWildcardNode::stack pieces;
   ZoWildcardNode::parseAddress(nullptr, "*", nullptr, pieces);
   const Strings want = {
-      "ZoWildcardNode::parseAddress forced to allocate new string space: emailAddress = \"*\" allStrings = \"0\". "
+      "ZoWildcardNode::parseAddress forced to allocate new string space: emailAddress = \"*\" "
+      "allStrings = \"0\". "
       "Memory leak likely as a result; continuing...",
-      "ZoWildcardNode::parseAddress forced to allocate new string space: emailAddress = \"*@*\" allStrings = \"0\". "
+      "ZoWildcardNode::parseAddress forced to allocate new string space: emailAddress = \"*@*\" "
+      "allStrings = \"0\". "
       "Memory leak likely as a result; continuing..."};
   EXPECT_EQ(want, capture.texts(1));
   ASSERT_EQ(2u, pieces.size());
@@ -306,9 +324,10 @@ TEST(ZoWildcardNode, OddAddresses_MatchAsParsed) {
   std::string manyDots = "u@";
   for (int i = 0; i < 2000; ++i) manyDots += "a.";
   manyDots += "b";
-  const Strings addresses = {"",        "@",       "@@",      "a@b@c",   ".a.",     "a@..",   "a@.b.",
-                             "\xFF@\xFE", "\xE9",   "*",       "*@",      "@*",      "u@*.a",  "u@" + longLabel,
-                             manyDots,  "u@a.b.",  "U@A.B",   "..@..",   "*.*@*.*", "u@a..b", " u @ a . b "};
+  const Strings addresses = {
+      "",          "@",      "@@",    "a@b@c", ".a.",     "a@..",   "a@.b.",
+      "\xFF@\xFE", "\xE9",   "*",     "*@",    "@*",      "u@*.a",  "u@" + longLabel,
+      manyDots,    "u@a.b.", "U@A.B", "..@..", "*.*@*.*", "u@a..b", " u @ a . b "};
   // Patterns built from the same odd texts, plus ordinary ones.
   std::vector<quor::test::Pattern> patterns;
   std::uint32_t memberships[] = {1, 2, 4, 8, 16, 32};
@@ -366,6 +385,42 @@ TEST(ZoWildcardNode, RandomTrees_AgreeWithNaiveModel) {
       }
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ZoWildcardNode, Children_ManyFoundExactlyAfterLock) {
+  // Thousands of children under one node, with ordinals spread unevenly
+  // (clusters of similar labels and gaps of other strings between them).
+  ZoWildcardEmail::clearLockOnInitQueue();
+  ZoStringtable table;
+  ZoWildcardRootNode root(&table, ZoStringtable::getConstEmptyIndexedString());
+  std::set<std::string> present;
+  for (int i = 0; i < 6000; ++i) {
+    const std::string label =
+        (i % 7 == 0 ? "a" : (i % 5 == 0 ? "zz" : "m")) + std::to_string(i * 37 % 6000);
+    if (i % 3 == 0) {
+      ASSERT_TRUE(root.addAddressPattern(("u@" + label + ".com").c_str(), NonOverrideableWhitelist,
+                                         nullptr, nullptr));
+      present.insert(label);
+    } else {
+      table.getStringtableRef(label.c_str());  // interned, but no child
+    }
+  }
+  ZoWildcardEmail::initScanTimeMode();
+  size_t found = 0;
+  for (int i = 0; i < 6000; ++i) {
+    for (const char* prefix : {"a", "zz", "m", "b"}) {
+      const std::string label = prefix + std::to_string(i);
+      std::vector<ZoListedEmailAddress*> leaves;
+      root.findMatches(("u@" + label + ".com").c_str(), leaves);
+      ASSERT_EQ(present.count(label), leaves.size()) << label;
+      found += leaves.size();
+    }
+  }
+  EXPECT_EQ(present.size(), found);
 }
 
 }  // namespace

@@ -32,10 +32,11 @@ class TestTree {
       ZoWildcardEmail::clearLockOnInitQueue();
       _table = std::make_unique<ZoStringtable>();
     }
-    _root = std::make_unique<ZoWildcardRootNode>(_table.get(), ZoStringtable::getConstEmptyIndexedString());
+    _root = std::make_unique<ZoWildcardRootNode>(_table.get(),
+                                                 ZoStringtable::getConstEmptyIndexedString());
     for (const auto& p : patterns) {
-      _results.push_back(_root->addAddressPattern(p.text.c_str(), static_cast<ZoEmailBelongsTo>(p.membership),
-                                                  nullptr, nullptr));
+      _results.push_back(_root->addAddressPattern(
+          p.text.c_str(), static_cast<ZoEmailBelongsTo>(p.membership), nullptr, nullptr));
     }
     if (mode == Mode::Locked) ZoWildcardEmail::initScanTimeMode();
   }

@@ -7,6 +7,7 @@
 #ifndef QUORPOLICY_TESTS_DATAACCESS_DBBACKENDS_H_
 #define QUORPOLICY_TESTS_DATAACCESS_DBBACKENDS_H_
 
+#include <cstdlib>
 #include <ostream>
 #include <string>
 #include <vector>

@@ -66,7 +66,8 @@ TEST(ZoIndexedString, StaticHandles_AreConstantWrappers) {
   EXPECT_EQ(kNotIn, ZoStringtable::getConstEmptyIndexedString()->getIndex());
   EXPECT_EQ(kNotIn, ZoStringtable::getConstWildcardIndexedString()->getIndex());
   EXPECT_EQ(ZoStringtable::getEmptyIndexedString(), ZoStringtable::getConstEmptyIndexedString());
-  EXPECT_EQ(ZoStringtable::getWildcardIndexedString(), ZoStringtable::getConstWildcardIndexedString());
+  EXPECT_EQ(ZoStringtable::getWildcardIndexedString(),
+            ZoStringtable::getConstWildcardIndexedString());
 }
 
 TEST(ZoIndexedString, DeepCopy_OwnsAPrivateCopy) {
@@ -87,7 +88,8 @@ TEST(ZoIndexedString, DeepCopy_NullArgumentsAreLoggedAndGiveNull) {
   ZoIndexedString nullText(nullptr);
   EXPECT_EQ(nullptr, ZoIndexedString::deepCopy(nullptr));
   EXPECT_EQ(nullptr, ZoIndexedString::deepCopy(&nullText));
-  const std::vector<std::string> want(2, "ZoIndexedString::deepCopy: argument or string wrapped by argument is NULL!");
+  const std::vector<std::string> want(
+      2, "ZoIndexedString::deepCopy: argument or string wrapped by argument is NULL!");
   EXPECT_EQ(want, capture.texts(1));
 }
 
@@ -98,8 +100,8 @@ TEST(ZoIndexedString, Compare_IsUnsignedBytewiseWithoutOrdinals) {
     int want;
   };
   const Case cases[] = {
-      {"a", "a", 0},  {"a", "b", -1},       {"b", "a", 1},       {"Z", "a", -1},  {"z", "\xE9", -1},
-      {"", "a", -1},  {"ab", "a", 1},       {"a", "ab", -1},     {"\x80", "\x7F", 1}, {"", "", 0},
+      {"a", "a", 0}, {"a", "b", -1}, {"b", "a", 1},   {"Z", "a", -1},      {"z", "\xE9", -1},
+      {"", "a", -1}, {"ab", "a", 1}, {"a", "ab", -1}, {"\x80", "\x7F", 1}, {"", "", 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
@@ -176,8 +178,10 @@ TEST(ZoStringtable, Lock_SecondLockOnlyWarns) {
   table.lock();
   LogCapture capture;
   table.lock();
-  EXPECT_EQ(std::vector<std::string>{"ZoStringtable::lock: warning: attempt made to lock a locked stringtable. Ignoring..."},
-            capture.texts(1));
+  EXPECT_EQ(
+      std::vector<std::string>{
+          "ZoStringtable::lock: warning: attempt made to lock a locked stringtable. Ignoring..."},
+      capture.texts(1));
   EXPECT_EQ(0u, table.getRef("a")->getIndex());
   EXPECT_EQ(1u, table.getRef("b")->getIndex());
 }
@@ -189,10 +193,12 @@ TEST(ZoStringtable, LockedTable_RefusesInsertionAndFallsBackToLookup) {
   LogCapture capture;
   const ZoIndexedString missing("m");
   EXPECT_EQ(nullptr, table._addToStringtable(&missing));
-  EXPECT_EQ(std::vector<std::string>{"ZoStringtable::_addToStringtable: warning: an attempt was made to add to a "
-                                     "locked stringtable and not caught by ZoStringtable::getStringtableRef. Data: m, "
-                                     "4294967294."},
-            capture.texts(1));
+  EXPECT_EQ(
+      std::vector<std::string>{
+          "ZoStringtable::_addToStringtable: warning: an attempt was made to add to a "
+          "locked stringtable and not caught by ZoStringtable::getStringtableRef. Data: m, "
+          "4294967294."},
+      capture.texts(1));
   capture.clear();
   // getStringtableRef quietly looks up: a hit gives the element, a miss the
   // caller's own handle.
@@ -239,11 +245,14 @@ TEST(ZoStringtable, NullArguments_AreLoggedExactly) {
   EXPECT_EQ(nullptr, h->getIdentifier());
   EXPECT_TRUE(ZoStringtable::cleanupReference(h));
   const std::vector<std::string> want = {
-      "ZoStringtable::getStringtableRef(const ZoIndexedString *): could not insert argument into stringtable because "
+      "ZoStringtable::getStringtableRef(const ZoIndexedString *): could not insert argument into "
+      "stringtable because "
       "the argument or the string it wraps is NULL!",
-      "ZoStringtable::getStringtableRef(const ZoIndexedString *): could not insert argument into stringtable because "
+      "ZoStringtable::getStringtableRef(const ZoIndexedString *): could not insert argument into "
+      "stringtable because "
       "the argument or the string it wraps is NULL!",
-      "ZoStringtable::getStringtableRef(const char *): could not insert argument into stringtable because the "
+      "ZoStringtable::getStringtableRef(const char *): could not insert argument into stringtable "
+      "because the "
       "argument is NULL!",
       "ZoStringtable::_addToStringtable: the argument for insertion is NULL!",
       "ZoStringtable::_findInStringtable: the search argument (const ZoIndexedString *) is NULL!",
@@ -283,6 +292,10 @@ TEST(ZoStringtable, ManyStrings_StayDistinctAndFindable) {
   ZoStringtable table;
   std::vector<std::string> texts;
   for (int i = 0; i < 20000; ++i) texts.push_back("s" + std::to_string(i * 7919 % 20000));
+  // Long shared prefixes, and texts of exactly eight bytes beside longer ones.
+  for (int i = 0; i < 2000; ++i) texts.push_back("commonprefix-" + std::to_string(i * 7 % 2000));
+  for (const char* t : {"abcdefgh", "abcdefghi", "abcdefg", "abcdefgh\x80", "abcdefgh\x7f"})
+    texts.emplace_back(t);
   texts.push_back(std::string(100000, 'q'));
   std::vector<const ZoIndexedString*> elements;
   for (const auto& t : texts) elements.push_back(table.getStringtableRef(t.c_str()));

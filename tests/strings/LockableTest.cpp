@@ -40,8 +40,8 @@ class Recorder : public ZoLockableClass {
 // A named object with its protected helpers exposed.
 class Named : public ZoIndexedStringNamedClass {
  public:
-  using ZoIndexedStringNamedClass::ZoIndexedStringNamedClass;
   using ZoIndexedStringNamedClass::_inferName;
+  using ZoIndexedStringNamedClass::ZoIndexedStringNamedClass;
 };
 
 size_t pending() { return quor::detail::LockOnInitQueue::instance().pending(); }
@@ -59,8 +59,10 @@ TEST(ZoLockableClass, InitScanTimeMode_LocksInRegistrationOrderAndSkipsNull) {
   EXPECT_TRUE(table.isLocked());
   EXPECT_EQ((std::vector<std::string>{"first", "second"}), order);
   EXPECT_FALSE(unregistered.isLocked());
-  EXPECT_EQ(std::vector<std::string>{"ZoWildcardEmail::initScanTimeMode has found a NULL pointer on the _lockOnInit queue."},
-            capture.texts(1));
+  EXPECT_EQ(
+      std::vector<std::string>{
+          "ZoWildcardEmail::initScanTimeMode has found a NULL pointer on the _lockOnInit queue."},
+      capture.texts(1));
   // A second pass finds an empty queue.
   ZoWildcardEmail::initScanTimeMode();
   EXPECT_EQ(2u, order.size());
@@ -170,7 +172,8 @@ TEST(ZoIndexedStringNamedClass, Construct_NullNamesGiveTheEmptyHandle) {
     auto named = std::make_unique<Named>(&table, static_cast<const ZoIndexedString*>(nullptr));
     EXPECT_EQ(ZoStringtable::getConstEmptyIndexedString(), named->getNameAsPtr());
     const std::vector<std::string> want = {
-        "ZoStringtable::getStringtableRef(const ZoIndexedString *): could not insert argument into stringtable "
+        "ZoStringtable::getStringtableRef(const ZoIndexedString *): could not insert argument into "
+        "stringtable "
         "because the argument or the string it wraps is NULL!",
         "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is NULL."};
     EXPECT_EQ(want, capture.texts(1));
@@ -183,7 +186,8 @@ TEST(ZoIndexedStringNamedClass, Construct_NullNamesGiveTheEmptyHandle) {
     auto named = std::make_unique<Named>(&table, static_cast<const char*>(nullptr));
     EXPECT_EQ(ZoStringtable::getConstEmptyIndexedString(), named->getNameAsPtr());
     const std::vector<std::string> want = {
-        "ZoStringtable::getStringtableRef(const ZoIndexedString *): could not insert argument into stringtable "
+        "ZoStringtable::getStringtableRef(const ZoIndexedString *): could not insert argument into "
+        "stringtable "
         "because the argument or the string it wraps is NULL!",
         "ZoIndexedString::deepCopy: argument or string wrapped by argument is NULL!",
         "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is NULL."};
