@@ -10,8 +10,9 @@
 // getString then returns false (and the opening failure is logged once as a
 // warning). getString never throws.
 //
-// Thread safety: a bundle object may be read from several threads; copies
-// share the opened ICU bundle. ZoCachedResbundle guards its cache.
+// Thread safety: a bundle object, and every copy of it (copies share the
+// opened ICU bundle), belongs to one thread at a time; open one bundle per
+// thread. ZoCachedResbundle additionally guards its cache.
 #ifndef QUORPOLICY_INCLUDE_ZORESBUNDLE_H_
 #define QUORPOLICY_INCLUDE_ZORESBUNDLE_H_
 

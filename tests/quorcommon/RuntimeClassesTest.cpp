@@ -184,6 +184,29 @@ TEST(ZoTimerQueue, Expire_FiresDueTimersInDeadlineOrder) {
   EXPECT_EQ(0, queue.schedule(&once, -1, 0, 0));
 }
 
+class PromiseHandler final : public QUOR::ZoTimerHander {
+ public:
+  int handle() override {
+    fired.set_value(std::this_thread::get_id());
+    return 0;
+  }
+  std::promise<std::thread::id> fired;
+};
+
+TEST(ZoTimerQueueManager, BackgroundThread_FiresDueTimers) {
+  PromiseHandler handler;
+  std::future<std::thread::id> done = handler.fired.get_future();
+  {
+    QUOR::ZoTimerQueueManager manager;
+    QUOR::ZoTimerQueue* queue = manager.getQueue("main");
+    EXPECT_EQ(queue, manager.getQueue("main"));
+    queue->schedule(&handler, 0, 0);
+    manager.notify();
+    EXPECT_NE(std::this_thread::get_id(), done.get());  // waits for the firing
+    EXPECT_EQ(0u, queue->size());
+  }
+}
+
 struct Counted final : QUOR::ZoReusableObject {
   void recycle() override { ++recycled; }
   int recycled = 0;
