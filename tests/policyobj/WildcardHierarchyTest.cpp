@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "EntityUtils.h"
+#include "strings/detail/LockOnInitQueue.h"
 #include "support/LogCapture.h"
 
 namespace quor::test {
@@ -140,6 +141,18 @@ TEST(EntityUtils, WildcardSearch_EmptyCandidatesAndNullRoot) {
     EXPECT_TRUE(found.empty());
     EXPECT_EQ(kCandidates.size(), all.size());
   }
+}
+
+TEST(EntityUtils, WildcardSearch_LeavesNoLockOnInitEntriesBehind) {
+  const size_t before = quor::detail::LockOnInitQueue::instance().pending();
+  for (int round = 0; round < 3; ++round) {
+    GroupEntitySet all = candidates(kCandidates);
+    GroupEntitySet found;
+    ASSERT_EQ(0, EntityUtils::getAllWildcardParents("*@eu.example.com", all, found, false));
+    ASSERT_EQ(0, EntityUtils::getAllWildcardChildren("*@*.com", all, found, true));
+    ASSERT_FALSE(found.empty());
+  }
+  EXPECT_EQ(before, quor::detail::LockOnInitQueue::instance().pending());
 }
 
 TEST(EntityUtils, LdapSearch_FindsNothingAndTouchesNothing) {
