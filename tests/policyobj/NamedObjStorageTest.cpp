@@ -24,13 +24,6 @@ std::string repeated(const std::string& piece, size_t count) {
   return out;
 }
 
-// Checks that a message starts with `head` and ends with `tail`.
-void expectFramed(const std::string& message, const std::string& head, const std::string& tail) {
-  EXPECT_EQ(0u, message.find(head)) << message;
-  ASSERT_GE(message.size(), tail.size()) << message;
-  EXPECT_EQ(tail, message.substr(message.size() - tail.size())) << message;
-}
-
 class NamedObjStore : public PolicyDbTest {};
 QUOR_POLICY_DB_SUITE(NamedObjStore);
 
@@ -177,17 +170,6 @@ TEST_P(NamedObjStore, GetBlob_MissingRowNullContentAndNullName) {
     const Entries expected = c.message == nullptr ? Entries{} : Entries{{1, c.message}};
     EXPECT_EQ(expected, log.entries());
   }
-}
-
-TEST_P(NamedObjStore, WithoutConnection) {
-  dropConnections();
-  LogCapture log;
-  RdbmsInterface db;
-  EXPECT_EQ(kInvalid, QuorNamedObj::addObj(db, "n", "c", QuorNamedObj::QuarantineArea));
-  EXPECT_EQ(0u, QuorNamedObj::modifyObj(db, "n", "c", QuorNamedObj::QuarantineArea, 1));
-  EXPECT_EQ((Entries{{1, noConnectionMessage()},
-                     {1, "QuorNamedObj::addObj: could not retrieve objectId for name:n; type:3"}}),
-            log.entries());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "EntityUtils.h"
 #include "QuorNamedObj.h"
 #include "policyobj/PolicyWorld.h"
 #include "support/LogCapture.h"
@@ -205,8 +206,7 @@ TEST_P(NamedObjDb, Remove_FailuresGive1003) {
     EXPECT_EQ(1003, QuorNamedObj::remove(db, 1001, 2));
     const std::vector<std::string> errors = log.texts(1);
     ASSERT_EQ(1u, errors.size());
-    EXPECT_EQ(0u, errors[0].find("uiNamedObjectI::remove: Exception \""));
-    EXPECT_NE(std::string::npos, errors[0].find("\" thrown for statement SELECT * FROM no_such_rules"));
+    expectFramed(errors[0], "uiNamedObjectI::remove: Exception \"", "\" thrown for statement SELECT * FROM no_such_rules");
   }
   dropConnections();
   LogCapture log;
@@ -216,16 +216,22 @@ TEST_P(NamedObjDb, Remove_FailuresGive1003) {
   EXPECT_EQ("1", _db->scalar("SELECT COUNT(*) AS v FROM named_objects WHERE object_id = 1001"));
 }
 
-TEST_P(NamedObjDb, GetIds_WithoutConnectionFails) {
+TEST_P(NamedObjDb, WithoutConnection_NothingIsReadOrWritten) {
   dropConnections();
   LogCapture log;
   RdbmsInterface db;
+  GroupEntitySet all;
+  EXPECT_EQ(0, EntityUtils::getAllEntities(db, all));
+  EXPECT_TRUE(all.empty());
   std::vector<SummaryNamedObject> summaries;
   EXPECT_FALSE(QuorNamedObj::getIds(db, 2, QuorNamedObj::QuarantineArea, summaries));
+  EXPECT_EQ(0xFFFFFFFFu, QuorNamedObj::addObj(db, "n", "c", QuorNamedObj::QuarantineArea));
+  EXPECT_EQ(0u, QuorNamedObj::modifyObj(db, "n", "c", QuorNamedObj::QuarantineArea, 1));
   EXPECT_EQ((Entries{{1, noConnectionMessage()},
                      {1, "EntityUtils::isAdminRoot: No data returned for query " + statement("ui_IsAdminRoot_Id.sql", {"2"})},
                      {1, "[Verbose] administrator '2' has no managing group assignments."},
-                     {1, "QuorNamedObj::getIds: EntityUtils::getEntity failed (QuorErrC:1002) for admin 2"}}),
+                     {1, "QuorNamedObj::getIds: EntityUtils::getEntity failed (QuorErrC:1002) for admin 2"},
+                     {1, "QuorNamedObj::addObj: could not retrieve objectId for name:n; type:3"}}),
             log.entries());
 }
 

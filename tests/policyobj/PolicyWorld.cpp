@@ -94,6 +94,12 @@ std::string PolicyDbTest::noConnectionMessage() {
   return std::string("RdbmsInterface::RdbmsInterface: Exception \"") + kUnavailable + "\" thrown";
 }
 
+void expectFramed(const std::string& message, const std::string& head, const std::string& tail) {
+  EXPECT_EQ(0u, message.find(head)) << message;
+  ASSERT_GE(message.size(), tail.size()) << message;
+  EXPECT_EQ(tail, message.substr(message.size() - tail.size())) << message;
+}
+
 std::string describeSummaries(const std::vector<SummaryNamedObject>& summaries) {
   std::ostringstream out;
   for (const SummaryNamedObject& s : summaries) {

@@ -56,6 +56,10 @@ class PolicyDbTest : public ::testing::TestWithParam<Backend> {
 
 std::string describeSummaries(const std::vector<SummaryNamedObject>& summaries);
 
+// Checks that a logged message starts with `head` and ends with `tail` (the
+// data-access failure text between them belongs to the driver).
+void expectFramed(const std::string& message, const std::string& head, const std::string& tail);
+
 // Every parameterised suite runs on both backends.
 #define QUOR_POLICY_DB_SUITE(suite)                                                    \
   INSTANTIATE_TEST_SUITE_P(Backends, suite, ::testing::ValuesIn(allBackends()),        \

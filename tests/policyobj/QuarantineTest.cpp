@@ -131,8 +131,8 @@ TEST_P(QuarantineDb, SharedArea_FailuresAndNoConnection) {
     EXPECT_EQ(1003, QuorNamedObj::getOPPQuarantineArea(db, area));
     const std::vector<std::string> errors = log.texts(1);
     ASSERT_EQ(1u, errors.size());
-    EXPECT_EQ(0u, errors[0].find("QuorNamedObj::getOPPQuarantineArea: Exception \""));
-    EXPECT_NE(std::string::npos, errors[0].find("\" thrown for statement SELECT * FROM nowhere_3"));
+    expectFramed(errors[0], "QuorNamedObj::getOPPQuarantineArea: Exception \"",
+                 "\" thrown for statement SELECT * FROM nowhere_3");
   }
   dropConnections();
   LogCapture log;

@@ -97,22 +97,6 @@ TEST(EntityUtils, WildcardSearch_RemoveFoundTakesEverythingInFoundFromCandidates
   EXPECT_EQ((Names{"*@eu.example.com", "*@other.org", "*@Mixed.Example.com", "*@*.Org"}), namesOf(all));
 }
 
-TEST(EntityUtils, WildcardSearch_FoundCarriesCandidateTypeAndId) {
-  GroupEntitySet all;
-  all.insert(GroupEntity{"*@*.com", GroupEntity::Wildcard, 55});
-  all.insert(GroupEntity{"*@a.com", static_cast<GroupEntity::EntityType>(3), 66});
-  GroupEntitySet found;
-  LogCapture log;
-  ASSERT_EQ(0, EntityUtils::getAllWildcardParents("*@a.com", all, found, false));
-  ASSERT_EQ(1u, found.size());
-  EXPECT_EQ(55u, found.begin()->id);
-  EXPECT_EQ(GroupEntity::Wildcard, found.begin()->type);
-  found.clear();
-  ASSERT_EQ(0, EntityUtils::getAllWildcardChildren("*@*.com", all, found, false));
-  ASSERT_EQ(1u, found.size());
-  EXPECT_EQ(66u, found.begin()->id);
-}
-
 TEST(EntityUtils, WildcardSearch_EmptyCandidatesAndNullRoot) {
   using Search = QuorErrC (*)(const char*, GroupEntitySet&, GroupEntitySet&, bool);
   struct Case {
