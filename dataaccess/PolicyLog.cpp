@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -64,6 +65,10 @@ struct SinkState {
   PolicyLog::Sink sink;  // empty: default sink
 };
 
+// True while a host sink is installed. Read without the mutex so that
+// messages nobody will see are dropped before they are formatted.
+std::atomic<bool> gHostSink{false};
+
 SinkState& state() {
   // Never destroyed: messages may be logged from static destructors.
   static SinkState* s = new SinkState;
@@ -79,6 +84,11 @@ int PolicyLog::defaultThreshold() {
 
 void PolicyLog::log(LogLevel level, const char* format, ...) {
   if (format == nullptr) return;
+  // The default sink shows levels up to its threshold only: skip the
+  // formatting of anything it would discard. A host sink sees every level.
+  if (!gHostSink.load(std::memory_order_acquire) && static_cast<int>(level) > defaultThreshold()) {
+    return;
+  }
   char small[512];
   std::string message;
   va_list args;
@@ -110,5 +120,6 @@ void PolicyLog::log(LogLevel level, const char* format, ...) {
 void PolicyLog::setSink(Sink sink) {
   SinkState& s = state();
   std::lock_guard<std::mutex> guard(s.mutex);
+  gHostSink.store(static_cast<bool>(sink), std::memory_order_release);
   s.sink = std::move(sink);
 }

@@ -375,12 +375,13 @@ void QuorNamedObj::_addChildrenNamedObjs(std::set<GroupEntity, GroupEntityCmp>& 
       continue;
     }
     _updateEditableIds(SummaryNamedObject{it->first, ids.empty(), false, it->second.name}, summaries);
-    // A fully accounted entry leaves the map. The walk goes on with the next
-    // entry rather than starting over: entries already passed hold no id of
-    // these children any more, so starting over would change nothing but
-    // repeat their progress lines, at a cost quadratic in the number of
-    // objects.
-    it = ids.empty() ? objects.erase(it) : std::next(it);
+    // A fully accounted entry leaves the map and the walk starts over from
+    // the first remaining entry. Entries already passed hold no id of these
+    // children any more, so the second look changes no result; it is kept
+    // because hosts read the progress trace it writes. PolicyLog skips the
+    // formatting when nobody listens at the progress level, which keeps the
+    // repeated walk cheap.
+    it = ids.empty() ? (objects.erase(it), objects.begin()) : std::next(it);
   }
 }
 
