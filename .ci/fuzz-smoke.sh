@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${QUOR_FUZZ_SECONDS:-30}
 cmake --preset fuzz
-cmake --build --preset fuzz
+cmake --build --preset fuzz --target fuzz_targets
 shopt -s nullglob
 targets=(build-fuzz/fuzz/*/fuzz_*)
 if [ ${#targets[@]} -eq 0 ]; then

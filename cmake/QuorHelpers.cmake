@@ -53,6 +53,9 @@ function(quor_add_test name)
   if(NOT labels)
     set(labels unit)
   endif()
+  if("concurrency" IN_LIST labels)
+    set_property(GLOBAL APPEND PROPERTY QUOR_CONCURRENCY_TESTS ${name})
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS "${labels}" ENVIRONMENT "QUOR_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
