@@ -5,6 +5,7 @@
 #include <climits>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -55,16 +56,13 @@ TEST(Blob, ReadBlob_CursorRules) {
       {"text after last line end ignored", "x=1\ny=2", {{"x", "1"}}, 0},
       {"empty text", "", {}, 0},
       {"only blanks", " \r\n\t ", {}, 0},
-      {"LF line ends", "a=1\nb=2\n\n", {{"a", "1"}, {"b", "2"}}, 9},
       {"leading blanks skipped", "\r\n \t\na=1\r\n\r\nrest", {{"a", "1"}}, 12},
       {"blank line ends record", "a=1\r\n \t\r\nb=2\r\n\r\n", {{"a", "1"}}, 9},
-      {"stops at first record", "a=1\n\nb=2\n\n", {{"a", "1"}}, 5},
+      {"LF ends, stops at first record", "a=1\nb=2\n\nc=3\n\n", {{"a", "1"}, {"b", "2"}}, 9},
       {"empty line right after skip", "\n\n", {}, 0},
       {"no equals sign", "word\n\n", {{"word", "word"}}, 6},
       {"split at first equals", "k=v=w\n\n", {{"k", "v=w"}}, 7},
-      {"empty key and value", "=\n=x\n\n", {{"", "x"}}, 6},
-      {"later value replaces", "k=1\nk=2\n\n", {{"k", "2"}}, 9},
-      {"value with line break", "k=a\r\nb\r\n\r\n", {{"k", "a"}, {"b", "b"}}, 10},
+      {"empty key, later value replaces", "=\n=x\n\n", {{"", "x"}}, 6},
       {"stops at NUL", std::string("a=1\n\0\n\n", 7), {{"a", "1"}}, 0},
   };
   for (const auto& row : rows) {
@@ -76,7 +74,6 @@ TEST(Blob, ReadBlob_CursorRules) {
 TEST(Blob, ReadBlob_TrimsEachBlankKindOnceInOrder) {
   const ReadRow rows[] = {
       {"blanks around key and value", "  name = value \n\n", {{"name ", " value"}}, 17},
-      {"tab at end", "k=v\t\n\n", {{"k", "v"}}, 6},
       {"blank then tab at start keeps tab", "a=1\n \tk=v\n\n", {{"a", "1"}, {"\tk", "v"}}, 11},
       {"tab then blank at end keeps tab", "k=v\t \n\n", {{"k", "v\t"}}, 7},
       {"blank then tab at end", "k=v \t\n\n", {{"k", "v"}}, 7},
@@ -93,12 +90,9 @@ TEST(Blob, ReadBlob_TrimsEachBlankKindOnceInOrder) {
   }
 }
 
-TEST(Blob, ReadBlob_AddsToExistingFields) {
-  const ReadRow row{"merge", "b=new\nc=3\n\n", {{"a", "1"}, {"b", "new"}, {"c", "3"}}, 11};
-  checkRead(row, {{"a", "1"}, {"b", "old"}});
-}
-
-TEST(Blob, ReadBlob_NullCursorReadsNothing) {
+TEST(Blob, ReadBlob_AddsToExistingFieldsAndIgnoresNullCursor) {
+  checkRead({"merge", "b=new\nc=3\n\n", {{"a", "1"}, {"b", "new"}, {"c", "3"}}, 11},
+            {{"a", "1"}, {"b", "old"}});
   const char* cursor = nullptr;
   Fields fields{{"a", "1"}};
   EXPECT_TRUE(Blob::readBlob(cursor, fields));
@@ -120,12 +114,10 @@ struct BindRow {
 
 TEST(Blob, BindBlobField_ReadsEachNumericType) {
   const BindRow rows[] = {
-      {"42", true, 42U, 42, 42, 42, true},
       {"  7xyz", true, 7U, 7, 7, 7, true},
       {"abc", true, 0U, -1, 0, -1, false},
       {"", true, 0U, -1, 0, -1, false},
       {"-3", true, 4294967293U, -3, 65533, -3, true},
-      {"65537", true, 65537U, 65537, 1, 1, true},
       {"98304", true, 98304U, 98304, 32768, -32768, true},
       {"0", true, 0U, 0, 0, 0, false},
       {"4294967295", true, 4294967295U, -1, 65535, -1, true},
@@ -135,21 +127,14 @@ TEST(Blob, BindBlobField_ReadsEachNumericType) {
     SCOPED_TRACE(row.text ? row.text : "absent");
     Fields fields{{"other", "5"}};
     if (row.text) fields["k"] = row.text;
-    unsigned int u = 11;
-    int i = 11;
-    unsigned short us = 11;
-    short s = 11;
-    bool b = true;
-    EXPECT_EQ(row.found, Blob::bindBlobField(fields, "k", u, false));
-    EXPECT_EQ(row.found, Blob::bindBlobField(fields, "k", i, false));
-    EXPECT_EQ(row.found, Blob::bindBlobField(fields, "k", us, false));
-    EXPECT_EQ(row.found, Blob::bindBlobField(fields, "k", s, false));
-    EXPECT_EQ(row.found, Blob::bindBlobField(fields, "k", b, false));
-    EXPECT_EQ(row.asUint, u);
-    EXPECT_EQ(row.asInt, i);
-    EXPECT_EQ(row.asUshort, us);
-    EXPECT_EQ(row.asShort, s);
-    EXPECT_EQ(row.asBool, b);
+    BindRow got{row.text, row.found, 11U, 11, 11, 11, true};
+    EXPECT_EQ(row.found, Blob::bindBlobField(fields, "k", got.asUint, false));
+    EXPECT_EQ(row.found, Blob::bindBlobField(fields, "k", got.asInt, false));
+    EXPECT_EQ(row.found, Blob::bindBlobField(fields, "k", got.asUshort, false));
+    EXPECT_EQ(row.found, Blob::bindBlobField(fields, "k", got.asShort, false));
+    EXPECT_EQ(row.found, Blob::bindBlobField(fields, "k", got.asBool, false));
+    EXPECT_EQ(std::tie(row.asUint, row.asInt, row.asUshort, row.asShort, row.asBool),
+              std::tie(got.asUint, got.asInt, got.asUshort, got.asShort, got.asBool));
     EXPECT_EQ(row.text ? 2U : 1U, fields.size());
   }
 }

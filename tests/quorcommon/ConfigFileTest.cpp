@@ -72,60 +72,46 @@ TEST(ConfigFileOnDisk, Getparam_ReadsGoodAndMalformedFiles) {
   }
 }
 
-TEST(ConfigFileOnDisk, IsOpen_FalseForUnreadableSources) {
+TEST(ConfigFileOnDisk, Open_ReadsFilePathsOnly) {
   TempRoot root;
-  struct Case {
+  TempRoot::write(root.config("db.ini"), "[s]\nk=v\n");
+  const struct {
     const char* name;
     std::string path;
+    bool open;
   } cases[] = {
-      {"missing file", (root.root() / "config" / "absent.ini").string()},
-      {"a folder", (root.root() / "config").string()},
-      {"empty path", ""},
+      {"plain path", root.config("db.ini").string(), true},
+      {"backslash path", root.root().string() + "\\config\\db.ini", true},
+      {"missing file", root.config("absent.ini").string(), false},
+      {"a folder", (root.root() / "config").string(), false},
+      {"empty path", "", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     QUOR::ConfigFileOnDisk file(c.path.c_str());
-    EXPECT_FALSE(file.isOpen());
+    EXPECT_EQ(c.open, file.isOpen());
     std::string value;
-    EXPECT_FALSE(file.getparam("s", "k", value));
+    EXPECT_EQ(c.open, file.getparam("s", "k", value));
+    EXPECT_EQ(c.open ? "v" : "", value);
     EXPECT_STREQ(c.path.c_str(), file.getCfgSrcName());
   }
-  QUOR::ConfigFileOnDisk nullPath(nullptr);
-  EXPECT_FALSE(nullPath.isOpen());
+  EXPECT_FALSE(QUOR::ConfigFileOnDisk(nullptr).isOpen());
 }
 
-TEST(ConfigFileOnDisk, Open_AcceptsBackslashPaths) {
+TEST(ConfigFileOnDisk, GetparamsAddsWithoutClearing_SetparamWritesThrough) {
   TempRoot root;
-  TempRoot::write(root.config("db.ini"), "[Database_Settings]\nDataSourceName=quor\n");
-  std::string windowsStyle = root.root().string() + "\\config\\db.ini";
-  QUOR::ConfigFileOnDisk file(windowsStyle.c_str());
-  ASSERT_TRUE(file.isOpen());
-  std::string dsn;
-  EXPECT_TRUE(file.getparam("Database_Settings", "DataSourceName", dsn));
-  EXPECT_EQ("quor", dsn);
-  EXPECT_EQ(windowsStyle, file.getCfgSrcName());
-}
-
-TEST(ConfigFileOnDisk, Getparams_AddsToMapWithoutClearing) {
-  TempRoot root;
-  TempRoot::write(root.config("a.ini"), "[s]\nk1=new\nk2=two\n[t]\nk3=three\n");
-  QUOR::ConfigFileOnDisk file(root.config("a.ini").c_str());
-  std::map<std::string, std::string> items = {{"k1", "old"}, {"keep", "me"}};
+  auto path = root.config("w.ini");
+  TempRoot::write(path, "; keep\n[s]\nk=1\nj=two\n[t]\nx=3\n");
+  QUOR::ConfigFileOnDisk file(path.c_str());
+  std::map<std::string, std::string> items = {{"k", "old"}, {"keep", "me"}};
+  const std::map<std::string, std::string> want = {{"k", "1"}, {"j", "two"}, {"keep", "me"}};
   ASSERT_TRUE(file.getparams("s", items));
-  const std::map<std::string, std::string> want = {{"k1", "new"}, {"k2", "two"}, {"keep", "me"}};
   EXPECT_EQ(want, items);
   EXPECT_FALSE(file.getparams("absent", items));
   EXPECT_EQ(want, items);
-}
-
-TEST(ConfigFileOnDisk, Setparam_WritesThroughAndRefusesUnstorableTexts) {
-  TempRoot root;
-  auto path = root.config("w.ini");
-  TempRoot::write(path, "; keep\n[s]\nk=1\n");
-  QUOR::ConfigFileOnDisk file(path.c_str());
   EXPECT_TRUE(file.setparam("s", "k", "2"));
   EXPECT_TRUE(file.setparam("n", "x", "y z"));
-  EXPECT_EQ("; keep\n[s]\nk=2\n[n]\nx=y z\n", TempRoot::read(path));
+  EXPECT_EQ("; keep\n[s]\nk=2\nj=two\n[t]\nx=3\n[n]\nx=y z\n", TempRoot::read(path));
   const struct {
     const char* name;
     const char* section;
@@ -141,7 +127,7 @@ TEST(ConfigFileOnDisk, Setparam_WritesThroughAndRefusesUnstorableTexts) {
     SCOPED_TRACE(r.name);
     EXPECT_FALSE(file.setparam(r.section, r.key, r.value));
   }
-  EXPECT_EQ("; keep\n[s]\nk=2\n[n]\nx=y z\n", TempRoot::read(path));
+  EXPECT_EQ("; keep\n[s]\nk=2\nj=two\n[t]\nx=3\n[n]\nx=y z\n", TempRoot::read(path));
   std::string value;
   EXPECT_TRUE(file.getparam("n", "x", value));
   EXPECT_EQ("y z", value);
@@ -151,10 +137,9 @@ TEST(ConfigFileOnDisk, Copy_KeepsPathOpenFlagAndValues) {
   TempRoot root;
   TempRoot::write(root.config("c.ini"), "[s]\nk=v\n");
   QUOR::ConfigFileOnDisk original(root.config("c.ini").c_str());
-  QUOR::ConfigFileOnDisk missing("/nonexistent/x.ini");
-  QUOR::ConfigFileOnDisk copy(original);
-  missing = original;
-  for (QUOR::ConfigFileOnDisk* f : {&copy, &missing}) {
+  QUOR::ConfigFileOnDisk copy(original), assigned("/nonexistent/x.ini");
+  assigned = original;
+  for (QUOR::ConfigFileOnDisk* f : {&copy, &assigned}) {
     EXPECT_TRUE(f->isOpen());
     EXPECT_STREQ(original.getCfgSrcName(), f->getCfgSrcName());
     std::string value;

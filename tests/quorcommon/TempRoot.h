@@ -11,6 +11,9 @@
 #include <optional>
 #include <string>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace quor::test {
 
 class TempRoot {
@@ -52,6 +55,23 @@ class TempRoot {
   std::filesystem::path _root;
   std::optional<std::string> _previous;
 };
+
+// Runs `body` in a forked child that exits with body's result; returns the
+// child's pid (negative if the fork failed).
+template <class Body>
+pid_t spawnChild(Body&& body) {
+  pid_t pid = ::fork();
+  if (pid == 0) ::_exit(body());
+  return pid;
+}
+
+// Waits for `pid` and returns its exit status, or -1 if it never started or
+// did not exit normally.
+inline int waitExit(pid_t pid) {
+  int status = 0;
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
 
 }  // namespace quor::test
 

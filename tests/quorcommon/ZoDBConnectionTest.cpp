@@ -16,6 +16,14 @@ std::string sqliteConnectString(const TempRoot& root) {
   return "DRIVER=SQLite3;Database=" + (root.root() / "test.db").string();
 }
 
+// A connection to a fresh SQLite file under a temporary root.
+class ZoDBConnectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(_c.connect()); }
+  TempRoot _root;
+  QUOR::ZoDBConnection _c{sqliteConnectString(_root).c_str()};
+};
+
 // Runs `sql` and returns every row, columns joined by '|', NULL as "<null>".
 std::vector<std::string> rows(QUOR::ZoDBAbstractConnection& c, const char* sql) {
   std::vector<std::string> out;
@@ -36,17 +44,15 @@ std::vector<std::string> rows(QUOR::ZoDBAbstractConnection& c, const char* sql) 
   return out;
 }
 
-TEST(ZoDBConnection, Excute_ReadsRowsNullsAndLongTexts) {
-  TempRoot root;
-  QUOR::ZoDBConnection c(sqliteConnectString(root).c_str());
-  ASSERT_TRUE(c.connect());
+TEST_F(ZoDBConnectionTest, Excute_ReadsRowsNullsAndLongTexts) {
+  auto& c = _c;
   EXPECT_EQ(QUOR::ZoDBAbstractConnection::DBMS_SQLITE, c.getDBMSType());
   EXPECT_EQ(QUOR::ZoDBAbstractConnection::STATE_CONNECTED, c.getState());
   const std::string longText(5000, 'x');
-  EXPECT_TRUE(rows(c, "CREATE TABLE t (id INTEGER, name TEXT)").empty());
-  EXPECT_TRUE(rows(c, "INSERT INTO t VALUES (1, 'one')").empty());
-  EXPECT_TRUE(rows(c, "INSERT INTO t VALUES (2, NULL)").empty());
-  EXPECT_TRUE(rows(c, ("INSERT INTO t VALUES (3, '" + longText + "')").c_str()).empty());
+  const std::string statements[] = {"CREATE TABLE t (id INTEGER, name TEXT)",
+                                    "INSERT INTO t VALUES (1, 'one'), (2, NULL)",
+                                    "INSERT INTO t VALUES (3, '" + longText + "')"};
+  for (const auto& sql : statements) EXPECT_TRUE(rows(c, sql.c_str()).empty()) << sql;
   EXPECT_EQ((std::vector<std::string>{"1|one", "2|<null>", "3|" + longText}),
             rows(c, "SELECT id, name FROM t ORDER BY id"));
 
@@ -61,10 +67,8 @@ TEST(ZoDBConnection, Excute_ReadsRowsNullsAndLongTexts) {
   EXPECT_FALSE(rs->next());
 }
 
-TEST(ZoDBConnection, Rollback_UndoesTransactionWork) {
-  TempRoot root;
-  QUOR::ZoDBConnection c(sqliteConnectString(root).c_str());
-  ASSERT_TRUE(c.connect());
+TEST_F(ZoDBConnectionTest, Rollback_UndoesTransactionWork) {
+  auto& c = _c;
   rows(c, "CREATE TABLE t (id INTEGER)");
   ASSERT_TRUE(c.beginTransaction());
   EXPECT_FALSE(c.beginTransaction());
@@ -78,7 +82,7 @@ TEST(ZoDBConnection, Rollback_UndoesTransactionWork) {
   EXPECT_FALSE(c.commit());
 }
 
-TEST(ZoDBConnection, Failures_AreLoggedAndReported) {
+TEST_F(ZoDBConnectionTest, Failures_AreLoggedAndReported) {
   LogCapture capture;
   QUOR::ZoDBConnection bad("DSN=quor_no_such_dsn");
   EXPECT_FALSE(bad.connect());
@@ -88,12 +92,8 @@ TEST(ZoDBConnection, Failures_AreLoggedAndReported) {
                 "ZoDBConnection::connect: could not connect: IM002: [unixODBC][Driver Manager]Data "
                 "source name not found and no default driver specified"}),
             capture.texts(1));
-
-  TempRoot root;
-  QUOR::ZoDBConnection c(sqliteConnectString(root).c_str());
-  ASSERT_TRUE(c.connect());
   capture.clear();
-  EXPECT_EQ((std::vector<std::string>{"<failed>"}), rows(c, "SELECT * FROM missing"));
+  EXPECT_EQ((std::vector<std::string>{"<failed>"}), rows(_c, "SELECT * FROM missing"));
   ASSERT_EQ(1u, capture.texts(1).size());
   EXPECT_EQ(0u, capture.texts(1)[0].rfind("ZoDBConnection::excute: SELECT * FROM missing failed: ", 0))
       << capture.texts(1)[0];

@@ -23,20 +23,13 @@ TEST(ZoResbundle, GetString_KnowsEveryActionKey) {
     const char* key;
     const char* want;
   } cases[] = {
-      {"Delete", "Delete"},
-      {"Quarantine", "Quarantine"},
-      {"Archive", "Archive"},
-      {"Readdress", "Readdress"},
-      {"Stamped", "Stamped"},
-      {"DeleteAttachment", "Delete attachment"},
-      {"SubjectTagging", "Subject tagging"},
-      {"Postpone", "Postpone"},
-      {"Notify", "Notify"},
-      {"VirusClean", "Virus clean"},
-      {"Bcc", "Bcc"},
-      {"Handoff", "Handoff"},
-      {"Kessel", "Kessel"},
-      {"InsertXHeaderTag", "Insert X-header tag"},
+      {"Delete", "Delete"},         {"Quarantine", "Quarantine"},
+      {"Archive", "Archive"},       {"Readdress", "Readdress"},
+      {"Stamped", "Stamped"},       {"DeleteAttachment", "Delete attachment"},
+      {"SubjectTagging", "Subject tagging"}, {"Postpone", "Postpone"},
+      {"Notify", "Notify"},         {"VirusClean", "Virus clean"},
+      {"Bcc", "Bcc"},               {"Handoff", "Handoff"},
+      {"Kessel", "Kessel"},         {"InsertXHeaderTag", "Insert X-header tag"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.key);

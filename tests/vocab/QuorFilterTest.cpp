@@ -4,8 +4,6 @@
 
 #include <vector>
 
-#include "GlobalSetting.h"
-#include "LogMsg.h"
 #include "vocab/FakeAction.h"
 
 namespace {
@@ -22,33 +20,19 @@ TEST(QuorFilter, GetFilterNameAndAttachmentFlag_FollowKindTable) {
     bool attachment;
   };
   const Row rows[] = {
-      {-1, "Unknown", false},
-      {0, "Unknown", false},
-      {1, "VirusFilter", false},
+      {-1, "Unknown", false}, {0, "Unknown", false}, {1, "VirusFilter", false},
       {2, "AttachmentFilter:AttachmentTrueType", true},
       {3, "AttachmentFilter:AttachmentMimeType", true},
       {4, "AttachmentFilter:AttachmentNameExt", true},
-      {5, "AttachmentFilter:AttachmentNumber", false},
-      {6, "SizeFilter:SizeMessage", false},
-      {7, "SizeFilter:SizeAttachment", true},
-      {8, "SpamGorvoFilter", false},
-      {9, "ContentFilter:ContentSubject", false},
-      {10, "ContentFilter:ContentSubjectBlank", false},
-      {11, "ContentFilter:ContentBody", false},
-      {12, "ContentFilter:ContentHeader", false},
-      {13, "ContentFilter:ContentAttachment", true},
-      {14, "RecipientNoFilter", false},
-      {15, "TimeRangeFilter", false},
-      {16, "PhishingFitler", false},
-      {17, "VrelFilter", false},
-      {18, "DKIMEnforcementFilter", false},
-      {19, "AttachmentFilter:PwdProtectedFile", true},
-      {20, "EncryptedMsgFilter", false},
-      {21, "BATVFilter", false},
-      {22, "NRVXFilter", false},
-      {23, "Unknown", false},
-      {24, "Unknown", false},
-      {4096, "Unknown", false},
+      {5, "AttachmentFilter:AttachmentNumber", false}, {6, "SizeFilter:SizeMessage", false},
+      {7, "SizeFilter:SizeAttachment", true}, {8, "SpamGorvoFilter", false},
+      {9, "ContentFilter:ContentSubject", false}, {10, "ContentFilter:ContentSubjectBlank", false},
+      {11, "ContentFilter:ContentBody", false}, {12, "ContentFilter:ContentHeader", false},
+      {13, "ContentFilter:ContentAttachment", true}, {14, "RecipientNoFilter", false},
+      {15, "TimeRangeFilter", false}, {16, "PhishingFitler", false}, {17, "VrelFilter", false},
+      {18, "DKIMEnforcementFilter", false}, {19, "AttachmentFilter:PwdProtectedFile", true},
+      {20, "EncryptedMsgFilter", false}, {21, "BATVFilter", false}, {22, "NRVXFilter", false},
+      {23, "Unknown", false}, {24, "Unknown", false}, {4096, "Unknown", false},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.type);
@@ -76,19 +60,6 @@ TEST(QuorFilter, GetHighestOrderFilter_SmallestKindWithOtherFilterFloor) {
     EXPECT_EQ(row.want, static_cast<int>(
                             QuorFilter::getHighestOrderFilter(list.pointers<QuorFilter>())));
   }
-}
-
-TEST(QuorFilter, BaseSlots_AcceptNullThreadDataAndAddNoIds) {
-  QUOR::GlobalSettingIF settings;
-  QUOR::LogMsg log;
-  EXPECT_TRUE(QuorFilter::init(settings, log));
-  FakeFilter filter(1);
-  std::vector<unsigned int> ids = {3};
-  EXPECT_TRUE(filter.setThreadData(nullptr));
-  EXPECT_FALSE(filter.isMultiFilterType());
-  EXPECT_FALSE(filter.hasNamedObjects());
-  EXPECT_FALSE(filter.getNamedObjectIds(std::string("12"), ids));
-  EXPECT_EQ(std::vector<unsigned int>{3}, ids);
 }
 
 }  // namespace
