@@ -54,6 +54,29 @@ TEST_P(NamedObjDb, GetIds_ListsWhatEachAdministratorSees) {
   }
 }
 
+TEST_P(NamedObjDb, GetIds_ChildrenPassStartsOverAfterAnAccountedObject) {
+  loadWorld();
+  RdbmsInterface db;
+  std::vector<SummaryNamedObject> summaries;
+  LogCapture log;
+  ASSERT_TRUE(QuorNamedObj::getIds(db, 2, QuorNamedObj::AddressGroupList, summaries));
+  std::string walk;
+  for (const std::string& text : log.texts(4)) {
+    const std::string head = "_addChildrenNamedObjs: Checking ";
+    if (text.rfind(head, 0) == 0 && text.rfind(head + "child ", 0) != 0) walk += text.substr(head.size()) + "\n";
+  }
+  // delta and india are fully accounted through alice's wildcard children;
+  // after each, the walk starts again at the first remaining object.
+  EXPECT_EQ(
+      "Charlie (id:1003): set size:1\ndelta (id:1004): set size:1\n"
+      "Charlie (id:1003): set size:1\necho (id:1005): set size:1\nfoxtrot (id:1006): set size:1\n"
+      "golf (id:1009): set size:1\nhotel (id:1010): set size:1\nindia (id:1011): set size:1\n"
+      "Charlie (id:1003): set size:1\necho (id:1005): set size:1\nfoxtrot (id:1006): set size:1\n"
+      "golf (id:1009): set size:1\nhotel (id:1010): set size:1\njuliet (id:1012): set size:1\n"
+      "kilo (id:1013): set size:1\n",
+      walk);
+}
+
 TEST_P(NamedObjDb, GetIds_OnTheSampleData) {
   _db->exec(readFile(sqlSourceDir(Backend::Sqlite) + "/sample_data.sql"));
   struct Case {
