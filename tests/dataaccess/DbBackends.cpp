@@ -159,6 +159,13 @@ RestartLock::~RestartLock() {
   }
 }
 
+std::set<ZoDbConnect*> lendAll(ZoDataAccess& pool, int n) {
+  std::vector<ZoDbConnect*> lent;
+  for (int i = 0; i < n; ++i) lent.push_back(pool.getConnect());
+  for (ZoDbConnect* c : lent) pool.returnConnect(c);
+  return {lent.begin(), lent.end()};
+}
+
 bool restartPostgres() {
   const char* command = std::getenv("QUOR_TEST_PG_RESTART");
   if (command == nullptr) return false;

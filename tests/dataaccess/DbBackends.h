@@ -9,8 +9,12 @@
 
 #include <cstdlib>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
+
+class ZoDataAccess;
+class ZoDbConnect;
 
 namespace quor::test {
 
@@ -128,35 +132,34 @@ std::string thrownText(Work&& work) {
   return "<nothing thrown>";
 }
 
+// Lends `n` connections of `pool` at once and gives them back; the set of
+// connections lent.
+std::set<ZoDbConnect*> lendAll(ZoDataAccess& pool, int n);
+
 // Reads a whole file.
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& text);
 
 }  // namespace quor::test
 
-// Skips the test when the database is not available, unless the run requires
+// Skips the test for `reason` when `ok` is false, unless the run requires
 // PostgreSQL, in which case the test fails.
-#define QUOR_REQUIRE_DATABASE(db)                                        \
-  do {                                                                   \
-    if (!(db).available()) {                                             \
-      if (std::getenv("QUOR_TEST_REQUIRE_PG") != nullptr) {              \
-        FAIL() << (db).skipReason();                                     \
-      }                                                                  \
-      GTEST_SKIP() << (db).skipReason();                                 \
-    }                                                                    \
+#define QUOR_SKIP_UNLESS(ok, reason)                                    \
+  do {                                                                  \
+    if (!(ok)) {                                                        \
+      if (std::getenv("QUOR_TEST_REQUIRE_PG") != nullptr) FAIL() << (reason); \
+      GTEST_SKIP() << (reason);                                         \
+    }                                                                   \
   } while (0)
 
-// Skips (or fails, when PostgreSQL is required) a recovery test when no
-// restartable server is configured.
-#define QUOR_REQUIRE_RESTARTABLE_PG()                                          \
-  do {                                                                         \
-    if (std::getenv("QUOR_TEST_PG_RESTART") == nullptr ||                      \
-        std::getenv("QUOR_TEST_PG_RESTART_PORT") == nullptr) {                 \
-      if (std::getenv("QUOR_TEST_REQUIRE_PG") != nullptr) {                    \
-        FAIL() << "QUOR_TEST_PG_RESTART or QUOR_TEST_PG_RESTART_PORT unset";   \
-      }                                                                        \
-      GTEST_SKIP() << "no restartable PostgreSQL server configured";           \
-    }                                                                          \
-  } while (0)
+// Skips (or fails) when the database is not available.
+#define QUOR_REQUIRE_DATABASE(db) QUOR_SKIP_UNLESS((db).available(), (db).skipReason())
+
+// Skips (or fails) a recovery test when no restartable server is configured.
+#define QUOR_REQUIRE_RESTARTABLE_PG()                                                                  \
+  QUOR_SKIP_UNLESS(std::getenv("QUOR_TEST_PG_RESTART") != nullptr &&                                  \
+                       std::getenv("QUOR_TEST_PG_RESTART_PORT") != nullptr,                            \
+                   "no restartable PostgreSQL server configured "                                       \
+                   "(QUOR_TEST_PG_RESTART or QUOR_TEST_PG_RESTART_PORT unset)")
 
 #endif  // QUORPOLICY_TESTS_DATAACCESS_DBBACKENDS_H_

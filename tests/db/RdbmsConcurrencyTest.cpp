@@ -22,13 +22,6 @@ using Access = quor::db::detail::RdbmsTestAccess;
 
 class RdbmsConcurrencyTest : public ::testing::TestWithParam<Backend> {};
 
-std::set<ZoDbConnect*> lendAll(ZoDataAccess& pool, int n) {
-  std::vector<ZoDbConnect*> lent;
-  for (int i = 0; i < n; ++i) lent.push_back(pool.getConnect());
-  for (ZoDbConnect* c : lent) pool.returnConnect(c);
-  return {lent.begin(), lent.end()};
-}
-
 TEST_P(RdbmsConcurrencyTest, Pool_LendsToManyThreadsAndKeepsItsConnections) {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
   TestDatabase database(GetParam(), std::string("cc_") + info->name());
@@ -68,8 +61,7 @@ TEST_P(RdbmsConcurrencyTest, Pool_LendsToManyThreadsAndKeepsItsConnections) {
   EXPECT_EQ(kThreads * kUnits, done.load());
   // Extras opened while all were lent are closed on return; the pool keeps
   // at most its size, and a second round of loans still works.
-  const std::set<ZoDbConnect*> after = lendAll(*pool, kPoolSize);
-  EXPECT_EQ(static_cast<size_t>(kPoolSize), after.size());
+  EXPECT_EQ(static_cast<size_t>(kPoolSize), lendAll(*pool, kPoolSize).size());
   RdbmsInterface db;
   db.executeSQL("SELECT 5 AS v");
   ASSERT_EQ(0, db.fetchNextRow());

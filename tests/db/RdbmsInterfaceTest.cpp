@@ -21,19 +21,23 @@ namespace {
 using QUOR::RdbmsInterface;
 using Access = quor::db::detail::RdbmsTestAccess;
 using Entries = std::vector<LogEntry>;
+using Statements = std::vector<std::pair<std::string, int>>;
+
+// Column "v" of the first row `sql` gives on a fresh unit of work.
+std::string selectV(const std::string& sql) {
+  RdbmsInterface db;
+  db.executeSQL(sql.c_str());
+  if (db.fetchNextRow() != 0) return "<none>";
+  const char* value = db.getColVal("v");
+  return value == nullptr ? "<null>" : value;
+}
 
 // ---------------------------------------------------------------------------
 // Bootstrap: paths, configuration messages, connection string.
 
 TEST(RdbmsInterface, Init_DerivesPathsFromEnvironment) {
-  struct Case {
-    const char* name;
-    const char* home;
-    const char* dbDir;
-    const char* dbIni;
-    const char* sqlPath;
-    const char* configPath;
-  };
+  struct Case { const char* name; const char* home; const char* dbDir; const char* dbIni; const char* sqlPath; const char* configPath; };
+  // clang-format off
   const Case cases[] = {
       {"plain root", "D:\\app", nullptr, nullptr, "D:\\app\\sql", "D:\\app\\config\\database.ini"},
       {"own slash kept", "D:/app/", nullptr, nullptr, "D:/app/sql", "D:/app/config\\database.ini"},
@@ -41,7 +45,10 @@ TEST(RdbmsInterface, Init_DerivesPathsFromEnvironment) {
       {"db dir", "D:\\app", "extra", nullptr, "D:\\app\\sql\\extra", "D:\\app\\config\\database.ini"},
       {"db ini", "D:\\app", nullptr, "other.ini", "D:\\app\\sql", "D:\\app\\config\\other.ini"},
       {"both", "/nowhere/q", "pgsql", "pg.ini", "/nowhere/q\\sql\\pgsql", "/nowhere/q\\config\\pg.ini"},
+      {"home unset: paths stay empty", nullptr, nullptr, nullptr, "", ""},
+      {"home empty", "", "extra", "pg.ini", "", ""},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Access::reset();
@@ -51,35 +58,17 @@ TEST(RdbmsInterface, Init_DerivesPathsFromEnvironment) {
     EXPECT_FALSE(RdbmsInterface::Init("dsn", "user", "pw", "db"));
     EXPECT_STREQ(c.sqlPath, RdbmsInterface::GetSqlPath());
     EXPECT_STREQ(c.configPath, RdbmsInterface::GetConfigFilePath());
-    EXPECT_EQ((Entries{{1, std::string("RdbmsInterface::_getInitString: Could not open config file ") + c.configPath}}),
-              log.entries());
+    const std::string want = *c.configPath != '\0'
+                                 ? std::string("Could not open config file ") + c.configPath
+                                 : "Environment variable \"QUOR_HOME\" not set";
+    EXPECT_EQ((Entries{{1, "RdbmsInterface::_getInitString: " + want}}), log.entries());
     EXPECT_FALSE(Access::initCalled());
   }
   Access::reset();
 }
 
-TEST(RdbmsInterface, Init_WithoutQuorHomeFailsAndKeepsPaths) {
-  const char* homes[] = {nullptr, ""};
-  for (const char* value : homes) {
-    SCOPED_TRACE(value == nullptr ? "unset" : "empty");
-    Access::reset();
-    ScopedEnv home("QUOR_HOME", value);
-    LogCapture log;
-    EXPECT_FALSE(RdbmsInterface::Init(nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ((Entries{{1, "RdbmsInterface::_getInitString: Environment variable \"QUOR_HOME\" not set"}}),
-              log.entries());
-    EXPECT_STREQ("", RdbmsInterface::GetSqlPath());
-    EXPECT_STREQ("", RdbmsInterface::GetConfigFilePath());
-  }
-  Access::reset();
-}
-
 TEST(RdbmsInterface, Init_MissingSettingsAreLoggedByKey) {
-  struct Case {
-    const char* name;
-    const char* ini;
-    const char* key;  // the key reported missing
-  };
+  struct Case { const char* name; const char* ini; std::string key; };
   const Case cases[] = {
       {"no section", "[Other]\nDataSourceName = x\n", "DataSourceName"},
       {"no dsn", "[Database_Settings]\nUserId = u\nDatabase = d\n", "DataSourceName"},
@@ -93,10 +82,9 @@ TEST(RdbmsInterface, Init_MissingSettingsAreLoggedByKey) {
     LogCapture log;
     EXPECT_FALSE(RdbmsInterface::Init(nullptr, nullptr, nullptr, nullptr));
     const std::string file = root.configPath();
-    EXPECT_EQ((Entries{{1, "RdbmsInterface::init: ERROR: could read parameter \"" + std::string(c.key) +
+    EXPECT_EQ((Entries{{1, "RdbmsInterface::init: ERROR: could read parameter \"" + c.key +
                                "\"from section Database_Settings in file " + file},
-                       {1, "RdbmsInterface::getDbParams: Could not read " + std::string(c.key) +
-                               " from config file " + file}}),
+                       {1, "RdbmsInterface::getDbParams: Could not read " + c.key + " from config file " + file}}),
               log.entries());
     EXPECT_FALSE(Access::initCalled());
     EXPECT_EQ("", Access::initString());
@@ -106,13 +94,10 @@ TEST(RdbmsInterface, Init_MissingSettingsAreLoggedByKey) {
 TEST(RdbmsInterface, GetParam_ClosedFileIsAnErrorOnlyWhenRequired) {
   QUOR::ConfigFileOnDisk closed("/nonexistent/quor/database.ini");
   std::string value = "kept";
-  {
-    LogCapture log;
-    EXPECT_TRUE(RdbmsInterface::getParam("Database_Settings", "Password", value, closed, false));
-    EXPECT_EQ(0u, log.size());
-    EXPECT_EQ("kept", value);
-  }
   LogCapture log;
+  EXPECT_TRUE(RdbmsInterface::getParam("Database_Settings", "Password", value, closed, false));
+  EXPECT_EQ("kept", value);
+  EXPECT_EQ(0u, log.size());
   EXPECT_FALSE(RdbmsInterface::getParam("Database_Settings", "UserId", value, closed, true));
   EXPECT_EQ((Entries{{1, "RdbmsInterface::_getParam: ERROR: could not open config "
                          "file/nonexistent/quor/database.ini to get database source name"}}),
@@ -120,27 +105,18 @@ TEST(RdbmsInterface, GetParam_ClosedFileIsAnErrorOnlyWhenRequired) {
 }
 
 TEST(RdbmsInterface, Init_BuildsConnectionString) {
-  const std::string longDsn(300, 'd');
-  struct Case {
-    const char* name;
-    std::string ini;
-    const char* dsnArg;
-    const char* passArg;
-    std::string initString;
-    std::string dsn, password;
-  };
+  const std::string longDsn(300, 'd'), longDb(300, 'b');
+  const std::string ini = "[Database_Settings]\nDataSourceName = S\nUserId = u\nPassword = pw\nDatabase = d\n";
+  struct Case { const char* name; std::string ini; const char* dsnArg; const char* passArg; std::string initString, dsn, password; };
+  // clang-format off
   const Case cases[] = {
-      {"no password key", "[Database_Settings]\nDataSourceName = S\nUserId = u\nDatabase = d\n", nullptr, nullptr,
-       "ODBC;DRIVER=;DSN=S;UID=u;PWD=;DATABASE=d", "S", ""},
-      {"plain password", "[Database_Settings]\nDataSourceName = S\nUserId = u\nPassword = pw\nDatabase = d\n",
-       nullptr, nullptr, "ODBC;DRIVER=;DSN=S;UID=u;PWD=pw;DATABASE=d", "S", "pw"},
-      {"arguments win", "[Database_Settings]\nDataSourceName = S\nUserId = u\nPassword = pw\nDatabase = d\n",
-       "Given", "secret", "ODBC;DRIVER=;DSN=Given;UID=u;PWD=secret;DATABASE=d", "Given", "secret"},
-      {"long values are cut", "[Database_Settings]\nDataSourceName = " + longDsn + "\nUserId = u\nDatabase = " +
-                                   std::string(300, 'b') + "\n",
-       nullptr, nullptr, ("ODBC;DRIVER=;DSN=" + longDsn + ";UID=u;PWD=;DATABASE=" + std::string(300, 'b')).substr(0, 511),
-       longDsn.substr(0, 255), ""},
+      {"no password key", "[Database_Settings]\nDataSourceName = S\nUserId = u\nDatabase = d\n", nullptr, nullptr, "ODBC;DRIVER=;DSN=S;UID=u;PWD=;DATABASE=d", "S", ""},
+      {"plain password", ini, nullptr, nullptr, "ODBC;DRIVER=;DSN=S;UID=u;PWD=pw;DATABASE=d", "S", "pw"},
+      {"arguments win", ini, "Given", "secret", "ODBC;DRIVER=;DSN=Given;UID=u;PWD=secret;DATABASE=d", "Given", "secret"},
+      {"long values are cut", "[Database_Settings]\nDataSourceName = " + longDsn + "\nUserId = u\nDatabase = " + longDb + "\n",
+       nullptr, nullptr, ("ODBC;DRIVER=;DSN=" + longDsn + ";UID=u;PWD=;DATABASE=" + longDb).substr(0, 511), longDsn.substr(0, 255), ""},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     InstallRoot root(Backend::Sqlite, nullptr);
@@ -183,7 +159,7 @@ TEST(RdbmsInterface, Init_SecondCallReturnsAtOnceAndLeavesPoolUntouched) {
   EXPECT_FALSE(RdbmsInterface::ReInit()) << "no pool to rebuild";
 }
 
-TEST(RdbmsInterface, InitPool_FailureIsLoggedAndInitMayBeRepeated) {
+TEST(RdbmsInterface, NoSuchDsn_PoolInitFailsAndUnitKeepsUnconnectedConnection) {
   InstallRoot root(Backend::Sqlite, nullptr);
   root.writeDatabaseIni("[Database_Settings]\nDataSourceName = QuorNoSuchDsn\nUserId = u\nDatabase = d\n");
   ZoDataAccess* pool = nullptr;
@@ -199,6 +175,16 @@ TEST(RdbmsInterface, InitPool_FailureIsLoggedAndInitMayBeRepeated) {
                          "found and no default driver specified (data source QuorNoSuchDsn)\" thrown for "
                          "ZoDataAccess::init(" + init + ", 2)"}}),
             log.entries());
+  // Without a pool a unit whose connect fails keeps its unconnected connection.
+  Access::reset();
+  ASSERT_TRUE(RdbmsInterface::Init(nullptr, nullptr, nullptr, nullptr));
+  log.clear();
+  RdbmsInterface db;
+  EXPECT_EQ((Entries{{1, "RdbmsInterface::RdbmsInterface: Exception \"IM002: [unixODBC][Driver Manager]Data source "
+                         "name not found and no default driver specified (data source QuorNoSuchDsn)\" thrown"}}),
+            log.entries());
+  EXPECT_EQ(1, db.fetchNextRow()) << "the unconnected connection answers, not the no-connection value";
+  EXPECT_EQ("08003: connection not open", thrownText([&] { db.executeSQL("SELECT 1"); }));
 }
 
 // ---------------------------------------------------------------------------
@@ -209,23 +195,26 @@ class RdbmsUnitTest : public ::testing::TestWithParam<Backend> {
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     _db = std::make_unique<TestDatabase>(GetParam(), std::string("db_") + info->name());
+    QUOR_REQUIRE_DATABASE(*_db);
     _root = std::make_unique<InstallRoot>(GetParam(), _db.get());
     _root->writeDatabaseIni(_root->standardIni());
   }
-  void TearDown() override {
-    _root.reset();
-    _db.reset();
-  }
-  // Initialises with a pool of `count` connections.
-  void initPool(int count) {
+  void TearDown() override { _root.reset(); }
+  // Initialises with a pool of `count` connections, or without a pool for 0.
+  static void init(int count) {
+    Access::reset();
     ZoDataAccess* pool = nullptr;
     LogCapture log;  // progress lines
+    if (count == 0) {
+      ASSERT_TRUE(RdbmsInterface::Init(nullptr, nullptr, nullptr, nullptr));
+      return;
+    }
     ASSERT_TRUE(RdbmsInterface::Init(count, &pool, nullptr, nullptr, nullptr, nullptr)) << describe(log.entries());
     ASSERT_NE(nullptr, pool);
     ASSERT_EQ(pool, Access::pool());
   }
-  std::string count(const std::string& where) {
-    return _db->scalar("SELECT COUNT(*) AS v FROM global_settings WHERE " + where);
+  std::string count(const std::string& key) {
+    return _db->scalar("SELECT COUNT(*) AS v FROM global_settings WHERE setting_key = '" + key + "'");
   }
   static void insertSetting(RdbmsInterface& db, const std::string& key) {
     db.executeSQL(("INSERT INTO global_settings (section, setting_key, setting_value) VALUES ('t', '" + key +
@@ -236,54 +225,43 @@ class RdbmsUnitTest : public ::testing::TestWithParam<Backend> {
 };
 
 TEST_P(RdbmsUnitTest, Transaction_CommitKeepsRollbackOnDestructionUndoes) {
-  QUOR_REQUIRE_DATABASE(*_db);
-  initPool(2);
-  {
-    RdbmsInterface db;
-    ASSERT_TRUE(db.startTransaction());
-    insertSetting(db, "committed");
-    ASSERT_TRUE(db.commitTransaction());
+  for (const int poolSize : {2, 0}) {
+    SCOPED_TRACE(poolSize == 0 ? "without pool" : "pool");
+    init(poolSize);
+    if (poolSize == 0) {
+      RdbmsInterface::setDbConnectTimeOut(5);
+      RdbmsInterface::setDbRetryTimeOut(1);
+      RdbmsInterface::setDbReconnectTrial(2);
+    }
+    const std::string tag = std::to_string(poolSize);
+    {
+      RdbmsInterface db;
+      ASSERT_TRUE(db.startTransaction());
+      insertSetting(db, "committed" + tag);
+      ASSERT_TRUE(db.commitTransaction());
+    }
+    {
+      RdbmsInterface db;
+      ASSERT_TRUE(db.startTransaction());
+      ASSERT_TRUE(db.startTransaction()) << "a second start runs nothing and succeeds";
+      insertSetting(db, "abandoned" + tag);
+      EXPECT_EQ("0", count("abandoned" + tag)) << "not visible before commit";
+    }  // destroyed inside the transaction: rolled back
+    EXPECT_EQ("1", count("committed" + tag));
+    EXPECT_EQ("0", count("abandoned" + tag));
+    {
+      RdbmsInterface db;  // the connection that rolled back is usable again
+      insertSetting(db, "after" + tag);
+    }
+    EXPECT_EQ("1", count("after" + tag));
   }
-  {
-    RdbmsInterface db;
-    ASSERT_TRUE(db.startTransaction());
-    ASSERT_TRUE(db.startTransaction()) << "a second start runs nothing and succeeds";
-    insertSetting(db, "abandoned");
-    EXPECT_EQ("0", count("setting_key = 'abandoned'")) << "not visible before commit";
-  }  // destroyed inside the transaction: rolled back
-  EXPECT_EQ("1", count("setting_key = 'committed'"));
-  EXPECT_EQ("0", count("setting_key = 'abandoned'"));
-  RdbmsInterface db;  // the connection that rolled back is usable again
-  insertSetting(db, "after");
-  EXPECT_EQ("1", count("setting_key = 'after'"));
-}
-
-TEST_P(RdbmsUnitTest, Transaction_WithoutPoolToo) {
-  QUOR_REQUIRE_DATABASE(*_db);
-  ASSERT_TRUE(RdbmsInterface::Init(nullptr, nullptr, nullptr, nullptr));
-  RdbmsInterface::setDbConnectTimeOut(5);
-  RdbmsInterface::setDbRetryTimeOut(1);
-  RdbmsInterface::setDbReconnectTrial(2);
-  {
-    RdbmsInterface db;
-    ASSERT_TRUE(db.startTransaction());
-    insertSetting(db, "rolled back");
-  }
-  {
-    RdbmsInterface db;
-    insertSetting(db, "kept");
-  }
-  EXPECT_EQ("0", count("setting_key = 'rolled back'"));
-  EXPECT_EQ("1", count("setting_key = 'kept'"));
 }
 
 TEST_P(RdbmsUnitTest, EscapeData_QuotedNameSurvivesRoundTrip) {
-  QUOR_REQUIRE_DATABASE(*_db);
-  initPool(1);
+  init(1);
   writeFile(_root->path() + "/sql/" + backendName(GetParam()) + "/ui_TestAddName.sql",
             "INSERT INTO named_objects (kind, name) VALUES (5, '%s')");
-  const char* names[] = {"O'Brien", "''", "it's 50% 'quoted'", "plain"};
-  for (const char* name : names) {
+  for (const char* name : {"O'Brien", "''", "it's 50% 'quoted'", "plain"}) {
     SCOPED_TRACE(name);
     std::string buffer;
     const char* escaped = nullptr;
@@ -294,26 +272,15 @@ TEST_P(RdbmsUnitTest, EscapeData_QuotedNameSurvivesRoundTrip) {
       RdbmsInterface db;
       db.executeSQL(statement);
     }
-    RdbmsInterface db;
-    db.executeSQL("SELECT name AS Name FROM named_objects WHERE object_id = (SELECT MAX(object_id) FROM named_objects)");
-    ASSERT_EQ(0, db.fetchNextRow());
-    ASSERT_NE(nullptr, db.getColVal("Name"));
-    EXPECT_STREQ(name, db.getColVal("Name"));
+    EXPECT_EQ(name, selectV("SELECT name AS v FROM named_objects WHERE object_id = "
+                            "(SELECT MAX(object_id) FROM named_objects)"));
   }
 }
 
-TEST_P(RdbmsUnitTest, Units_AThousandLeaveThePoolAsItWas) {
-  QUOR_REQUIRE_DATABASE(*_db);
-  initPool(2);
-  ZoDataAccess* pool = Access::pool();
-  auto lendTwo = [&] {
-    ZoDbConnect* a = pool->getConnect();
-    ZoDbConnect* b = pool->getConnect();
-    pool->returnConnect(a);
-    pool->returnConnect(b);
-    return std::set<ZoDbConnect*>{a, b};
-  };
-  const std::set<ZoDbConnect*> before = lendTwo();
+TEST_P(RdbmsUnitTest, Units_AThousandLeaveThePoolAsItWasAndReInitRebuildsIt) {
+  init(2);
+  const std::set<ZoDbConnect*> before = lendAll(*Access::pool(), 2);
+  ASSERT_EQ(2u, before.size());
   for (int i = 0; i < 1000; ++i) {
     RdbmsInterface db;
     if (i % 3 == 0) {
@@ -323,17 +290,9 @@ TEST_P(RdbmsUnitTest, Units_AThousandLeaveThePoolAsItWas) {
     ASSERT_EQ(0, db.fetchNextRow());
     ASSERT_EQ(i, db.getColValInt("v"));
   }
-  EXPECT_EQ(before, lendTwo());
-}
-
-TEST_P(RdbmsUnitTest, Pool_ReInitRebuildsAndUnitsStillWork) {
-  QUOR_REQUIRE_DATABASE(*_db);
-  initPool(2);
+  EXPECT_EQ(before, lendAll(*Access::pool(), 2));
   ASSERT_TRUE(RdbmsInterface::ReInit());
-  RdbmsInterface db;
-  db.executeSQL("SELECT 'after reinit' AS v");
-  ASSERT_EQ(0, db.fetchNextRow());
-  EXPECT_STREQ("after reinit", db.getColVal("v"));
+  EXPECT_EQ("after reinit", selectV("SELECT 'after reinit' AS v"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, RdbmsUnitTest, ::testing::ValuesIn(allBackends()),
@@ -355,13 +314,9 @@ TEST(RdbmsInterface, Postgres_UnitsRecoverAfterServerRestart) {
   LogCapture log;  // replacements are warnings
   for (int round = 0; round < 3; ++round) {
     SCOPED_TRACE(round);
-    RdbmsInterface db;
-    const std::string text = thrownText([&] {
-      db.executeSQL("SELECT 'alive' AS v");
-      if (db.fetchNextRow() != 0) throw "no row";
-    });
-    EXPECT_EQ("<nothing thrown>", text);
-    EXPECT_STREQ("alive", db.getColVal("v"));
+    std::string value;
+    EXPECT_EQ("<nothing thrown>", thrownText([&] { value = selectV("SELECT 'alive' AS v"); }));
+    EXPECT_EQ("alive", value);
   }
   EXPECT_TRUE(log.texts(1).empty()) << describe(log.entries());
 }
@@ -379,87 +334,73 @@ class RdbmsScriptedTest : public ::testing::Test {
   InstallRoot _root{Backend::Sqlite, nullptr};
   ScriptedConnect _conn;
   ScriptedPool _pool{&_conn};
-  using Statements = std::vector<std::pair<std::string, int>>;
 };
 
-TEST_F(RdbmsScriptedTest, Transaction_SecondStartRunsNothingAndDestructionRollsBack) {
-  {
-    RdbmsInterface db;
-    EXPECT_TRUE(db.startTransaction());
-    EXPECT_TRUE(db.startTransaction());
+TEST_F(RdbmsScriptedTest, Transaction_StatementsResultsAndFailures) {
+  const std::string failed = "Exception \"40001: could not serialize access\" thrown for statement ";
+  struct Case {
+    const char* name;
+    std::set<std::string> failing;
+    const char* ops;   // 's' startTransaction, 'c' commitTransaction
+    const char* want;  // their results, '1' for true
+    Statements statements;
+    Entries log;
+  };
+  // clang-format off
+  const Case cases[] = {
+      {"second start runs nothing, destruction rolls back", {}, "ss", "11", {{"BEGIN", 0}, {"ROLLBACK", 0}}, {}},
+      {"commit runs even without a transaction", {}, "c", "1", {{"COMMIT", 0}}, {}},
+      {"failed commit stays open for rollback", {"COMMIT"}, "sc", "10", {{"BEGIN", 0}, {"COMMIT", 0}, {"ROLLBACK", 0}},
+       {{1, "RdbmsInterface::commitTransaction: " + failed + "COMMIT"}}},
+      {"failed start: no rollback", {"BEGIN"}, "s", "0", {{"BEGIN", 0}}, {{1, "RdbmsInterface::startTransaction: " + failed + "BEGIN"}}},
+      {"failed rollback", {"ROLLBACK"}, "s", "1", {{"BEGIN", 0}, {"ROLLBACK", 0}},
+       {{1, "RdbmsInterface::_rollbackTransaction: " + failed + "ROLLBACK"}}},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    _conn.statements.clear();
+    _conn.failing = c.failing;
+    _pool.returned.clear();
+    LogCapture log;
+    {
+      RdbmsInterface db;
+      std::string got;
+      for (const char* op = c.ops; *op != '\0'; ++op) {
+        got += (*op == 's' ? db.startTransaction() : db.commitTransaction()) ? '1' : '0';
+      }
+      EXPECT_EQ(c.want, got);
+    }
+    EXPECT_EQ(c.statements, _conn.statements);
+    EXPECT_EQ(std::vector<ZoDbConnect*>{&_conn}, _pool.returned);
+    EXPECT_EQ(c.log, log.entries());
   }
-  EXPECT_EQ((Statements{{"BEGIN", 0}, {"ROLLBACK", 0}}), _conn.statements);
-  EXPECT_EQ(std::vector<ZoDbConnect*>{&_conn}, _pool.returned);
-}
-
-TEST_F(RdbmsScriptedTest, Transaction_FailedCommitKeepsItOpenForRollback) {
-  _conn.failing = {"COMMIT"};
-  LogCapture log;
-  {
-    RdbmsInterface db;
-    ASSERT_TRUE(db.startTransaction());
-    EXPECT_FALSE(db.commitTransaction());
-  }
-  EXPECT_EQ((Statements{{"BEGIN", 0}, {"COMMIT", 0}, {"ROLLBACK", 0}}), _conn.statements);
-  EXPECT_EQ((Entries{{1, "RdbmsInterface::commitTransaction: Exception \"40001: could not serialize access\" "
-                         "thrown for statement COMMIT"}}),
-            log.entries());
-}
-
-TEST_F(RdbmsScriptedTest, Transaction_FailuresOfStartAndRollbackAreLogged) {
-  _conn.failing = {"BEGIN"};
-  LogCapture log;
-  {
-    RdbmsInterface db;
-    EXPECT_FALSE(db.startTransaction());
-  }
-  EXPECT_EQ((Statements{{"BEGIN", 0}}), _conn.statements) << "no rollback without a transaction";
-  _conn.failing = {"ROLLBACK"};
-  {
-    RdbmsInterface db;
-    EXPECT_TRUE(db.startTransaction());
-  }
-  EXPECT_EQ((Entries{{1, "RdbmsInterface::startTransaction: Exception \"40001: could not serialize access\" "
-                         "thrown for statement BEGIN"},
-                     {1, "RdbmsInterface::_rollbackTransaction: Exception \"40001: could not serialize access\" "
-                         "thrown for statement ROLLBACK"}}),
-            log.entries());
-}
-
-TEST_F(RdbmsScriptedTest, Commit_RunsEvenWithoutTransaction) {
-  RdbmsInterface db;
-  EXPECT_TRUE(db.commitTransaction());
-  EXPECT_EQ((Statements{{"COMMIT", 0}}), _conn.statements);
 }
 
 TEST_F(RdbmsScriptedTest, Transaction_MissingStatementFileIsAFailure) {
-  std::filesystem::remove(_root.path() + "/sql/sqlite/ui_CommitTransaction.sql");
+  const std::string file = _root.path() + "/sql/sqlite/ui_CommitTransaction.sql";
+  std::filesystem::remove(file);
   LogCapture log;
   RdbmsInterface db;
   EXPECT_FALSE(db.commitTransaction());
   EXPECT_EQ((Entries{{1, "RdbmsInterface::commitTransaction: Exception \"ZoSqlLoader::loadSQL: cannot open statement "
-                         "file ui_CommitTransaction.sql (" +
-                             _root.path() + "/sql/sqlite/ui_CommitTransaction.sql)\" thrown for statement "}}),
+                         "file ui_CommitTransaction.sql (" + file + ")\" thrown for statement "}}),
             log.entries());
   EXPECT_TRUE(_conn.statements.empty());
 }
 
 TEST_F(RdbmsScriptedTest, ExecuteSQL_TypeFollowsQuorDbTypeExactly) {
-  struct Case { const char* name; const char* dbType; int want; };
-  const Case cases[] = {{"unset", nullptr, 0}, {"mssql", "mssql", 1}, {"mssql2", "mssql2", 0}, {"MSSQL", "MSSQL", 0},
-                        {"pgsql", "pgsql", 0}};
+  struct Case { const char* dbType; int want; };
+  const Case cases[] = {{nullptr, 0}, {"mssql", 1}, {"mssql2", 0}, {"MSSQL", 0}, {"pgsql", 0}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.dbType == nullptr ? "unset" : c.dbType);
     ScopedEnv type("QUOR_DB_TYPE", c.dbType);
     _conn.statements.clear();
     RdbmsInterface db;
     db.executeSQL("SELECT 1");
     EXPECT_EQ((Statements{{"SELECT 1", c.want}}), _conn.statements);
-    if (c.dbType == nullptr) {
-      EXPECT_EQ(nullptr, db.getDBType());
-    } else {
-      EXPECT_STREQ(c.dbType, db.getDBType());
-    }
+    EXPECT_EQ(c.dbType == nullptr ? "<null>" : c.dbType,
+              std::string(db.getDBType() == nullptr ? "<null>" : db.getDBType()));
   }
 }
 
@@ -485,67 +426,38 @@ TEST_F(RdbmsScriptedTest, NoConnection_EveryOperationGivesItsEmptyValue) {
             log.entries());
 }
 
-TEST(RdbmsInterface, NoPool_FailedConnectKeepsUnconnectedConnection) {
-  InstallRoot root(Backend::Sqlite, nullptr);
-  root.writeDatabaseIni("[Database_Settings]\nDataSourceName = QuorNoSuchDsn\nUserId = u\nDatabase = d\n");
-  ASSERT_TRUE(RdbmsInterface::Init(nullptr, nullptr, nullptr, nullptr));
-  LogCapture log;
-  RdbmsInterface db;
-  EXPECT_EQ((Entries{{1, "RdbmsInterface::RdbmsInterface: Exception \"IM002: [unixODBC][Driver Manager]Data source "
-                         "name not found and no default driver specified (data source QuorNoSuchDsn)\" thrown"}}),
-            log.entries());
-  EXPECT_EQ(1, db.fetchNextRow()) << "the unconnected connection answers, not the no-connection value";
-  EXPECT_EQ("08003: connection not open", thrownText([&] { db.executeSQL("SELECT 1"); }));
-}
-
 // ---------------------------------------------------------------------------
 // Text helpers.
 
-TEST(RdbmsInterface, EscapeData_DoublesSingleQuotes) {
-  struct Case { const char* name; const char* in; const char* want; bool same; };
+TEST(RdbmsInterface, TextHelpers_DoubleQuotesAndBracketPercentSigns) {
+  using Helper = void (*)(const char*, std::string&, const char*&);
+  const Helper escape = RdbmsInterface::escapeData, percent = RdbmsInterface::replacePercentageSign;
+  struct Case { Helper helper; const char* in; const char* want; };
   const Case cases[] = {
-      {"one quote", "O'Brien", "O''Brien", false},
-      {"two quotes", "''", "''''", false},
-      {"edges", "'a'", "''a''", false},
-      {"no quote", "plain text", "plain text", true},
-      {"empty", "", "", true},
+      {escape, "O'Brien", "O''Brien"}, {escape, "''", "''''"}, {escape, "'a'", "''a''"},
+      {escape, "plain text", "plain text"}, {escape, "", ""},
+      {percent, "50%", "50[%]"}, {percent, "%%", "[%][%]"}, {percent, "a%b%c", "a[%]b[%]c"},
+      {percent, "50 percent", "50 percent"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(std::string(c.helper == escape ? "escape " : "percent ") + c.in);
     std::string buffer = "untouched";
     const char* out = nullptr;
-    RdbmsInterface::escapeData(c.in, buffer, out);
+    c.helper(c.in, buffer, out);
     ASSERT_NE(nullptr, out);
     EXPECT_STREQ(c.want, out);
-    EXPECT_EQ(c.same, out == c.in);
-    EXPECT_EQ(c.same ? std::string("untouched") : std::string(c.want), buffer);
+    const bool same = std::string(c.in) == c.want;  // unchanged text is handed back as is
+    EXPECT_EQ(same, out == c.in);
+    if (c.helper == escape) {
+      EXPECT_EQ(same ? std::string("untouched") : std::string(c.want), buffer);
+    }
   }
-  std::string buffer;
-  const char* out = "x";
-  RdbmsInterface::escapeData(nullptr, buffer, out);
-  EXPECT_EQ(nullptr, out);
-}
-
-TEST(RdbmsInterface, ReplacePercentageSign_BracketsEachSign) {
-  struct Case { const char* name; const char* in; const char* want; bool same; };
-  const Case cases[] = {
-      {"one", "50%", "50[%]", false},
-      {"two", "%%", "[%][%]", false},
-      {"inside", "a%b%c", "a[%]b[%]c", false},
-      {"none", "50 percent", "50 percent", true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::string buffer = "untouched";
-    const char* out = nullptr;
-    RdbmsInterface::replacePercentageSign(c.in, buffer, out);
-    EXPECT_STREQ(c.want, out);
-    EXPECT_EQ(c.same, out == c.in);
+  for (const Helper helper : {escape, percent}) {
+    std::string buffer;
+    const char* out = "x";
+    helper(nullptr, buffer, out);
+    EXPECT_EQ(nullptr, out);
   }
-  std::string buffer;
-  const char* out = "x";
-  RdbmsInterface::replacePercentageSign(nullptr, buffer, out);
-  EXPECT_EQ(nullptr, out);
 }
 
 }  // namespace

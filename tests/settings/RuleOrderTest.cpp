@@ -79,23 +79,43 @@ struct OrderCase {
   Result want;
 };
 
+// The filters each group id expands to.
+const Order kVirus = {F::Virus};
+const Order kAttachment = {F::AttachmentTrueType, F::AttachmentMimeType, F::AttachmentNameExt, F::AttachmentNumber};
+const Order kSize = {F::SizeMessage, F::SizeAttachment};
+const Order kSpam = {F::SpamGorvo};
+const Order kContent = {F::ContentSubject, F::ContentSubjectBlank, F::ContentBody, F::ContentHeader, F::ContentAttachment};
+const Order kOther = {F::RecipientNo, F::TimeRange, F::Phishing, F::OtherFilter};
+
+Order join(std::initializer_list<Order> groups) {
+  Order out;
+  for (const Order& g : groups) out.insert(out.end(), g.begin(), g.end());
+  return out;
+}
+
 TEST_P(SettingsDb, RuleOrder_ExpandsGroupsAndVerifiesRows) {
   const Lines missing = {
       "miscUtils::getUserDefinedRuleOrder: could not retrieve manualRuleOrder "
       "setting for statement " +
       kSettingStmt};
   const std::string v = "miscUtils::_verifyFilterNames: ";
+  const std::string misnamed = v + "expected name Misnamed for  QuorFilter::";
   // clang-format off
   const OrderCase cases[] = {
       {"no setting", nullptr, "(1, 'Virus', 1)", true, {1002, false, {}, missing}},
       {"null setting", "NULL", "(1, 'Virus', 1)", true, {1002, false, {}, missing}},
       {"On is off", "'On'", "(1, 'Virus', 1)", true, {0, false, {}, {}}},
       {"on without rows", "'on'", nullptr, true, {0, true, {}, {}}},
-      {"4 1 6", "'on'", "(4, 'Spam', 1), (1, 'Virus', 2), (6, 'Other', 3)", true, {0, true, {F::SpamGorvo, F::Virus, F::RecipientNo, F::TimeRange, F::Phishing, F::OtherFilter}, {}}},
-      {"2 3 5", "'on'", "(2, 'Attachment', 1), (3, 'Size', 2), (5, 'Content', 3)", true, {0, true, {F::AttachmentTrueType, F::AttachmentMimeType, F::AttachmentNameExt, F::AttachmentNumber, F::SizeMessage, F::SizeAttachment, F::ContentSubject, F::ContentSubjectBlank, F::ContentBody, F::ContentHeader, F::ContentAttachment}, {}}},
-      {"invalid id takes a rank", "'on'", "(9, 'Nine', 1), (3, 'Size', 2)", true, {0, true, {F::SizeMessage, F::SizeAttachment}, {"miscUtils::getUserDefinedRuleOrder: Invalid filter id 9", v + "unexpected filter type 9"}}},
-      {"order mismatch only", "'on'", "(1, 'Virus', 2)", true, {0, true, {F::Virus}, {v + "expected order 1 != dbOrder 2 for filter: 1; Virus"}}},
-      {"name mismatch only", "'on'", "(1, 'virus', 1)", true, {0, true, {F::Virus}, {v + "expected name virus for  QuorFilter::Virus"}}},
+      {"4 1 6", "'on'", "(4, 'Spam', 1), (1, 'Virus', 2), (6, 'Other', 3)", true, {0, true, join({kSpam, kVirus, kOther}), {}}},
+      {"2 3 5", "'on'", "(2, 'Attachment', 1), (3, 'Size', 2), (5, 'Content', 3)", true, {0, true, join({kAttachment, kSize, kContent}), {}}},
+      {"invalid id takes a rank", "'on'", "(9, 'Nine', 1), (3, 'Size', 2)", true, {0, true, kSize, {"miscUtils::getUserDefinedRuleOrder: Invalid filter id 9", v + "unexpected filter type 9"}}},
+      {"order mismatch only", "'on'", "(1, 'Virus', 2)", true, {0, true, kVirus, {v + "expected order 1 != dbOrder 2 for filter: 1; Virus"}}},
+      {"name mismatch only", "'on'", "(1, 'virus', 1)", true, {0, true, kVirus, {v + "expected name virus for  QuorFilter::Virus"}}},
+      {"misnamed 2", "'on'", "(2, 'Misnamed', 1)", true, {0, true, kAttachment, {misnamed + "Attachment"}}},
+      {"misnamed 3", "'on'", "(3, 'Misnamed', 1)", true, {0, true, kSize, {misnamed + "Size"}}},
+      {"misnamed 4", "'on'", "(4, 'Misnamed', 1)", true, {0, true, kSpam, {misnamed + "SpamGorvo"}}},
+      {"misnamed 5", "'on'", "(5, 'Misnamed', 1)", true, {0, true, kContent, {misnamed + "Content"}}},
+      {"misnamed 6", "'on'", "(6, 'Misnamed', 1)", true, {0, true, kOther, {misnamed + "Other"}}},
       {"unverified", "'on'", "(0, 'virus', 2)", false, {0, true, {}, {"miscUtils::getUserDefinedRuleOrder: Invalid filter id 0"}}},
   };
   // clang-format on
@@ -103,35 +123,15 @@ TEST_P(SettingsDb, RuleOrder_ExpandsGroupsAndVerifiesRows) {
     SCOPED_TRACE(c.name);
     _db->exec("DELETE FROM global_settings; DELETE FROM filter_groups");
     if (c.setting) {
-      _db->exec(
-          std::string("INSERT INTO global_settings VALUES ('email-scan', 'manualRuleOrder', ") +
-          c.setting + ")");
+      _db->exec(std::string("INSERT INTO global_settings VALUES ('email-scan', 'manualRuleOrder', ") + c.setting + ")");
     }
-    if (c.rows)
-      _db->exec(
-          std::string("INSERT INTO filter_groups (filter_id, filter_type, rule_order) VALUES ") +
-          c.rows);
+    if (c.rows) {
+      _db->exec(std::string("INSERT INTO filter_groups (filter_id, filter_type, rule_order) VALUES ") + c.rows);
+    }
     QUOR::RdbmsInterface unit;
     EXPECT_EQ(c.want, ruleOrder([&](bool& m, Order& o) {
                 return miscUtils::getUserDefinedRuleOrder(unit, m, o, c.verify);
               }));
-  }
-}
-
-TEST_P(SettingsDb, RuleOrder_NameMismatchNamesEachGroup) {
-  const char* const suffix[] = {"Virus", "Attachment", "Size", "SpamGorvo", "Content", "Other"};
-  _db->exec("INSERT INTO global_settings VALUES ('email-scan', 'manualRuleOrder', 'on')");
-  for (int id = 1; id <= 6; ++id) {
-    SCOPED_TRACE(id);
-    _db->exec("DELETE FROM filter_groups; INSERT INTO filter_groups VALUES (" + std::to_string(id) +
-              ", 'Misnamed', 1)");
-    QUOR::RdbmsInterface unit;
-    const Result got = ruleOrder(
-        [&](bool& m, Order& o) { return miscUtils::getUserDefinedRuleOrder(unit, m, o, true); });
-    EXPECT_EQ(Lines{std::string(
-                        "miscUtils::_verifyFilterNames: expected name Misnamed for  QuorFilter::") +
-                    suffix[id - 1]},
-              got.errors);
   }
 }
 

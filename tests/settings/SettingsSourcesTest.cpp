@@ -64,18 +64,15 @@ TEST_F(SettingsSources, FileAndMemoryAreReadSeparately) {
   ASSERT_TRUE(store->insertReplaceItemOnMem("backlog", "200", "policy_server"));
   ASSERT_TRUE(store->insertReplaceItemOnMem("host", "memory.example", "policy_client"));
   LogCapture log;
-  QuorErrC rc = -1;
-  EXPECT_EQ("100 1 8443 1 30 40 8 16 30", readServer(false, rc));
-  EXPECT_EQ(0, rc);
+  QuorErrC rc[4] = {-1, -1, -1, -1};
+  EXPECT_EQ("100 1 8443 1 30 40 8 16 30", readServer(false, rc[0]));
   const Lines fileLines = log.texts(1);
-  EXPECT_EQ("200 1 8443 1 30 40 8 16 30", readServer(true, rc));
-  EXPECT_EQ(0, rc);
+  EXPECT_EQ("200 1 8443 1 30 40 8 16 30", readServer(true, rc[1]));
   // The client's recv_timeout_secs is missing from its section: the store
   // adds to the map holding the server's items, so the server's 30 is used.
-  EXPECT_EQ("policy.example 8443 1 1 30 45", readClient(false, rc));
-  EXPECT_EQ(0, rc);
-  EXPECT_EQ("memory.example 8443 1 1 30 45", readClient(true, rc));
-  EXPECT_EQ(0, rc);
+  EXPECT_EQ("policy.example 8443 1 1 30 45", readClient(false, rc[2]));
+  EXPECT_EQ("memory.example 8443 1 1 30 45", readClient(true, rc[3]));
+  EXPECT_EQ((std::vector<QuorErrC>{0, 0, 0, 0}), std::vector<QuorErrC>(rc, rc + 4));
   EXPECT_EQ(
       (Lines{"Read setting 'backlog' in section [policy_server], value is '100'.",
              "Read setting 'keep-alive' in section [policy_server], value is 'yes'.",
@@ -94,15 +91,14 @@ TEST_F(SettingsSources, UnusableStoresGiveTheFailureCodes) {
   // No quor.ini: the in-memory store does not load (silently), the file
   // cannot be read (the readers name the sections).
   LogCapture log;
-  QuorErrC rc = -1;
-  EXPECT_EQ("1 0 2 0 3 4 5 6 7", readServer(true, rc));
-  EXPECT_EQ(1609, rc);
-  EXPECT_EQ("1 0 2 0 3 4 5 6 7", readServer(false, rc));
-  EXPECT_EQ(1609, rc);
-  EXPECT_EQ("h 1 0 0 2 3", readClient(true, rc));
-  EXPECT_EQ(1608, rc);
-  EXPECT_EQ("h 1 0 0 2 3", readClient(false, rc));
-  EXPECT_EQ(1608, rc);
+  for (const bool prioritizeIni : {true, false}) {
+    SCOPED_TRACE(prioritizeIni ? "memory" : "file");
+    QuorErrC serverRc = -1, clientRc = -1;
+    EXPECT_EQ("1 0 2 0 3 4 5 6 7", readServer(prioritizeIni, serverRc));
+    EXPECT_EQ(1609, serverRc);
+    EXPECT_EQ("h 1 0 0 2 3", readClient(prioritizeIni, clientRc));
+    EXPECT_EQ(1608, clientRc);
+  }
   EXPECT_EQ((Lines{"[ERROR]Can not retrieve items in section policy_server and LDAP_SVR_1.",
                    "QuorPolicyServerInterface::getClientSettingsFromDatabase: Error retrieving "
                    "items from section policy_server."}),

@@ -10,19 +10,20 @@ trap 'rm -rf "$root"' EXIT
 mkdir -p "$root/config"
 failures=0
 
-# expect <name> <wanted status> <wanted line or ""> -- command...
+# expect <name> <wanted status> <wanted lines, one per line> -- command...
 expect() {
-  local name=$1 want=$2 line=$3
+  local name=$1 want=$2 lines=$3 line out status
   shift 4
-  local out status
   out=$("$@" 2>&1)
   status=$?
   if [ "$status" != "$want" ]; then
     echo "FAIL $name: status $status, want $want"; echo "$out"; failures=$((failures + 1)); return
   fi
-  if [ -n "$line" ] && ! grep -qxF -- "$line" <<<"$out"; then
-    echo "FAIL $name: missing line '$line'"; echo "$out"; failures=$((failures + 1)); return
-  fi
+  while IFS= read -r line; do
+    if ! grep -qxF -- "$line" <<<"$out"; then
+      echo "FAIL $name: missing line '$line'"; echo "$out"; failures=$((failures + 1)); return
+    fi
+  done <<<"$lines"
   echo "ok   $name"
 }
 
@@ -41,8 +42,8 @@ expect "bad protocol" 2 "quorpolicy: --protocol takes http or https, not 'ftp'" 
 [ -e "$ini" ] && { echo "FAIL refused input wrote $ini"; failures=$((failures + 1)); }
 expect "set" 0 "policy server settings written" -- \
   "$tool" settings set --backlog 200 --protocol https --cache-ttl 90 --recv-timeout 20
-expect "cache lifetime reads back" 0 "ldap_cache_TTL_minutes = 90" -- "$tool" settings show
-expect "protocol reads back" 0 "protocol = https" -- "$tool" settings show
+expect "cache lifetime and protocol read back" 0 $'ldap_cache_TTL_minutes = 90\nprotocol = https' -- \
+  "$tool" settings show
 expect "time-out reads back" 0 "recv_timeout_secs = 20" -- "$tool" settings show --memory
 sed -i 's/^backlog=200$/backlog=12345/' "$ini"
 expect "too long backlog" 0 "  [ERROR]Size of '12345' is too long, use default value 1000." -- \
