@@ -4,17 +4,10 @@
 #include <fstream>
 
 #include "port/Port.h"
+#include "dataaccess/detail/TextUtil.h"
 
 namespace quor::dataaccess::detail {
 namespace {
-
-std::string_view trim(std::string_view s) {
-  size_t b = 0;
-  while (b < s.size() && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  size_t e = s.size();
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
-}
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && quor::port::quorStrnicmp(a.data(), b.data(), a.size()) == 0;

@@ -1,17 +1,10 @@
 #include "dataaccess/detail/SqlText.h"
 
 #include <cctype>
+#include "dataaccess/detail/TextUtil.h"
 
 namespace quor::dataaccess::detail {
 namespace {
-
-std::string_view trim(std::string_view s) {
-  size_t b = 0;
-  while (b < s.size() && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  size_t e = s.size();
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
-}
 
 // Length of a dollar-quote opening tag ("$$" or "$name$") at `pos`, 0 if none.
 size_t dollarTagLength(std::string_view s, size_t pos) {
