@@ -137,20 +137,18 @@ TEST(ZoWildcardEmail, ResultPredicates_ReadTheBits) {
 }
 
 TEST(ZoWildcardEmail, MakeNewTree_InternsIntoTheDefaultTable) {
-  std::unique_ptr<ZoWildcardNode> tree(ZoWildcardEmail::makeNewTree());
-  std::unique_ptr<ZoWildcardNode> floating(ZoWildcardEmail::makeNewFloatingTree());
-  ASSERT_TRUE(tree->addAddressPattern("u@a.b", NonOverrideableWhitelist, nullptr, nullptr));
-  ASSERT_TRUE(floating->addAddressPattern("u@a.b", NonOverrideableWhitelist, nullptr, nullptr));
-  std::vector<ZoListedEmailAddress*> a;
-  std::vector<ZoListedEmailAddress*> b;
-  tree->findMatches("u@a.b", a);
-  floating->findMatches("u@a.b", b);
-  ASSERT_EQ(1u, a.size());
-  ASSERT_EQ(1u, b.size());
-  EXPECT_TRUE(a[0]->getFullAddressAsPtr()->isInStringtable());
-  EXPECT_TRUE(b[0]->getFullAddressAsPtr()->hasPrivateDataCopy());
-  // Destroying a registered tree before the queue is drained is safe.
-  tree.reset();
+  for (bool floating : {false, true}) {
+    SCOPED_TRACE(floating ? "floating" : "default table");
+    std::unique_ptr<ZoWildcardNode> tree(floating ? ZoWildcardEmail::makeNewFloatingTree()
+                                                  : ZoWildcardEmail::makeNewTree());
+    ASSERT_TRUE(tree->addAddressPattern("u@a.b", NonOverrideableWhitelist, nullptr, nullptr));
+    std::vector<ZoListedEmailAddress*> leaves;
+    tree->findMatches("u@a.b", leaves);
+    ASSERT_EQ(1u, leaves.size());
+    EXPECT_EQ(!floating, leaves[0]->getFullAddressAsPtr()->isInStringtable());
+    EXPECT_EQ(floating, leaves[0]->getFullAddressAsPtr()->hasPrivateDataCopy());
+    tree.reset();  // destroying a registered tree before the queue is drained is safe
+  }
   ZoWildcardEmail::initScanTimeMode();
 }
 
