@@ -81,10 +81,12 @@ TEST(ZoListedEmailAddress, Membership_MergesOnlyIntoAllowedStates) {
     ZoListedEmailAddress leaf(nullptr, "u@a.b", "u");
     for (const auto& s : c.steps) {
       SCOPED_TRACE(std::string(1, s.op) + std::to_string(s.value));
-      if (s.op == 'L') leaf.lock();
-      if (s.op != 'L')
+      if (s.op == 'L') {
+        leaf.lock();
+      } else {
         EXPECT_EQ(s.ok,
                   s.op == '+' ? leaf.addMembership(m(s.value)) : leaf.removeMembership(m(s.value)));
+      }
       EXPECT_EQ(s.after, static_cast<std::uint32_t>(leaf.getMembership()));
       EXPECT_EQ((s.after & 1) != 0, leaf.inNonOverrideableWhitelist());
       EXPECT_EQ((s.after & 2) != 0, leaf.inNonOverrideableBlacklist());

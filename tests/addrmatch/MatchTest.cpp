@@ -105,7 +105,9 @@ TEST(ZoWildcardEmail, MatchEmailAddress_DecisionRules) {
       SCOPED_TRACE(floating ? "floating" : "default table");
       Trees trees(c.lists, floating);
       EXPECT_EQ(c.want, match(c.address, trees.roots()));
-      if (c.address != nullptr) EXPECT_EQ(c.want, fromOracle(trees, c.address));
+      if (c.address != nullptr) {
+        EXPECT_EQ(c.want, fromOracle(trees, c.address));
+      }
     }
   }
 }
