@@ -181,19 +181,24 @@ TEST(ZoStringtable, NullArguments_AreLoggedExactly) {
   ASSERT_NE(nullptr, h);
   EXPECT_EQ(nullptr, h->getIdentifier());
   EXPECT_TRUE(ZoStringtable::cleanupReference(h));
-  const std::string deep = "ZoIndexedString::deepCopy: argument or string wrapped by argument is NULL!";
+  const std::string deep =
+      "ZoIndexedString::deepCopy: argument or string wrapped by argument is NULL!";
   const std::string byHandle =
       "ZoStringtable::getStringtableRef(const ZoIndexedString *): could not insert argument into "
       "stringtable because the argument or the string it wraps is NULL!";
   const std::string byText =
       "ZoStringtable::_findInStringtable: the search argument (const char *) is NULL!";
   const Strings want = {
-      deep, deep, byHandle, byHandle,
+      deep,
+      deep,
+      byHandle,
+      byHandle,
       "ZoStringtable::getStringtableRef(const char *): could not insert argument into stringtable "
       "because the argument is NULL!",
       "ZoStringtable::_addToStringtable: the argument for insertion is NULL!",
       "ZoStringtable::_findInStringtable: the search argument (const ZoIndexedString *) is NULL!",
-      byText, byText};
+      byText,
+      byText};
   EXPECT_EQ(want, capture.texts(1));
 }
 
@@ -202,8 +207,8 @@ TEST(ZoStringtable, ManyStrings_StayDistinctAndFindable) {
   // over many arena blocks; one text is longer than an arena block. Long
   // shared prefixes, and texts of exactly eight bytes beside longer ones.
   ZoStringtable table;
-  Strings texts = {"abcdefgh", "abcdefghi", "abcdefg", "abcdefgh\x80", "abcdefgh\x7f",
-                   std::string(100000, 'q')};
+  Strings texts = {"abcdefgh",     "abcdefghi",    "abcdefg",
+                   "abcdefgh\x80", "abcdefgh\x7f", std::string(100000, 'q')};
   for (int i = 0; i < 20000; ++i) texts.push_back("s" + std::to_string(i * 7919 % 20000));
   for (int i = 0; i < 2000; ++i) texts.push_back("commonprefix-" + std::to_string(i * 7 % 2000));
   std::vector<const ZoIndexedString*> elements;
