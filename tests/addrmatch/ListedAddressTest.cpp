@@ -37,11 +37,9 @@ TEST(ZoListedEmailAddress, Weight_RanksSpecificity) {
 }
 
 TEST(ZoListedEmailAddress, IsStateAllowed_MatchesTheListOfStates) {
-  const std::vector<std::uint32_t> allowed = {0, 1, 2, 4, 8, 16, 32, 17, 33, 18, 34, 20, 40, 48};
   for (std::uint32_t s = 0; s < 256; ++s) {
     SCOPED_TRACE(s);
-    const bool want = std::find(allowed.begin(), allowed.end(), s) != allowed.end();
-    EXPECT_EQ(want, ZoListedEmailAddress::isStateAllowed(m(s)));
+    EXPECT_EQ(quor::test::naiveStateAllowed(s), ZoListedEmailAddress::isStateAllowed(m(s)));
   }
 }
 
