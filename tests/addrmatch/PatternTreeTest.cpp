@@ -132,9 +132,12 @@ TEST(ZoWildcardNode, AddAddressPattern_SameLeafMergesMembership) {
   };
   // clang-format off
   const Case cases[] = {
-      {"labels left of * share a leaf", {{"u@a.*.b", 1}, {"u@*.b", 16}}, {true, true}, "u@q.b", "u@a.*.b", 17},
-      {"white then black refused", {{"u@a.b", 1}, {"u@a.b", 2}}, {true, false}, "u@a.b", "u@a.b", 1},
-      {"case differences share a leaf", {{"U@A.B", 8}, {"u@a.b", 32}}, {true, true}, "u@a.b", "u@a.b", 40},
+      {"labels left of * share a leaf",
+       {{"u@a.*.b", 1}, {"u@*.b", 16}}, {true, true}, "u@q.b", "u@a.*.b", 17},
+      {"white then black refused",
+       {{"u@a.b", 1}, {"u@a.b", 2}}, {true, false}, "u@a.b", "u@a.b", 1},
+      {"case differences share a leaf",
+       {{"U@A.B", 8}, {"u@a.b", 32}}, {true, true}, "u@a.b", "u@a.b", 40},
       {"star is star@star", {{"*", 4}, {"*@*", 16}}, {true, true}, "x@y", "*", 20},
       {"overrideable pair refused", {{"*@a", 4}, {"*@a", 8}}, {true, false}, "x@a", "*@a", 4},
   };

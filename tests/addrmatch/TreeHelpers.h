@@ -41,13 +41,7 @@ class TestTree {
     }
     if (mode == Mode::Locked) ZoWildcardEmail::initScanTimeMode();
   }
-  ~TestTree() {
-    _root.reset();
-    _table.reset();
-  }
-
   ZoWildcardNode* root() { return _root.get(); }
-  ZoStringtable* table() { return _table.get(); }
   const std::vector<bool>& addResults() const { return _results; }
 
   // Full addresses of the leaves that cover `address`, in walk order.
@@ -60,7 +54,7 @@ class TestTree {
   }
 
  private:
-  std::unique_ptr<ZoStringtable> _table;
+  std::unique_ptr<ZoStringtable> _table;  // declared first: outlives the tree
   std::unique_ptr<ZoWildcardNode> _root;
   std::vector<bool> _results;
 };
