@@ -4,29 +4,22 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "ZoWildcardEmail.h"
 
 namespace {
 
-struct Answer {
-  std::uint32_t result;
-  unsigned long tree;
-  const char* pattern;
-  std::uint32_t membership;
-  bool operator==(const Answer& o) const {
-    return result == o.result && tree == o.tree && pattern == o.pattern &&
-           membership == o.membership;
-  }
-};
+// result, tree, pattern (compared by address: the same leaf), membership.
+using Answer = std::tuple<std::uint32_t, unsigned long, const char*, std::uint32_t>;
 
 Answer matchOne(const std::string& address, std::vector<ZoWildcardNode*>& trees) {
-  Answer a{};
+  unsigned long tree = 0;
+  const char* pattern = nullptr;
   ZoEmailBelongsTo m{};
-  a.result = ZoWildcardEmail::matchEmailAddress(address.c_str(), trees, &a.tree, &a.pattern, &m);
-  a.membership = m;
-  return a;
+  const auto r = ZoWildcardEmail::matchEmailAddress(address.c_str(), trees, &tree, &pattern, &m);
+  return {r, tree, pattern, m};
 }
 
 // Many threads matching the same locked trees at once give exactly the
@@ -48,26 +41,12 @@ TEST(ZoWildcardEmail, MatchEmailAddress_ConcurrentReadersAgreeWithSingleThread) 
     trees.push_back(owned.back().get());
     const int entries = t == 0 ? 300 : 4000;
     for (int i = 0; i < entries; ++i) {
-      std::string pattern;
-      switch (rng() % 20) {
-        case 0:
-          pattern = user() + "@*";
-          break;
-        case 1:
-        case 2:
-          pattern = "*@*." + domain();
-          break;
-        case 3:
-        case 4:
-        case 5:
-        case 6:
-        case 7:
-          pattern = "*@" + domain();
-          break;
-        default:
-          pattern = user() + "@" + domain();
-          break;
-      }
+      // Out of 20: one user@*, two *@*.domain, five *@domain, the rest user@domain.
+      const unsigned kind = rng() % 20;
+      const std::string pattern = kind == 0  ? user() + "@*"
+                                  : kind < 3 ? "*@*." + domain()
+                                  : kind < 8 ? "*@" + domain()
+                                             : user() + "@" + domain();
       const ZoEmailBelongsTo m = memberships[t][rng() % 10 == 0 ? 1 : 0];
       trees.back()->addAddressPattern(pattern.c_str(), m, nullptr, nullptr);
     }
@@ -76,23 +55,16 @@ TEST(ZoWildcardEmail, MatchEmailAddress_ConcurrentReadersAgreeWithSingleThread) 
 
   std::vector<std::string> queries;
   for (int i = 0; i < 20000; ++i) {
-    switch (rng() % 4) {
-      case 0:
-        queries.push_back(user() + "@x." + domain());
-        break;
-      case 1:
-        queries.push_back("U" + user().substr(1) + "@" + domain());
-        break;
-      default:
-        queries.push_back(user() + "@" + domain());
-        break;
-    }
+    const unsigned kind = rng() % 4;
+    queries.push_back(kind == 0   ? user() + "@x." + domain()
+                      : kind == 1 ? "U" + user().substr(1) + "@" + domain()
+                                  : user() + "@" + domain());
   }
   std::vector<Answer> expected;
   for (const auto& q : queries) expected.push_back(matchOne(q, trees));
   // The workload must exercise every kind of answer worth checking.
   int listed = 0;
-  for (const auto& a : expected) listed += a.result != 0;
+  for (const auto& a : expected) listed += std::get<0>(a) != 0;
   ASSERT_GT(listed, 1000);
 
   constexpr int kThreads = 4;

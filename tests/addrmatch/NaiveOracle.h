@@ -194,13 +194,6 @@ inline NaiveDecision naiveDecide(const std::vector<const NaiveTree*>& trees,
     }
     if (white.e != nullptr || black.e != nullptr) break;
   }
-  NaiveDecision d;
-  auto take = [&d](const Cand& c) {
-    d.tree = c.tree;
-    d.pattern = c.e->fullAddress;
-    d.hasPattern = true;
-    d.membership = c.e->membership;
-  };
   auto heaviest = [](const std::vector<Cand>& v) {
     const Cand* best = nullptr;
     for (const auto& c : v) {
@@ -208,37 +201,23 @@ inline NaiveDecision naiveDecide(const std::vector<const NaiveTree*>& trees,
     }
     return best;
   };
-  if (black.e != nullptr) {
-    const std::uint32_t ww = white.e != nullptr ? white.e->weight : 0;
-    if (black.e->weight == ww) {
-      d.result = 9;
-      take(white);
-    } else if (black.e->weight > ww) {
-      d.result = 2;
-      take(black);
-    } else {
-      d.result = 1;
-      take(white);
-    }
-    if (white.e != nullptr) d.result += 128;
-  } else if (white.e != nullptr) {
-    d.result = 1;
-    take(white);
-  } else if (!ob.empty() || !ow.empty()) {
-    const Cand* b = heaviest(ob);
-    const Cand* w = heaviest(ow);
+  // The heavier side wins; equal weights give the white one with result 9.
+  NaiveDecision d;
+  auto settle = [&d](const Cand* b, const Cand* w) {
     const std::uint32_t bw = b != nullptr ? b->e->weight : 0;
-    const std::uint32_t wwt = w != nullptr ? w->e->weight : 0;
-    if (bw == wwt) {
-      d.result = 9;
-      take(*w);
-    } else if (bw > wwt) {
-      d.result = 2;
-      take(*b);
-    } else {
-      d.result = 1;
-      take(*w);
-    }
+    const std::uint32_t ww = w != nullptr ? w->e->weight : 0;
+    const Cand* c = bw > ww ? b : w;
+    d.result = bw == ww ? 9 : (bw > ww ? 2 : 1);
+    d.tree = c->tree;
+    d.pattern = c->e->fullAddress;
+    d.hasPattern = true;
+    d.membership = c->e->membership;
+  };
+  if (black.e != nullptr || white.e != nullptr) {
+    settle(black.e != nullptr ? &black : nullptr, white.e != nullptr ? &white : nullptr);
+    if (black.e != nullptr && white.e != nullptr) d.result += 128;
+  } else if (!ob.empty() || !ow.empty()) {
+    settle(heaviest(ob), heaviest(ow));
   }
   return d;
 }

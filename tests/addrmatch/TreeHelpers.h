@@ -3,6 +3,7 @@
 #define QUORPOLICY_TESTS_ADDRMATCH_TREEHELPERS_H_
 
 #include <memory>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,13 +41,7 @@ class TestTree {
     }
     if (mode == Mode::Locked) ZoWildcardEmail::initScanTimeMode();
   }
-  ~TestTree() {
-    _root.reset();
-    _table.reset();
-  }
-
   ZoWildcardNode* root() { return _root.get(); }
-  ZoStringtable* table() { return _table.get(); }
   const std::vector<bool>& addResults() const { return _results; }
 
   // Full addresses of the leaves that cover `address`, in walk order.
@@ -59,10 +54,28 @@ class TestTree {
   }
 
  private:
-  std::unique_ptr<ZoStringtable> _table;
+  std::unique_ptr<ZoStringtable> _table;  // declared first: outlives the tree
   std::unique_ptr<ZoWildcardNode> _root;
   std::vector<bool> _results;
 };
+
+// A random address (or, with `pattern`, a pattern) over small alphabets; in
+// an address the wildcard user and label become the literals "x" and "z".
+// With `noAtOneIn`, one text in that many has no at-sign.
+inline std::string randomText(std::mt19937& rng, const std::vector<std::string>& users,
+                              const std::vector<std::string>& labels, unsigned maxLabels,
+                              bool pattern, unsigned noAtOneIn = 0) {
+  std::string s = users[rng() % users.size()];
+  if (!pattern && s == "*") s = "x";
+  if (noAtOneIn != 0 && rng() % noAtOneIn == 0) return s;
+  s += "@";
+  const unsigned n = 1 + static_cast<unsigned>(rng() % maxLabels);
+  for (unsigned k = 0; k < n; ++k) {
+    const std::string& l = labels[rng() % labels.size()];
+    s += (k > 0 ? "." : "") + (!pattern && l == "*" ? std::string("z") : l);
+  }
+  return s;
+}
 
 }  // namespace quor::test
 

@@ -46,71 +46,55 @@ class Named : public ZoIndexedStringNamedClass {
 
 size_t pending() { return quor::detail::LockOnInitQueue::instance().pending(); }
 
-TEST(ZoLockableClass, InitScanTimeMode_LocksInRegistrationOrderAndSkipsNull) {
+// Registered objects lock in registration order; null entries are skipped
+// with an error, destroyed objects leave the queue, unregistered ones stay
+// unlocked, a second pass finds the queue empty, and a cleared queue locks
+// nothing.
+TEST(ZoLockableClass, InitScanTimeMode_LocksLiveEntriesInFifoOrder) {
   ZoWildcardEmail::clearLockOnInitQueue();
   std::vector<std::string> order;
   ZoStringtable table;  // a table locks without recording; check it separately
-  Recorder first(&order, "first");
+  Recorder a(&order, "a");
   ZoWildcardEmailTestPeer::add(nullptr);
-  Recorder second(&order, "second");
+  auto b = std::make_unique<Recorder>(&order, "b");
+  Recorder c(&order, "c");
+  auto d = std::make_unique<Recorder>(&order, "d");
   Recorder unregistered(&order, "unregistered", false);
+  b.reset();
+  d.reset();  // the last entry
+  Recorder e(&order, "e");
+  EXPECT_EQ(5u, pending());
   LogCapture capture;
   ZoWildcardEmail::initScanTimeMode();
   EXPECT_TRUE(table.isLocked());
-  EXPECT_EQ((std::vector<std::string>{"first", "second"}), order);
+  EXPECT_EQ((std::vector<std::string>{"a", "c", "e"}), order);
   EXPECT_FALSE(unregistered.isLocked());
   EXPECT_EQ(
       std::vector<std::string>{
           "ZoWildcardEmail::initScanTimeMode has found a NULL pointer on the _lockOnInit queue."},
       capture.texts(1));
-  // A second pass finds an empty queue.
   ZoWildcardEmail::initScanTimeMode();
-  EXPECT_EQ(2u, order.size());
-}
-
-TEST(ZoLockableClass, ClearLockOnInitQueue_DropsEntriesWithoutLocking) {
-  ZoWildcardEmail::clearLockOnInitQueue();
-  std::vector<std::string> order;
-  Recorder a(&order, "a");
-  ZoStringtable table;
+  EXPECT_EQ(3u, order.size());
+  // Clearing drops entries without locking them.
+  Recorder f(&order, "f");
+  ZoStringtable cleared;
   ZoWildcardEmail::clearLockOnInitQueue();
   ZoWildcardEmail::initScanTimeMode();
-  EXPECT_TRUE(order.empty());
-  EXPECT_FALSE(a.isLocked());
-  EXPECT_FALSE(table.isLocked());
-  // Registered again after the clear: locked by the next pass.
-  Recorder b(&order, "b");
-  ZoWildcardEmail::initScanTimeMode();
-  EXPECT_EQ(std::vector<std::string>{"b"}, order);
-}
-
-TEST(ZoLockableClass, Destroyed_RemovesItselfAndKeepsFifoOrder) {
-  ZoWildcardEmail::clearLockOnInitQueue();
-  std::vector<std::string> order;
-  Recorder a(&order, "a");
-  auto b = std::make_unique<Recorder>(&order, "b");
-  Recorder c(&order, "c");
-  auto d = std::make_unique<Recorder>(&order, "d");
-  b.reset();
-  d.reset();  // the last entry
-  Recorder e(&order, "e");
-  EXPECT_EQ(3u, pending());
-  LogCapture capture;
-  ZoWildcardEmail::initScanTimeMode();
-  EXPECT_EQ((std::vector<std::string>{"a", "c", "e"}), order);
-  EXPECT_EQ(0u, capture.size()) << quor::test::describe(capture.entries());
+  EXPECT_EQ(3u, order.size());
+  EXPECT_FALSE(f.isLocked());
+  EXPECT_FALSE(cleared.isLocked());
 }
 
 TEST(ZoLockableClass, Destroyed_ManyShortLivedObjectsLeaveNoEntries) {
   // Building and destroying registered objects without ever draining must
-  // keep the queue proportional to the live objects, whatever the order.
+  // keep the queue proportional to the live objects, whatever the order
+  // (here neither FIFO nor LIFO).
   ZoWildcardEmail::clearLockOnInitQueue();
   std::vector<std::string> order;
   Recorder keep(&order, "keep");
   for (int round = 0; round < 50; ++round) {
     std::vector<std::unique_ptr<Recorder>> batch;
     for (int i = 0; i < 1000; ++i) batch.push_back(std::make_unique<Recorder>(&order, "t"));
-    // Destroy in an order that is neither FIFO nor LIFO.
     for (size_t i = 0; i < batch.size(); i += 2) batch[i].reset();
     for (size_t i = 1; i < batch.size(); i += 2) batch[i].reset();
   }
@@ -152,33 +136,27 @@ TEST(ZoIndexedStringNamedClass, Construct_OwnershipFollowsTheTable) {
 TEST(ZoIndexedStringNamedClass, Construct_NullNamesGiveTheEmptyHandle) {
   ZoWildcardEmail::clearLockOnInitQueue();
   ZoStringtable table;
-  {
+  const std::string byHandle =
+      "ZoStringtable::getStringtableRef(const ZoIndexedString *): could not insert argument into "
+      "stringtable because the argument or the string it wraps is NULL!";
+  const std::string cmp =
+      "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is NULL.";
+  for (bool byText : {false, true}) {
+    SCOPED_TRACE(byText ? "const char *" : "const ZoIndexedString *");
     LogCapture capture;
-    auto named = std::make_unique<Named>(&table, static_cast<const ZoIndexedString*>(nullptr));
+    auto named =
+        byText ? std::make_unique<Named>(&table, static_cast<const char*>(nullptr))
+               : std::make_unique<Named>(&table, static_cast<const ZoIndexedString*>(nullptr));
     EXPECT_EQ(ZoStringtable::getConstEmptyIndexedString(), named->getNameAsPtr());
-    const std::vector<std::string> want = {
-        "ZoStringtable::getStringtableRef(const ZoIndexedString *): could not insert argument into "
-        "stringtable "
-        "because the argument or the string it wraps is NULL!",
-        "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is NULL."};
+    const std::vector<std::string> want =
+        byText ? std::vector<std::string>{byHandle,
+                                          "ZoIndexedString::deepCopy: argument or string wrapped "
+                                          "by argument is NULL!",
+                                          cmp}
+               : std::vector<std::string>{byHandle, cmp};
     EXPECT_EQ(want, capture.texts(1));
     capture.clear();
-    named.reset();
-    EXPECT_EQ(0u, capture.size()) << quor::test::describe(capture.entries());
-  }
-  {
-    LogCapture capture;
-    auto named = std::make_unique<Named>(&table, static_cast<const char*>(nullptr));
-    EXPECT_EQ(ZoStringtable::getConstEmptyIndexedString(), named->getNameAsPtr());
-    const std::vector<std::string> want = {
-        "ZoStringtable::getStringtableRef(const ZoIndexedString *): could not insert argument into "
-        "stringtable "
-        "because the argument or the string it wraps is NULL!",
-        "ZoIndexedString::deepCopy: argument or string wrapped by argument is NULL!",
-        "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is NULL."};
-    EXPECT_EQ(want, capture.texts(1));
-    capture.clear();
-    named.reset();
+    named.reset();  // must not free the shared empty handle
     EXPECT_EQ(0u, capture.size()) << quor::test::describe(capture.entries());
   }
 }
