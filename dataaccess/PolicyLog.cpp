@@ -82,13 +82,15 @@ int PolicyLog::defaultThreshold() {
   return threshold;
 }
 
+bool PolicyLog::isLogged(LogLevel level) {
+  // The default sink shows levels up to its threshold only; a host sink sees
+  // every level.
+  return gHostSink.load(std::memory_order_acquire) || static_cast<int>(level) <= defaultThreshold();
+}
+
 void PolicyLog::log(LogLevel level, const char* format, ...) {
   if (format == nullptr) return;
-  // The default sink shows levels up to its threshold only: skip the
-  // formatting of anything it would discard. A host sink sees every level.
-  if (!gHostSink.load(std::memory_order_acquire) && static_cast<int>(level) > defaultThreshold()) {
-    return;
-  }
+  if (!isLogged(level)) return;  // nobody would see it: skip the formatting
   char small[512];
   std::string message;
   va_list args;

@@ -30,6 +30,11 @@ class QUOR_DATAACCESS_API PolicyLog {
   // ignored.
   static void log(LogLevel level, const char* format, ...) QUOR_PRINTF_FORMAT(2, 3);
 
+  // True when a message of `level` would reach anyone: a sink set with
+  // setSink, or the default sink's threshold. Lets callers skip work whose
+  // only effect is a trace nobody reads.
+  static bool isLogged(LogLevel level);
+
   // Replaces the sink; an empty function restores the default sink.
   static void setSink(Sink sink);
 

@@ -377,11 +377,16 @@ void QuorNamedObj::_addChildrenNamedObjs(std::set<GroupEntity, GroupEntityCmp>& 
     _updateEditableIds(SummaryNamedObject{it->first, ids.empty(), false, it->second.name}, summaries);
     // A fully accounted entry leaves the map and the walk starts over from
     // the first remaining entry. Entries already passed hold no id of these
-    // children any more, so the second look changes no result; it is kept
-    // because hosts read the progress trace it writes. PolicyLog skips the
-    // formatting when nobody listens at the progress level, which keeps the
-    // repeated walk cheap.
-    it = ids.empty() ? (objects.erase(it), objects.begin()) : std::next(it);
+    // children any more, so the second look changes no result: its only
+    // effect is the progress trace, which hosts may read. When nobody listens
+    // at the progress level the walk goes on with the next entry instead,
+    // which avoids a cost quadratic in the number of objects.
+    if (!ids.empty()) {
+      ++it;
+    } else {
+      it = objects.erase(it);
+      if (PolicyLog::isLogged(PolicyLog::Progress)) it = objects.begin();
+    }
   }
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "EntityUtils.h"
+#include "PolicyLog.h"
 #include "QuorNamedObj.h"
 #include "policyobj/PolicyWorld.h"
 #include "support/LogCapture.h"
@@ -75,6 +76,24 @@ TEST_P(NamedObjDb, GetIds_ChildrenPassStartsOverAfterAnAccountedObject) {
       "golf (id:1009): set size:1\nhotel (id:1010): set size:1\njuliet (id:1012): set size:1\n"
       "kilo (id:1013): set size:1\n",
       walk);
+}
+
+TEST_P(NamedObjDb, GetIds_SameListWhenNobodyReadsTheProgressTrace) {
+  loadWorld();
+  RdbmsInterface db;
+  std::vector<SummaryNamedObject> summaries;
+  PolicyLog::setSink({});  // no listener at the progress level: the walk does not start over
+  if (PolicyLog::isLogged(PolicyLog::Progress)) {
+    LogCapture restore;
+    GTEST_SKIP() << "QUOR_LOG_LEVEL shows progress messages";
+  }
+  const bool ok = QuorNamedObj::getIds(db, 2, QuorNamedObj::AddressGroupList, summaries);
+  LogCapture restoreGuard;  // puts the test guard back when it goes
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(
+      "1001 ED alpha\n1002 E- Bravo\n1003 -- Charlie\n1004 ED delta\n1005 -- echo\n1006 -- foxtrot\n"
+      "1011 ED india\n1008 ED opp:lower\n",
+      describeSummaries(summaries));
 }
 
 TEST_P(NamedObjDb, GetIds_OnTheSampleData) {
