@@ -44,6 +44,20 @@ bool isStaticHandle(const ZoIndexedString* p) {
   return p == ZoStringtable::getConstEmptyIndexedString() ||
          p == ZoStringtable::getConstWildcardIndexedString();
 }
+
+// The table gave no handle for the name: say so; the caller names the object
+// by the empty handle. A null table never gets here: its deep copy reports
+// its own failure.
+void logNoTableReference(const char* text, bool textIsNull, unsigned long index) {
+  if (textIsNull) {
+    PolicyLog::log(PolicyLog::Error,
+                   "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is NULL.");
+  } else {
+    PolicyLog::log(PolicyLog::Error,
+                   "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is %s , %lu.",
+                   text != nullptr ? text : "NULL string", index);
+  }
+}
 }  // namespace
 
 ZoIndexedStringNamedClass::ZoIndexedStringNamedClass(ZoStringtable* table,
@@ -88,27 +102,15 @@ char* ZoIndexedStringNamedClass::_inferName(const char* address) {
 
 const ZoIndexedString* ZoIndexedStringNamedClass::_lookupAndCheckName(const ZoIndexedString* name,
                                                                       ZoStringtable* table) const {
-  const ZoIndexedString* result;
-  if (table == nullptr) {
-    result = ZoIndexedString::deepCopy(name);
-  } else {
-    if (_subEmptyForNull(name)->isInStringtable())
-      return _subEmptyForNull(table->getStringtableRef(name));
-    result = table->getStringtableRef(name);
-    // The table did not take the text (a locked table without it): copy it.
-    if (result != nullptr && result == name) result = ZoIndexedString::deepCopy(name);
-  }
+  if (table == nullptr) return _subEmptyForNull(ZoIndexedString::deepCopy(name));
+  if (_subEmptyForNull(name)->isInStringtable())
+    return _subEmptyForNull(table->getStringtableRef(name));
+  const ZoIndexedString* result = table->getStringtableRef(name);
+  // The table did not take the text (a locked table without it): copy it.
+  if (result != nullptr && result == name) result = ZoIndexedString::deepCopy(name);
   if (result == nullptr) {
-    if (name == nullptr) {
-      PolicyLog::log(PolicyLog::Error,
-                     "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is NULL.");
-    } else {
-      PolicyLog::log(
-          PolicyLog::Error,
-          "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is %s , %lu.",
-          name->getIdentifier() != nullptr ? name->getIdentifier() : "NULL string",
-          static_cast<unsigned long>(name->getIndex()));
-    }
+    logNoTableReference(name != nullptr ? name->getIdentifier() : nullptr, name == nullptr,
+                        name != nullptr ? static_cast<unsigned long>(name->getIndex()) : 0UL);
   }
   return _subEmptyForNull(result);
 }
@@ -116,24 +118,11 @@ const ZoIndexedString* ZoIndexedStringNamedClass::_lookupAndCheckName(const ZoIn
 const ZoIndexedString* ZoIndexedStringNamedClass::_lookupAndCheckName(const char* name,
                                                                       ZoStringtable* table) const {
   const ZoIndexedString wrapper(name);
-  const ZoIndexedString* result;
-  if (table == nullptr) {
-    result = ZoIndexedString::deepCopy(&wrapper);
-  } else {
-    result = table->getStringtableRef(&wrapper);
-    if (result == &wrapper) result = ZoIndexedString::deepCopy(&wrapper);
-  }
-  if (result == nullptr) {
-    if (name == nullptr) {
-      PolicyLog::log(PolicyLog::Error,
-                     "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is NULL.");
-    } else {
-      PolicyLog::log(
-          PolicyLog::Error,
-          "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is %s , %lu.", name,
-          static_cast<unsigned long>(wrapper.getIndex()));
-    }
-  }
+  if (table == nullptr) return _subEmptyForNull(ZoIndexedString::deepCopy(&wrapper));
+  const ZoIndexedString* result = table->getStringtableRef(&wrapper);
+  if (result == &wrapper) result = ZoIndexedString::deepCopy(&wrapper);
+  if (result == nullptr)
+    logNoTableReference(name, name == nullptr, static_cast<unsigned long>(wrapper.getIndex()));
   return _subEmptyForNull(result);
 }
 

@@ -139,22 +139,27 @@ TEST(ZoIndexedStringNamedClass, Construct_NullNamesGiveTheEmptyHandle) {
   const std::string byHandle =
       "ZoStringtable::getStringtableRef(const ZoIndexedString *): could not insert argument into "
       "stringtable because the argument or the string it wraps is NULL!";
+  const std::string copy = "ZoIndexedString::deepCopy: argument or string wrapped by argument is NULL!";
   const std::string cmp =
       "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is NULL.";
-  for (bool byText : {false, true}) {
-    SCOPED_TRACE(byText ? "const char *" : "const ZoIndexedString *");
+  struct Case {
+    bool withTable, byText;
+    std::vector<std::string> want;
+  };
+  // Without a table only the deep copy speaks: the table comparison is never made.
+  const Case cases[] = {{true, false, {byHandle, cmp}},
+                        {true, true, {byHandle, copy, cmp}},
+                        {false, false, {copy}},
+                        {false, true, {copy}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.withTable ? "table, " : "no table, ") +
+                 (c.byText ? "const char *" : "const ZoIndexedString *"));
+    ZoStringtable* t = c.withTable ? &table : nullptr;
     LogCapture capture;
-    auto named =
-        byText ? std::make_unique<Named>(&table, static_cast<const char*>(nullptr))
-               : std::make_unique<Named>(&table, static_cast<const ZoIndexedString*>(nullptr));
+    auto named = c.byText ? std::make_unique<Named>(t, static_cast<const char*>(nullptr))
+                          : std::make_unique<Named>(t, static_cast<const ZoIndexedString*>(nullptr));
     EXPECT_EQ(ZoStringtable::getConstEmptyIndexedString(), named->getNameAsPtr());
-    const std::vector<std::string> want =
-        byText ? std::vector<std::string>{byHandle,
-                                          "ZoIndexedString::deepCopy: argument or string wrapped "
-                                          "by argument is NULL!",
-                                          cmp}
-               : std::vector<std::string>{byHandle, cmp};
-    EXPECT_EQ(want, capture.texts(1));
+    EXPECT_EQ(c.want, capture.texts(1));
     capture.clear();
     named.reset();  // must not free the shared empty handle
     EXPECT_EQ(0u, capture.size()) << quor::test::describe(capture.entries());
