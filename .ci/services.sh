@@ -40,6 +40,22 @@ quor_port_busy() {
   (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
 }
 
+# Prints why no scratch server can be started here (and succeeds), or fails
+# when one can: the clusters run as the postgres user, which needs root.
+quor_pg_unavailable() {
+  local bin
+  bin=$(quor_pg_bin)
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "not root, so no scratch cluster can run as the postgres user"
+  elif ! id postgres >/dev/null 2>&1; then
+    echo "there is no postgres user"
+  elif [ -z "$bin" ] || [ ! -x "$bin/initdb" ]; then
+    echo "the PostgreSQL server programs are not installed"
+  else
+    return 1
+  fi
+}
+
 start_services() {
   local bin dir port
   bin=$(quor_pg_bin)
