@@ -53,9 +53,10 @@ void logNoTableReference(const char* text, bool textIsNull, unsigned long index)
     PolicyLog::log(PolicyLog::Error,
                    "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is NULL.");
   } else {
-    PolicyLog::log(PolicyLog::Error,
-                   "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is %s , %lu.",
-                   text != nullptr ? text : "NULL string", index);
+    PolicyLog::log(
+        PolicyLog::Error,
+        "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is %s , %lu.",
+        text != nullptr ? text : "NULL string", index);
   }
 }
 }  // namespace

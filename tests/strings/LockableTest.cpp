@@ -139,7 +139,8 @@ TEST(ZoIndexedStringNamedClass, Construct_NullNamesGiveTheEmptyHandle) {
   const std::string byHandle =
       "ZoStringtable::getStringtableRef(const ZoIndexedString *): could not insert argument into "
       "stringtable because the argument or the string it wraps is NULL!";
-  const std::string copy = "ZoIndexedString::deepCopy: argument or string wrapped by argument is NULL!";
+  const std::string copy =
+      "ZoIndexedString::deepCopy: argument or string wrapped by argument is NULL!";
   const std::string cmp =
       "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is NULL.";
   struct Case {
@@ -156,8 +157,9 @@ TEST(ZoIndexedStringNamedClass, Construct_NullNamesGiveTheEmptyHandle) {
                  (c.byText ? "const char *" : "const ZoIndexedString *"));
     ZoStringtable* t = c.withTable ? &table : nullptr;
     LogCapture capture;
-    auto named = c.byText ? std::make_unique<Named>(t, static_cast<const char*>(nullptr))
-                          : std::make_unique<Named>(t, static_cast<const ZoIndexedString*>(nullptr));
+    auto named = c.byText
+                     ? std::make_unique<Named>(t, static_cast<const char*>(nullptr))
+                     : std::make_unique<Named>(t, static_cast<const ZoIndexedString*>(nullptr));
     EXPECT_EQ(ZoStringtable::getConstEmptyIndexedString(), named->getNameAsPtr());
     EXPECT_EQ(c.want, capture.texts(1));
     capture.clear();
