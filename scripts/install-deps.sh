@@ -4,10 +4,11 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev nlohmann-json3-dev
+  libcli11-dev nlohmann-json3-dev libasio-dev
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql sqlite3
   postgresql
   libicu-dev icu-devtools libssl-dev
+  python3 postfix
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -18,5 +19,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO=sudo
   $SUDO apt-get update -qq
+  # Postfix is a test peer of `quorpolicy serve` only: install it without a
+  # system-wide mail configuration (the tests run scratch instances).
+  echo "postfix postfix/main_mailer_type select No configuration" | $SUDO debconf-set-selections
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -1,0 +1,424 @@
+"""End-to-end tests of `quorpolicy serve`: the policy protocol over real
+sockets, reloads and shutdown by signal, the policy server's settings, and a
+real Postfix that asks it about every recipient.
+
+QUOR_TOOL names the quorpolicy binary. Every wait is bounded; nothing here is
+timed."""
+import os
+import shutil
+import signal
+import smtplib
+import socket
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+TOOL = os.environ.get("QUOR_TOOL", "quorpolicy")
+WAIT = 20  # seconds any single step may take before the test gives up
+
+WHITE = "nonoverrideable-white ceo@example.com\noverrideable-white *@partner.example\n"
+BLACK = "nonoverrideable-black *@malware.example\noverrideable-black *@spam.example\n"
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for(predicate, what):
+    deadline = time.monotonic() + WAIT
+    while time.monotonic() < deadline:
+        if predicate():
+            return
+        time.sleep(0.05)
+    raise AssertionError("timed out waiting for " + what)
+
+
+class Server:
+    """One `quorpolicy serve` process on a free loopback port."""
+
+    def __init__(self, folder, lists, *args, env=None):
+        self.port = free_port()
+        self.clients = []
+        self.stopping = False
+        self.log_path = os.path.join(folder, "serve-%d.log" % self.port)
+        self.log = open(self.log_path, "w")
+        cmd = [TOOL, "serve", "--listen", "127.0.0.1:%d" % self.port, "--threads", "2"]
+        for path in lists:
+            cmd += ["--list", path]
+        run_env = dict(os.environ)
+        run_env.pop("QUOR_HOME", None)
+        run_env.update(env or {})
+        self.proc = subprocess.Popen(list(cmd) + list(args), stdout=self.log, stderr=self.log,
+                                     env=run_env)
+        wait_for(lambda: "listening on" in self.text() or self.proc.poll() is not None,
+                 "the server to listen")
+        if self.proc.poll() is not None:
+            raise AssertionError("serve exited %s:\n%s" % (self.proc.returncode, self.text()))
+
+    def text(self):
+        with open(self.log_path) as f:
+            return f.read()
+
+    def connect(self):
+        client = Client(self.port)
+        self.clients.append(client)
+        return client
+
+    def stop(self):
+        """Asks the server to stop (once) and returns its exit status."""
+        if self.proc.poll() is None and not self.stopping:
+            self.proc.send_signal(signal.SIGTERM)
+        self.stopping = True
+        return self.proc.wait(WAIT)
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        for client in self.clients:
+            client.close()
+        self.log.close()
+
+
+class Client:
+    def __init__(self, port):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=WAIT)
+        self.pending = b""
+
+    def send(self, data):
+        self.sock.sendall(data)
+
+    def answer(self):
+        while b"\n\n" not in self.pending:
+            chunk = self.sock.recv(4096)
+            if not chunk:
+                raise ConnectionError("closed with %r pending" % self.pending)
+            self.pending += chunk
+        line, self.pending = self.pending.split(b"\n\n", 1)
+        return line.decode()
+
+    def ask(self, sender="", recipient="rcpt@dest.example"):
+        self.send(("request=smtpd_access_policy\nprotocol_state=RCPT\nclient_address=127.0.0.1\n"
+                   "sender=%s\nrecipient=%s\n\n" % (sender, recipient)).encode())
+        return self.answer()
+
+    def closed(self):
+        try:
+            return self.sock.recv(1) == b""
+        except OSError:
+            return True
+
+    def close(self):
+        self.sock.close()
+
+
+class ServeTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="quor-serve-")
+        self.white = self.write("white.list", WHITE)
+        self.black = self.write("black.list", BLACK)
+        self.servers = []
+
+    def tearDown(self):
+        for server in self.servers:
+            server.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def write(self, name, text):
+        path = os.path.join(self.dir, name)
+        with open(path + ".new", "w") as f:
+            f.write(text)
+        os.replace(path + ".new", path)
+        return path
+
+    def serve(self, *args, lists=None, env=None):
+        server = Server(self.dir, lists or [self.white, self.black], *args, env=env)
+        self.servers.append(server)
+        return server
+
+    def test_decisions_by_checked_address(self):
+        cases = [
+            # check, sender, recipient, answer
+            ("sender", "ceo@example.com", "x@spam.example", "action=OK"),
+            ("sender", "a@malware.example", "ceo@example.com",
+             "action=REJECT sender address is black-listed in black.list"),
+            ("sender", "Someone@Spam.Example", "x@y.example",
+             "action=REJECT sender address is black-listed in black.list"),
+            ("sender", "nobody@nowhere.example", "ceo@example.com", "action=DUNNO"),
+            ("sender", "", "x@spam.example", "action=DUNNO"),  # a bounce
+            ("recipient", "a@malware.example", "bob@partner.example", "action=OK"),
+            ("recipient", "ceo@example.com", "x@spam.example",
+             "action=REJECT recipient address is black-listed in black.list"),
+            ("both", "ceo@example.com", "x@spam.example",
+             "action=REJECT recipient address is black-listed in black.list"),
+            ("both", "", "bob@partner.example", "action=OK"),
+            ("both", "nobody@nowhere.example", "rcpt@nowhere.example", "action=DUNNO"),
+        ]
+        clients = {}
+        for check in ("sender", "recipient", "both"):
+            clients[check] = self.serve("--check", check).connect()
+        for check, sender, recipient, want in cases:
+            with self.subTest(check=check, sender=sender, recipient=recipient):
+                self.assertEqual(want, clients[check].ask(sender, recipient))
+
+    def test_reject_text_replaces_the_list_name(self):
+        client = self.serve("--reject-text", "go away").connect()
+        self.assertEqual("action=REJECT go away", client.ask("x@spam.example"))
+
+    def test_malformed_requests_are_answered_or_end_the_connection(self):
+        server = self.serve()
+        client = server.connect()
+        for bad in (b"sender\nrecipient=x@y\n\n", b"=value\n\n",
+                    b"sender=" + b"a" * 5000 + b"@spam.example\n\n"):
+            with self.subTest(request=bad[:20]):
+                client.send(bad)
+                self.assertEqual("action=DUNNO", client.answer())
+        # CR LF line ends and empty lines between requests are accepted.
+        client.send(b"\r\nsender=x@spam.example\r\n\r\n")
+        self.assertEqual("action=REJECT sender address is black-listed in black.list",
+                         client.answer())
+        # A request that never ends is cut off; the server goes on serving.
+        client.send(b"sender=x@y.example\n" + b"x=" + b"y" * 70000 + b"\n")
+        wait_for(client.closed, "the oversized request's connection to close")
+        self.assertEqual("action=OK", server.connect().ask("ceo@example.com"))
+        log = server.text()
+        self.assertIn("malformed request answered DUNNO: line 1 is not name=value", log)
+        self.assertIn("is longer than 4096 bytes", log)
+        self.assertIn("connection closed: no end of request within 65536 bytes", log)
+
+    def test_reload_swaps_lists_without_failing_a_request(self):
+        server = self.serve()
+        answers, errors, stop = [], [], threading.Event()
+
+        def keep_asking():
+            try:
+                client = server.connect()
+                while not stop.is_set():
+                    answers.append(client.ask("new@later.example"))
+            except Exception as e:  # noqa: BLE001 - any failure is the finding
+                errors.append(e)
+
+        asker = threading.Thread(target=keep_asking)
+        asker.start()
+        try:
+            wait_for(lambda: len(answers) > 50, "answers before the reload")
+            self.write("black.list", BLACK + "nonoverrideable-black *@later.example\n")
+            server.proc.send_signal(signal.SIGHUP)
+            wait_for(lambda: answers[-1] != "action=DUNNO", "the new lists to decide")
+            seen = len(answers)
+            wait_for(lambda: len(answers) > seen + 50, "answers after the reload")
+            # A list that fails to load keeps the lists in use.
+            self.write("black.list", "no-such-membership *@x.example\n")
+            server.proc.send_signal(signal.SIGHUP)
+            wait_for(lambda: "reload failed" in server.text(), "the failed reload")
+            seen = len(answers)
+            wait_for(lambda: len(answers) > seen + 50, "answers after the failed reload")
+        finally:
+            stop.set()
+            asker.join(WAIT)
+        self.assertEqual([], errors)
+        self.assertEqual(set(), set(answers) - {
+            "action=DUNNO", "action=REJECT sender address is black-listed in black.list"})
+        first_reject = answers.index(
+            "action=REJECT sender address is black-listed in black.list")
+        self.assertNotIn("action=DUNNO", answers[first_reject:])
+        self.assertIn("lists reloaded: 5 entries", server.text())
+        self.assertIn("black.list:1: unknown membership", server.text())
+
+    def test_stop_finishes_open_requests(self):
+        server = self.serve()
+        client = server.connect()
+        idle = server.connect()
+        self.assertEqual("action=DUNNO", idle.ask("a@b.example"))
+        client.send(b"request=smtpd_access_policy\nsender=ceo@example.com\n")
+        time.sleep(0.2)  # let the server see the unfinished request
+        server.proc.send_signal(signal.SIGTERM)
+        server.stopping = True
+        wait_for(idle.closed, "the idle connection to close")
+        client.send(b"\n")
+        self.assertEqual("action=OK", client.answer())
+        self.assertEqual(0, server.stop())
+        with self.assertRaises(OSError):
+            socket.create_connection(("127.0.0.1", server.port), timeout=WAIT)
+        self.assertIn("stopped", server.text())
+
+    def test_statistics_line(self):
+        server = self.serve("--stats-interval", "1")
+        client = server.connect()
+        for sender in ("ceo@example.com", "x@spam.example", "x@spam.example", "n@n.example"):
+            client.ask(sender)
+        client.send(b"broken\n\n")
+        client.answer()
+        wait_for(lambda: "5 requests" in server.text(), "the statistics line")
+        self.assertRegex(server.text(),
+                         r"5 requests \(OK 1, REJECT 2, DUNNO 2, malformed 1\); "
+                         r"latency p50 \d+ us, p99 \d+ us, max \d+ us")
+
+    def test_settings_come_from_the_installation_and_options_override_them(self):
+        home = os.path.join(self.dir, "home")
+        os.makedirs(os.path.join(home, "config"))
+        settings = ("[policy_server]\nbacklog=5\nkeep-alive=no\nPolicyServerPort=5060\n"
+                    "protocol=http\nrecv_timeout_secs=1\nsend_timeout_secs=1\nthreads=3\n"
+                    "max_threads=4\nldap_cache_TTL_minutes=10\n[LDAP_SVR_1]\n"
+                    "ldap_cache_TTL_minutes=10\n")
+        with open(os.path.join(home, "config", "quor.ini"), "w") as f:
+            f.write(settings)
+        # --threads 2 is given by every Server: it wins over threads=3.
+        server = self.serve(env={"QUOR_HOME": home})
+        self.assertIn("2 worker threads", server.text())
+        # recv_timeout_secs=1: a silent client is let go.
+        client = server.connect()
+        wait_for(client.closed, "the receive time-out")
+        self.assertIn("connection closed: no request within 1 s", server.text())
+
+        with open(os.path.join(home, "config", "quor.ini"), "w") as f:
+            f.write(settings.replace("threads=3\n", ""))
+        run = subprocess.run([TOOL, "serve", "--list", self.white], capture_output=True,
+                             text=True, env=dict(os.environ, QUOR_HOME=home), timeout=WAIT)
+        self.assertEqual(1, run.returncode)
+        self.assertIn("could not be read (code 1609)", run.stderr)
+
+    def test_bad_arguments(self):
+        cases = [
+            ([], 2, "at least one --list FILE is required"),
+            (["--list", os.path.join(self.dir, "missing.list")], 1, "cannot open list file"),
+            (["--list", self.white, "--listen", "127.0.0.1"], 2, "wants ADDRESS:PORT"),
+            (["--list", self.white, "--reject-text", "two\nlines"], 2, "must be one line"),
+        ]
+        for args, status, message in cases:
+            with self.subTest(args=args):
+                run = subprocess.run([TOOL, "serve"] + args, capture_output=True, text=True,
+                                     timeout=WAIT)
+                self.assertEqual(status, run.returncode, run.stderr)
+                self.assertIn(message, run.stderr)
+
+
+def postfix_unavailable():
+    if os.geteuid() != 0:
+        return "a Postfix instance needs root"
+    if shutil.which("postfix") is None and not os.path.exists("/usr/sbin/postfix"):
+        return "Postfix is not installed (Debian package postfix)"
+    try:
+        import pwd
+        pwd.getpwnam("postfix")
+    except KeyError:
+        return "there is no postfix user"
+    return None
+
+
+MAIN_CF = """compatibility_level = 3.6
+queue_directory = {dir}/queue
+data_directory = {dir}/data
+mail_owner = postfix
+setgid_group = postdrop
+myhostname = quorpolicy-test.localdomain
+mydestination =
+relay_domains =
+inet_interfaces = 127.0.0.1
+inet_protocols = ipv4
+mynetworks = 127.0.0.0/8
+smtpd_relay_restrictions = permit_mynetworks, reject
+smtpd_recipient_restrictions = check_policy_service inet:127.0.0.1:{policy}, permit
+default_transport = discard
+relay_transport = discard
+local_transport = discard
+alias_maps =
+alias_database =
+smtputf8_enable = no
+maillog_file = {dir}/maillog
+maillog_file_prefixes = {dir}
+"""
+
+MASTER_CF = """127.0.0.1:{smtp} inet n - n - - smtpd
+pickup unix n - n 60 1 pickup
+cleanup unix n - n - 0 cleanup
+qmgr unix n - n 300 1 qmgr
+rewrite unix - - n - - trivial-rewrite
+bounce unix - - n - 0 bounce
+defer unix - - n - 0 bounce
+trace unix - - n - 0 bounce
+verify unix - - n - 1 verify
+proxymap unix - - n - - proxymap
+showq unix n - n - - showq
+error unix - - n - - error
+retry unix - - n - - error
+discard unix - - n - - discard
+anvil unix - - n - 1 anvil
+scache unix - - n - 1 scache
+postlog unix-dgram n - n - 1 postlogd
+"""
+
+
+@unittest.skipIf(postfix_unavailable(), postfix_unavailable() or "")
+class PostfixTest(unittest.TestCase):
+    """A scratch Postfix on a loopback port, asking `quorpolicy serve` about
+    every recipient and delivering what it accepts to the discard transport."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="quor-postfix-")
+        os.chmod(self.dir, 0o755)
+        lists = []
+        for name, text in (("white.list", WHITE), ("black.list", BLACK)):
+            lists.append(os.path.join(self.dir, name))
+            with open(lists[-1], "w") as f:
+                f.write(text)
+        self.server = Server(self.dir, lists, "--reject-text", "listed by quorpolicy")
+        self.smtp_port = free_port()
+        conf = os.path.join(self.dir, "conf")
+        for sub in ("conf", "queue", "data"):
+            os.makedirs(os.path.join(self.dir, sub))
+        shutil.chown(os.path.join(self.dir, "data"), "postfix")
+        with open(os.path.join(conf, "main.cf"), "w") as f:
+            f.write(MAIN_CF.format(dir=self.dir, policy=self.server.port))
+        with open(os.path.join(conf, "master.cf"), "w") as f:
+            f.write(MASTER_CF.format(smtp=self.smtp_port))
+        self.conf = conf
+        start = subprocess.run(["postfix", "-c", conf, "start"], capture_output=True, text=True,
+                               timeout=60)
+        if start.returncode != 0:
+            self.tearDown()
+            self.fail("postfix did not start: %s%s\n%s" % (start.stdout, start.stderr,
+                                                           self.maillog()))
+        wait_for(self.smtp_listens, "Postfix to listen")
+
+    def tearDown(self):
+        subprocess.run(["postfix", "-c", self.conf, "stop"], capture_output=True, timeout=60)
+        self.server.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def maillog(self):
+        try:
+            with open(os.path.join(self.dir, "maillog")) as f:
+                return f.read()
+        except OSError:
+            return ""
+
+    def smtp_listens(self):
+        try:
+            socket.create_connection(("127.0.0.1", self.smtp_port), timeout=1).close()
+            return True
+        except OSError:
+            return False
+
+    def send(self, sender):
+        with smtplib.SMTP("127.0.0.1", self.smtp_port, timeout=WAIT) as smtp:
+            return smtp.sendmail(sender, ["bob@dest.example"], "Subject: test\r\n\r\nbody\r\n")
+
+    def test_black_listed_sender_is_refused_and_others_accepted(self):
+        with self.assertRaises(smtplib.SMTPRecipientsRefused) as refused:
+            self.send("someone@spam.example")
+        code, text = refused.exception.recipients["bob@dest.example"]
+        self.assertEqual(5, code // 100, text)
+        self.assertIn(b"listed by quorpolicy", text)
+        for sender in ("ceo@example.com", "unknown@nowhere.example", ""):
+            with self.subTest(sender=sender):
+                self.assertEqual({}, self.send(sender))
+        wait_for(lambda: self.maillog().count("status=sent") >= 3, "the discard deliveries")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

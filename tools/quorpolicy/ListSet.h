@@ -1,0 +1,86 @@
+// One generation of loaded black and white lists: one pattern tree per list
+// file, in precedence order, frozen and ready for matching from any number of
+// threads.
+//
+// Every generation interns its patterns in a string table of its own, which
+// is locked together with its trees. A process that loads its lists again
+// (a server reloading them on a signal) therefore gets trees that compare by
+// ordinals exactly like the first ones, instead of trees that fall back to
+// private copies because the shared default table is already frozen.
+//
+// Loading registers the new table and trees on the process-wide lock-on-init
+// queue and drains it, so at most one thread loads at a time, and nothing
+// else may have unlocked objects registered meanwhile. Matching and
+// destruction may happen on any thread: a locked object is no longer on the
+// queue.
+#ifndef QUORPOLICY_TOOLS_QUORPOLICY_LISTSET_H_
+#define QUORPOLICY_TOOLS_QUORPOLICY_LISTSET_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "ZoIndexedString.h"
+#include "ZoWildcardEmail.h"
+
+namespace quor::tool {
+
+// What decided one address.
+struct ListAnswer {
+  ZoBlackWhiteListResult result = NotListed;
+  bool listed = false;
+  std::size_t tree = 0;         // position of the deciding list
+  std::string pattern;          // the deciding pattern, lower-cased
+  std::uint32_t membership = 0;
+  std::size_t line = 0;         // where the pattern was first listed; 0 unknown
+  std::string original;         // the entry's original text, if it had one
+};
+
+class ListSet {
+ public:
+  struct Options {
+    bool showProgress = false;  // loading progress of large files on standard error
+    // Receives one text per entry that a tree refused ("FILE:LINE: ...").
+    std::function<void(const std::string&)> warn;
+  };
+
+  // Reads and checks every file before building anything, so that a failure
+  // leaves nothing behind. Throws CommandError: status 1 for a file that
+  // cannot be read, 2 for a malformed line (the text names file and line).
+  static std::unique_ptr<ListSet> load(const std::vector<std::string>& paths,
+                                       const Options& options);
+
+  ListSet(const ListSet&) = delete;
+  ListSet& operator=(const ListSet&) = delete;
+  ~ListSet();
+
+  // Decides `address` across the lists. With `details` false only the
+  // result, the deciding list and pattern are filled in (the server's path);
+  // with true also the line and original text.
+  ListAnswer answer(const std::string& address, bool details = true) const;
+
+  const std::string& name(std::size_t tree) const { return _names[tree]; }
+  std::size_t size() const { return _roots.size(); }
+  std::size_t entries() const { return _entries; }
+
+ private:
+  ListSet() = default;
+
+  // Declared first so that it is destroyed last: the trees' names are its
+  // elements.
+  std::unique_ptr<ZoStringtable> _table;
+  std::vector<std::unique_ptr<ZoWildcardNode>> _owners;
+  // The matcher takes the trees as a mutable vector but only reads it.
+  mutable std::vector<ZoWildcardNode*> _roots;
+  std::vector<std::string> _names;
+  std::vector<std::unordered_map<std::string, std::size_t>> _firstLine;
+  std::size_t _entries = 0;
+};
+
+}  // namespace quor::tool
+
+#endif  // QUORPOLICY_TOOLS_QUORPOLICY_LISTSET_H_
