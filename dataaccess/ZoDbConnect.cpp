@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,6 +52,29 @@ std::string diagnostic(SQLSMALLINT type, SQLHANDLE handle, std::string* state = 
 // exceptions and the server's own shutdown notices.
 bool isLinkFailure(const std::string& state) {
   return state.rfind("08", 0) == 0 || state == "57P01" || state == "57P02" || state == "57P03";
+}
+
+// Keeps `open`, the savepoints a statement file has opened and not released,
+// in step with one statement of the file that ran.
+void trackSavepoints(const std::string& statement, std::vector<std::string>& open) {
+  std::istringstream in(statement);
+  std::string verb, second, third;
+  in >> verb >> second >> third;
+  const auto is = [](const std::string& word, const char* keyword) {
+    return quor::port::quorStricmp(word.c_str(), keyword) == 0;
+  };
+  if (is(verb, "SAVEPOINT") && !second.empty()) {
+    open.push_back(second);
+  } else if (is(verb, "RELEASE")) {
+    // RELEASE [SAVEPOINT] name also releases the savepoints opened after it.
+    const std::string& name = is(second, "SAVEPOINT") ? third : second;
+    for (size_t i = open.size(); i-- > 0;) {
+      if (is(open[i], name.c_str())) {
+        open.resize(i);
+        break;
+      }
+    }
+  }
 }
 
 std::optional<std::string> localOdbcIni() {
@@ -262,7 +286,29 @@ void ZoDbConnect::executeSQL(const char* sql, SQL_TYPE type, ...) {
     _impl->clearResult();
     return;
   }
-  for (const std::string& piece : pieces) _impl->runOne(piece);
+  // A file that opens a savepoint makes its work one unit with it: when a
+  // later statement fails, the work since the savepoint is undone and the
+  // savepoint released before the failure is passed on. The file then leaves
+  // no transaction of its own open (one that would hold SQLite's locks), and
+  // a transaction of the caller keeps what it held before the file ran.
+  std::vector<std::string> open;
+  for (const std::string& piece : pieces) {
+    try {
+      _impl->runOne(piece);
+    } catch (const char* text) {
+      if (open.empty()) throw;
+      std::string failure = text;
+      try {
+        // The first savepoint still open holds every later one.
+        _impl->runOne("ROLLBACK TO SAVEPOINT " + open.front());
+        _impl->runOne("RELEASE SAVEPOINT " + open.front());
+      } catch (const char*) {
+        // The statement's own failure is the one to report.
+      }
+      throwFailure(std::move(failure));
+    }
+    trackSavepoints(piece, open);
+  }
 }
 
 int ZoDbConnect::fetchNextRow() {
