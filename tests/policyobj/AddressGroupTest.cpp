@@ -1,5 +1,6 @@
 // AddressGroup: member list text, and add, modify, list and delete on real
-// databases, with the 6003 path and caught statement failures.
+// databases, with quotes in members, the 6003 path and caught statement
+// failures.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -93,6 +94,39 @@ TEST_P(AddressGroupDb, AddModifyListDelete_RoundTrip) {
   ASSERT_EQ(0, AddressGroup::deleteAddressGroupByID(gid));
   EXPECT_EQ("<none>", groupId("renamed"));
   EXPECT_EQ("0", _db->scalar("SELECT COUNT(*) AS v FROM entity_named_objects WHERE object_id = " + id));
+}
+
+TEST_P(AddressGroupDb, AddModify_QuotesInMembersAreStoredAsText) {
+  loadWorld();
+  struct Case {
+    const char* name;
+    const char* address;
+  };
+  const Case cases[] = {
+      {"statement in an address", "'); DELETE FROM named_objects; --"},
+      {"quote", "o'brien@example.com"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string listText = std::string("<mas><ma>") + c.address + "</ma></mas>";
+    LogCapture log;
+    std::vector<Member> list = members({c.address});
+    ASSERT_EQ(0, AddressGroup::addAddressGroup(2, c.name, 0, list));
+    const std::string id = groupId(c.name);
+    ASSERT_NE("<none>", id) << describe(log.entries());
+    const unsigned gid = static_cast<unsigned>(std::stoul(id));
+    ASSERT_EQ(0, AddressGroup::modifyAddressGroup(gid, c.name, list));
+    RdbmsInterface db;
+    std::string content;
+    std::string name;
+    ASSERT_TRUE(QuorNamedObj::getBlob(db, gid, content, name));
+    EXPECT_EQ(listText, content);
+    std::vector<Member> read;
+    ASSERT_EQ(0, AddressGroup::getAddressGroupMembersByID(gid, read));
+    EXPECT_EQ((std::vector<std::string>{c.address}), addresses(read));
+    EXPECT_EQ(Entries{}, log.entries());
+  }
+  EXPECT_EQ("19", _db->scalar("SELECT COUNT(*) AS v FROM named_objects"));
 }
 
 TEST_P(AddressGroupDb, Delete_KeepsAGroupARuleRefersTo) {
