@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <sstream>
@@ -52,6 +53,20 @@ std::string diagnostic(SQLSMALLINT type, SQLHANDLE handle, std::string* state = 
 // exceptions and the server's own shutdown notices.
 bool isLinkFailure(const std::string& state) {
   return state.rfind("08", 0) == 0 || state == "57P01" || state == "57P02" || state == "57P03";
+}
+
+// SQLite gives up on a write with "database is locked" once its busy
+// timeout has passed while another connection holds the database's write
+// lock. The bare text says neither who held it nor how long this one waited,
+// so the failure text says both.
+void explainLock(std::string& text, std::chrono::steady_clock::duration waited) {
+  if (text.find("database is locked") == std::string::npos) return;
+  char note[160];
+  std::snprintf(note, sizeof note,
+                " (the database was locked by another connection's open transaction; waited %.1f "
+                "seconds for it to end)",
+                std::chrono::duration<double>(waited).count());
+  text += note;
 }
 
 // Keeps `open`, the savepoints a statement file has opened and not released,
@@ -105,6 +120,9 @@ struct ZoDbConnect::Impl {
   std::vector<std::string> values;    // texts of the current row
   std::vector<bool> nulls;            // which values are SQL NULL
   bool rowCurrent = false;
+  // When the current call into the driver began: a failure for a lock held
+  // elsewhere says how long it waited.
+  std::chrono::steady_clock::time_point callStart;
 
   ~Impl() { close(); }
 
@@ -136,6 +154,7 @@ struct ZoDbConnect::Impl {
     std::string text = diagnostic(SQL_HANDLE_STMT, stmt, &state);
     if (text.empty()) text = diagnostic(SQL_HANDLE_DBC, dbc, &state);
     if (text.empty()) text = std::string("HY000: ") + what + " failed without a diagnostic";
+    explainLock(text, std::chrono::steady_clock::now() - callStart);
     if (isLinkFailure(state) || linkDead()) broken = true;
     clearResult();
     throwFailure(std::move(text));
@@ -204,6 +223,7 @@ struct ZoDbConnect::Impl {
     SQLFreeStmt(stmt, SQL_CLOSE);
     clearResult();
     std::string text = sql;
+    callStart = std::chrono::steady_clock::now();
     const SQLRETURN rc = SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS);
     if (rc == SQL_NO_DATA) return;  // a searched UPDATE or DELETE that hit no row
     if (!SQL_SUCCEEDED(rc)) failStatement("SQLExecDirect");
@@ -314,6 +334,7 @@ void ZoDbConnect::executeSQL(const char* sql, SQL_TYPE type, ...) {
 int ZoDbConnect::fetchNextRow() {
   _impl->rowCurrent = false;
   if (_impl->columns.empty()) return 1;
+  _impl->callStart = std::chrono::steady_clock::now();
   const SQLRETURN rc = SQLFetch(_impl->stmt);
   if (rc == SQL_NO_DATA) return 1;
   if (!SQL_SUCCEEDED(rc)) _impl->failStatement("SQLFetch");
@@ -324,6 +345,7 @@ int ZoDbConnect::fetchNextRow() {
 int ZoDbConnect::fetchNextResultSet() {
   _impl->rowCurrent = false;
   if (!_impl->connected || _impl->stmt == SQL_NULL_HSTMT) return 1;
+  _impl->callStart = std::chrono::steady_clock::now();
   const SQLRETURN rc = SQLMoreResults(_impl->stmt);
   if (rc == SQL_NO_DATA) {
     _impl->clearResult();

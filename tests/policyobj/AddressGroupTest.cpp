@@ -1,8 +1,9 @@
 // AddressGroup: member list text, and add, modify, list and delete on real
 // databases, with quotes in members, the 6003 path and caught statement
-// failures.
+// failures, among them a write that waits for another connection's lock.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -169,6 +170,26 @@ TEST_P(AddressGroupDb, StatementFailuresAreLoggedAndGiveZero) {
       {"AddressGroup::deleteAddressGroupByID: Exception \"", "\" thrown for group 7."},
   };
   for (size_t i = 0; i < errors.size(); ++i) expectFramed(errors[i], frames[i].first, frames[i].second);
+}
+
+TEST_P(AddressGroupDb, Add_LogNamesTheCallersOpenWriteTransaction) {
+  if (GetParam() != Backend::Sqlite) GTEST_SKIP() << "only SQLite locks the whole database for one writer";
+  loadWorld();
+  // The driver's busy timeout, in milliseconds: a short wait keeps the test quick.
+  std::ofstream(_root->path() + "/config/odbc.ini", std::ios::app) << "Timeout = 200\n";
+  RdbmsInterface caller;
+  ASSERT_TRUE(caller.startTransaction());
+  caller.executeSQL("UPDATE named_objects SET name = 'renamed' WHERE object_id = 1001");
+  std::vector<Member> list = members({"a@b.c"});
+  LogCapture log;
+  EXPECT_EQ(0, AddressGroup::addAddressGroup(2, "g", 0, list));
+  const std::vector<std::string> errors = log.texts(1);
+  ASSERT_EQ(1u, errors.size());
+  expectFramed(errors[0], "AddressGroup::addAddressGroup Exception \"", "\" thrown for group g.");
+  EXPECT_NE(std::string::npos,
+            errors[0].find("(the database was locked by another connection's open transaction; waited "))
+      << errors[0];
+  EXPECT_NE(std::string::npos, errors[0].find(" seconds for it to end)")) << errors[0];
 }
 
 TEST_P(AddressGroupDb, WithoutConnectionNothingRuns) {
