@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -53,6 +55,43 @@ bool isLinkFailure(const std::string& state) {
   return state.rfind("08", 0) == 0 || state == "57P01" || state == "57P02" || state == "57P03";
 }
 
+// SQLite gives up on a write with "database is locked" once its busy
+// timeout has passed while another connection holds the database's write
+// lock. The bare text says neither who held it nor how long this one waited,
+// so the failure text says both.
+void explainLock(std::string& text, std::chrono::steady_clock::duration waited) {
+  if (text.find("database is locked") == std::string::npos) return;
+  char note[160];
+  std::snprintf(note, sizeof note,
+                " (the database was locked by another connection's open transaction; waited %.1f "
+                "seconds for it to end)",
+                std::chrono::duration<double>(waited).count());
+  text += note;
+}
+
+// Keeps `open`, the savepoints a statement file has opened and not released,
+// in step with one statement of the file that ran.
+void trackSavepoints(const std::string& statement, std::vector<std::string>& open) {
+  std::istringstream in(statement);
+  std::string verb, second, third;
+  in >> verb >> second >> third;
+  const auto is = [](const std::string& word, const char* keyword) {
+    return quor::port::quorStricmp(word.c_str(), keyword) == 0;
+  };
+  if (is(verb, "SAVEPOINT") && !second.empty()) {
+    open.push_back(second);
+  } else if (is(verb, "RELEASE")) {
+    // RELEASE [SAVEPOINT] name also releases the savepoints opened after it.
+    const std::string& name = is(second, "SAVEPOINT") ? third : second;
+    for (size_t i = open.size(); i-- > 0;) {
+      if (is(open[i], name.c_str())) {
+        open.resize(i);
+        break;
+      }
+    }
+  }
+}
+
 std::optional<std::string> localOdbcIni() {
   if (std::getenv("ODBCINI") != nullptr) return std::nullopt;
   const char* home = std::getenv("QUOR_HOME");
@@ -81,6 +120,9 @@ struct ZoDbConnect::Impl {
   std::vector<std::string> values;    // texts of the current row
   std::vector<bool> nulls;            // which values are SQL NULL
   bool rowCurrent = false;
+  // When the current call into the driver began: a failure for a lock held
+  // elsewhere says how long it waited.
+  std::chrono::steady_clock::time_point callStart;
 
   ~Impl() { close(); }
 
@@ -112,6 +154,7 @@ struct ZoDbConnect::Impl {
     std::string text = diagnostic(SQL_HANDLE_STMT, stmt, &state);
     if (text.empty()) text = diagnostic(SQL_HANDLE_DBC, dbc, &state);
     if (text.empty()) text = std::string("HY000: ") + what + " failed without a diagnostic";
+    explainLock(text, std::chrono::steady_clock::now() - callStart);
     if (isLinkFailure(state) || linkDead()) broken = true;
     clearResult();
     throwFailure(std::move(text));
@@ -180,6 +223,7 @@ struct ZoDbConnect::Impl {
     SQLFreeStmt(stmt, SQL_CLOSE);
     clearResult();
     std::string text = sql;
+    callStart = std::chrono::steady_clock::now();
     const SQLRETURN rc = SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS);
     if (rc == SQL_NO_DATA) return;  // a searched UPDATE or DELETE that hit no row
     if (!SQL_SUCCEEDED(rc)) failStatement("SQLExecDirect");
@@ -262,12 +306,35 @@ void ZoDbConnect::executeSQL(const char* sql, SQL_TYPE type, ...) {
     _impl->clearResult();
     return;
   }
-  for (const std::string& piece : pieces) _impl->runOne(piece);
+  // A file that opens a savepoint makes its work one unit with it: when a
+  // later statement fails, the work since the savepoint is undone and the
+  // savepoint released before the failure is passed on. The file then leaves
+  // no transaction of its own open (one that would hold SQLite's locks), and
+  // a transaction of the caller keeps what it held before the file ran.
+  std::vector<std::string> open;
+  for (const std::string& piece : pieces) {
+    try {
+      _impl->runOne(piece);
+    } catch (const char* text) {
+      if (open.empty()) throw;
+      std::string failure = text;
+      try {
+        // The first savepoint still open holds every later one.
+        _impl->runOne("ROLLBACK TO SAVEPOINT " + open.front());
+        _impl->runOne("RELEASE SAVEPOINT " + open.front());
+      } catch (const char*) {
+        // The statement's own failure is the one to report.
+      }
+      throwFailure(std::move(failure));
+    }
+    trackSavepoints(piece, open);
+  }
 }
 
 int ZoDbConnect::fetchNextRow() {
   _impl->rowCurrent = false;
   if (_impl->columns.empty()) return 1;
+  _impl->callStart = std::chrono::steady_clock::now();
   const SQLRETURN rc = SQLFetch(_impl->stmt);
   if (rc == SQL_NO_DATA) return 1;
   if (!SQL_SUCCEEDED(rc)) _impl->failStatement("SQLFetch");
@@ -278,6 +345,7 @@ int ZoDbConnect::fetchNextRow() {
 int ZoDbConnect::fetchNextResultSet() {
   _impl->rowCurrent = false;
   if (!_impl->connected || _impl->stmt == SQL_NULL_HSTMT) return 1;
+  _impl->callStart = std::chrono::steady_clock::now();
   const SQLRETURN rc = SQLMoreResults(_impl->stmt);
   if (rc == SQL_NO_DATA) {
     _impl->clearResult();

@@ -21,9 +21,10 @@ constexpr size_t kGroupStatementTextRoom = 8192;
 
 const char* shownName(const char* name) { return name != nullptr ? name : "(null)"; }
 
-// The shared course of add and modify: escape, build the member list, size
-// the buffer, load and run. Failures of the data-access library are logged
-// under addAddressGroup's name for both operations, as callers expect.
+// The shared course of add and modify: escape the name, build and escape the
+// member list, size the buffer, load and run. Failures of the data-access
+// library are logged under addAddressGroup's name for both operations, as
+// callers expect.
 template <class... Ids>
 QuorErrC writeGroup(const char* file, const char* groupName,
                     const std::vector<AddressGroup::AddressGroupMember>& members, unsigned leading,
@@ -32,8 +33,14 @@ QuorErrC writeGroup(const char* file, const char* groupName,
   std::string nameBuffer;
   const char* escapedName = nullptr;
   QUOR::RdbmsInterface::escapeData(groupName, nameBuffer, escapedName);
+  // The statement receives the member list escaped like any other literal;
+  // the database unescapes it, so the stored content is the list as built.
   const std::string list = memberListText(members);
-  const size_t size = (escapedName != nullptr ? std::strlen(escapedName) : 0) + list.size() + kGroupStatementTextRoom;
+  std::string listBuffer;
+  const char* escapedList = nullptr;
+  QUOR::RdbmsInterface::escapeData(list.c_str(), listBuffer, escapedList);
+  const size_t size = (escapedName != nullptr ? std::strlen(escapedName) : 0) + std::strlen(escapedList) +
+                      kGroupStatementTextRoom;
   std::unique_ptr<Statement> stmt;
   try {
     stmt = std::make_unique<Statement>(size);
@@ -47,7 +54,7 @@ QuorErrC writeGroup(const char* file, const char* groupName,
                        shownName(groupName));
       },
       [&]() -> QuorErrC {
-        stmt->run(db, file, leading, escapedName, trailing..., list.c_str());
+        stmt->run(db, file, leading, escapedName, trailing..., escapedList);
         return QuorErr::kSuccess;
       });
 }

@@ -1,7 +1,9 @@
 // AddressGroup: member list text, and add, modify, list and delete on real
-// databases, with the 6003 path and caught statement failures.
+// databases, with quotes in members, the 6003 path and caught statement
+// failures, among them a write that waits for another connection's lock.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -95,6 +97,39 @@ TEST_P(AddressGroupDb, AddModifyListDelete_RoundTrip) {
   EXPECT_EQ("0", _db->scalar("SELECT COUNT(*) AS v FROM entity_named_objects WHERE object_id = " + id));
 }
 
+TEST_P(AddressGroupDb, AddModify_QuotesInMembersAreStoredAsText) {
+  loadWorld();
+  struct Case {
+    const char* name;
+    const char* address;
+  };
+  const Case cases[] = {
+      {"statement in an address", "'); DELETE FROM named_objects; --"},
+      {"quote", "o'brien@example.com"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string listText = std::string("<mas><ma>") + c.address + "</ma></mas>";
+    LogCapture log;
+    std::vector<Member> list = members({c.address});
+    ASSERT_EQ(0, AddressGroup::addAddressGroup(2, c.name, 0, list));
+    const std::string id = groupId(c.name);
+    ASSERT_NE("<none>", id) << describe(log.entries());
+    const unsigned gid = static_cast<unsigned>(std::stoul(id));
+    ASSERT_EQ(0, AddressGroup::modifyAddressGroup(gid, c.name, list));
+    RdbmsInterface db;
+    std::string content;
+    std::string name;
+    ASSERT_TRUE(QuorNamedObj::getBlob(db, gid, content, name));
+    EXPECT_EQ(listText, content);
+    std::vector<Member> read;
+    ASSERT_EQ(0, AddressGroup::getAddressGroupMembersByID(gid, read));
+    EXPECT_EQ((std::vector<std::string>{c.address}), addresses(read));
+    EXPECT_EQ(Entries{}, log.entries());
+  }
+  EXPECT_EQ("19", _db->scalar("SELECT COUNT(*) AS v FROM named_objects"));
+}
+
 TEST_P(AddressGroupDb, Delete_KeepsAGroupARuleRefersTo) {
   loadWorld();
   ASSERT_EQ(0, AddressGroup::deleteAddressGroupByID(1002));
@@ -135,6 +170,26 @@ TEST_P(AddressGroupDb, StatementFailuresAreLoggedAndGiveZero) {
       {"AddressGroup::deleteAddressGroupByID: Exception \"", "\" thrown for group 7."},
   };
   for (size_t i = 0; i < errors.size(); ++i) expectFramed(errors[i], frames[i].first, frames[i].second);
+}
+
+TEST_P(AddressGroupDb, Add_LogNamesTheCallersOpenWriteTransaction) {
+  if (GetParam() != Backend::Sqlite) GTEST_SKIP() << "only SQLite locks the whole database for one writer";
+  loadWorld();
+  // The driver's busy timeout, in milliseconds: a short wait keeps the test quick.
+  std::ofstream(_root->path() + "/config/odbc.ini", std::ios::app) << "Timeout = 200\n";
+  RdbmsInterface caller;
+  ASSERT_TRUE(caller.startTransaction());
+  caller.executeSQL("UPDATE named_objects SET name = 'renamed' WHERE object_id = 1001");
+  std::vector<Member> list = members({"a@b.c"});
+  LogCapture log;
+  EXPECT_EQ(0, AddressGroup::addAddressGroup(2, "g", 0, list));
+  const std::vector<std::string> errors = log.texts(1);
+  ASSERT_EQ(1u, errors.size());
+  expectFramed(errors[0], "AddressGroup::addAddressGroup Exception \"", "\" thrown for group g.");
+  EXPECT_NE(std::string::npos,
+            errors[0].find("(the database was locked by another connection's open transaction; waited "))
+      << errors[0];
+  EXPECT_NE(std::string::npos, errors[0].find(" seconds for it to end)")) << errors[0];
 }
 
 TEST_P(AddressGroupDb, WithoutConnectionNothingRuns) {

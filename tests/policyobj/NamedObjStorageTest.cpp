@@ -1,8 +1,11 @@
 // QuorNamedObj creation, change and content reads on real databases: texts
 // with quotes, percent signs, non-ASCII bytes and lengths beyond 8 KB come
-// back unchanged; failures give the documented results and messages.
+// back unchanged, a changed kind moves the object to the lists of that kind;
+// failures give the documented results and messages.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -35,6 +38,7 @@ TEST_P(NamedObjStore, AddAndModify_RoundTripTextsUnchanged) {
     std::string content;
     std::string newName;
     std::string newContent;
+    bool inCallerTransaction = false;
   };
   // 700 pieces of 16 bytes: about 11 KB before escaping, 22 KB when modified.
   const std::string big = repeated("it's 100%; é--\n", 700);
@@ -44,6 +48,7 @@ TEST_P(NamedObjStore, AddAndModify_RoundTripTextsUnchanged) {
       {"non-ASCII", "Gr\xC3\xBC\xC3\x9F" "e \xE2\x9C\x93", "\xE6\x97\xA5\xE6\x9C\xAC", "\xC3\x84", "\xC3\xA9t\xC3\xA9"},
       {"statement separators", "semi;colon -- x", "a;b;'c;d' /* e */", "x;y", ";"},
       {"beyond 8 KB", "big", big, "bigger", big + big},
+      {"inside the caller's transaction", "t", "c", "t2", "c2", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -61,13 +66,48 @@ TEST_P(NamedObjStore, AddAndModify_RoundTripTextsUnchanged) {
     EXPECT_EQ("3", _db->scalar("SELECT MAX(entity_id) AS v " + links));
     EXPECT_EQ("2", _db->scalar("SELECT COUNT(*) AS v " + links));
 
+    if (c.inCallerTransaction) {
+      ASSERT_TRUE(db.startTransaction());
+    }
     EXPECT_TRUE(QuorNamedObj::modify(db, id, 777, c.newName.c_str(), c.newContent.c_str(),
                                      QuorNamedObj::QuarantineArea));
+    if (c.inCallerTransaction) {
+      ASSERT_TRUE(db.commitTransaction());
+    }
     ASSERT_TRUE(QuorNamedObj::getContentBlob(db, id, content, name));
     EXPECT_EQ(c.newName, name);
     EXPECT_EQ(c.newContent, content);
     EXPECT_EQ("3", _db->scalar("SELECT kind AS v FROM named_objects WHERE object_id = " + std::to_string(id)));
+    // The root administrator, who sees everything, lists it under its new kind only.
+    const auto rootLists = [&](QuorNamedObj::NaObjType kind) {
+      std::vector<SummaryNamedObject> summaries;
+      EXPECT_TRUE(QuorNamedObj::getIds(db, 1, kind, summaries));
+      return std::any_of(summaries.begin(), summaries.end(), [&](const SummaryNamedObject& s) { return s.id == id; });
+    };
+    EXPECT_TRUE(rootLists(QuorNamedObj::QuarantineArea));
+    EXPECT_FALSE(rootLists(QuorNamedObj::AddressGroupList));
   }
+}
+
+TEST_P(NamedObjStore, Modify_FailedForALockLeavesNoTransactionOpen) {
+  if (GetParam() != Backend::Sqlite) GTEST_SKIP() << "only SQLite locks the whole database for one writer";
+  loadWorld();
+  // The driver's busy timeout, in milliseconds: a short wait keeps the test quick.
+  std::ofstream(_root->path() + "/config/odbc.ini", std::ios::app) << "Timeout = 200\n";
+  RdbmsInterface caller;
+  ASSERT_TRUE(caller.startTransaction());
+  caller.executeSQL("UPDATE named_objects SET name = 'renamed' WHERE object_id = 1001");
+  RdbmsInterface db;
+  LogCapture log;
+  EXPECT_FALSE(QuorNamedObj::modify(db, 2001, 1, "n", "c", QuorNamedObj::AddressGroupList));
+  // The failed change holds no lock that keeps the caller from committing,
+  // and its connection is in no transaction.
+  EXPECT_TRUE(caller.commitTransaction());
+  EXPECT_TRUE(db.startTransaction());
+  const std::vector<std::string> errors = log.texts(1);
+  ASSERT_EQ(1u, errors.size());
+  expectFramed(errors[0], "QuorNamedObj::modifyObj: Exception \"", "\" thrown");
+  EXPECT_EQ("3", _db->scalar("SELECT kind AS v FROM named_objects WHERE object_id = 2001"));
 }
 
 TEST_P(NamedObjStore, Add_NeedsTheAdministratorsEntities) {

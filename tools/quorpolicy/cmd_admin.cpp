@@ -108,8 +108,9 @@ unsigned adminId(const std::string& admin) {
 std::vector<AddressGroup::AddressGroupMember> memberList(const std::vector<std::string>& addresses) {
   std::vector<AddressGroup::AddressGroupMember> members;
   for (const std::string& address : addresses) {
-    if (address.find('\'') != std::string::npos || address.find("</ma>") != std::string::npos) {
-      throw CommandError(kExitBadInput, "member address '" + address + "' may hold neither ' nor </ma>");
+    // "</ma>" would end the member early in the member list text.
+    if (address.find("</ma>") != std::string::npos) {
+      throw CommandError(kExitBadInput, "member address '" + address + "' may not hold </ma>");
     }
     members.push_back(AddressGroup::AddressGroupMember{0, address});
   }
