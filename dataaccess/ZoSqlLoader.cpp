@@ -61,6 +61,8 @@ std::string statementText(const std::string& path, const char* fileName) {
   std::ostringstream content;
   content << in.rdbuf();
   std::string text = content.str();
+  // Editors may start a UTF-8 file with a byte-order mark; it is not SQL.
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
   std::lock_guard<std::mutex> guard(c.mutex);
   c.files[path] = CachedFile{st.st_mtim, st.st_size, text};

@@ -4,7 +4,9 @@
 #include <openssl/rand.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -36,34 +38,114 @@ struct Key {
   ~Key() { wipe(bytes, sizeof bytes); }
 };
 
-// Reads the key file. Returns 0, ENOENT when it does not exist, or another
-// errno (EINVAL for a file of the wrong size).
-int readKey(const std::string& path, Key& key) {
+// What reading the key file found.
+enum class KeyFile { Ok, Missing, TooOpen, WrongSize, Failed };
+
+struct KeyRead {
+  KeyFile state = KeyFile::Failed;
+  int err = 0;                 // Failed: the errno
+  unsigned mode = 0;           // TooOpen: the permission bits
+  std::size_t size = 0;        // WrongSize: the bytes found
+  bool recentlyChanged = false;  // WrongSize: changed within kKeyRepairAge
+};
+
+// A key file of the wrong size is replaced only when it has not changed for
+// this long: an older version of this library made the file first and wrote
+// the key into it afterwards, so a young short file may still be filling up.
+constexpr std::chrono::seconds kKeyRepairAge{60};
+
+// Reads the key file. Like a private SSH key, a key file that its group or
+// other users may access is refused.
+KeyRead readKey(const std::string& path, Key& key) {
+  namespace fs = std::filesystem;
+  KeyRead r;
+  std::error_code ec;
+  const fs::file_status st = fs::status(path, ec);
+  if (ec) {
+    r.state = ec == std::errc::no_such_file_or_directory ? KeyFile::Missing : KeyFile::Failed;
+    r.err = ec.value();
+    return r;
+  }
+  const fs::perms shared = fs::perms::group_all | fs::perms::others_all;
+  if (fs::is_regular_file(st) && (st.permissions() & shared) != fs::perms::none) {
+    r.state = KeyFile::TooOpen;
+    r.mode = static_cast<unsigned>(st.permissions() & fs::perms::mask);
+    return r;
+  }
   std::string data;
-  int err = quor::common::detail::readWholeFile(path, data, 4096);
-  if (err != 0) return err;
+  if (r.err = quor::common::detail::readWholeFile(path, data, 4096); r.err != 0) return r;
   if (data.size() != kKeyBytes) {
     wipe(data.data(), data.size());
-    return EINVAL;
+    r.state = KeyFile::WrongSize;
+    r.size = data.size();
+    const auto changed = fs::last_write_time(path, ec);
+    r.recentlyChanged = ec || fs::file_time_type::clock::now() - changed < kKeyRepairAge;
+    return r;
   }
   std::memcpy(key.bytes, data.data(), kKeyBytes);
   wipe(data.data(), data.size());
-  return 0;
+  r.state = KeyFile::Ok;
+  return r;
 }
 
-// Reads the key, or makes a new one when none exists. Two processes racing
-// here both end up with the key written by the winner.
-int readOrCreateKey(const std::string& path, Key& key) {
-  int err = readKey(path, key);
-  if (err != ENOENT) return err;
+// Logs why the key could not be had, as the operation `where`.
+void logKeyProblem(const char* where, const std::string& path, const KeyRead& r) {
+  switch (r.state) {
+    case KeyFile::TooOpen:
+      PolicyLog::log(PolicyLog::Error,
+                     "%s: key file %s may be read by group or others (mode %04o) and is not "
+                     "used; make it private with \"chmod 600 %s\"",
+                     where, path.c_str(), r.mode, path.c_str());
+      break;
+    case KeyFile::WrongSize:
+      PolicyLog::log(PolicyLog::Error, "%s: key file %s holds %zu bytes instead of %zu%s", where,
+                     path.c_str(), r.size, kKeyBytes,
+                     r.recentlyChanged ? "; it changed within the last minute and may still be "
+                                         "being written, so it is left alone"
+                                       : "");
+      break;
+    default:
+      PolicyLog::log(PolicyLog::Error, "%s: could not read key file %s: %s", where, path.c_str(),
+                     std::strerror(r.err != 0 ? r.err : EIO));
+      break;
+  }
+}
+
+std::string_view keyText(const Key& key) {
+  return std::string_view(reinterpret_cast<const char*>(key.bytes), kKeyBytes);
+}
+
+// Reads the key, or makes a new one when none exists. The new key is
+// published whole with a link, so processes racing here never read a
+// partial key and all end up with the first one published. A key file of
+// the wrong size (left by an older version) cannot have encrypted anything,
+// so it is replaced, under a lock that makes every repairer use the same
+// new key, once it has stopped changing.
+KeyRead readOrCreateKey(const std::string& path, Key& key) {
+  KeyRead r = readKey(path, key);
+  if (r.state == KeyFile::Missing) {
+    Key fresh;
+    if (RAND_bytes(fresh.bytes, kKeyBytes) != 1) return KeyRead{KeyFile::Failed, EIO};
+    int err = quor::port::createPrivateFileAtomically(path, keyText(fresh));
+    if (err == EEXIST) return readKey(path, key);
+    if (err != 0) return KeyRead{KeyFile::Failed, err};
+    std::memcpy(key.bytes, fresh.bytes, kKeyBytes);
+    return KeyRead{KeyFile::Ok};
+  }
+  if (r.state != KeyFile::WrongSize || r.recentlyChanged) return r;
+  quor::port::FileLock lock(path + ".lock");
+  if (int err = lock.lock(); err != 0) return KeyRead{KeyFile::Failed, err};
+  if (r = readKey(path, key); r.state != KeyFile::WrongSize || r.recentlyChanged) return r;
   Key fresh;
-  if (RAND_bytes(fresh.bytes, kKeyBytes) != 1) return EIO;
-  err = quor::port::createPrivateFile(
-      path, std::string_view(reinterpret_cast<const char*>(fresh.bytes), kKeyBytes));
-  if (err == EEXIST) return readKey(path, key);
-  if (err != 0) return err;
+  if (RAND_bytes(fresh.bytes, kKeyBytes) != 1) return KeyRead{KeyFile::Failed, EIO};
+  if (int err = quor::port::replaceFileDurably(path, keyText(fresh)); err != 0) {
+    return KeyRead{KeyFile::Failed, err};
+  }
+  PolicyLog::log(PolicyLog::Warning,
+                 "key file %s held %zu bytes instead of %zu and was replaced by a new key",
+                 path.c_str(), r.size, kKeyBytes);
   std::memcpy(key.bytes, fresh.bytes, kKeyBytes);
-  return 0;
+  return KeyRead{KeyFile::Ok};
 }
 
 std::string base64Encode(const unsigned char* data, std::size_t size) {
@@ -115,9 +197,13 @@ int NewEncryptStr(const char* plain, std::string& encrypted) {
     return 0;
   }
   Key key;
-  if (int err = readOrCreateKey(keyPath, key); err != 0) {
-    PolicyLog::log(PolicyLog::Error, "NewEncryptStr: could not read or create key file %s: %s",
-                   keyPath.c_str(), std::strerror(err));
+  if (KeyRead r = readOrCreateKey(keyPath, key); r.state != KeyFile::Ok) {
+    if (r.state == KeyFile::Failed) {
+      PolicyLog::log(PolicyLog::Error, "NewEncryptStr: could not read or create key file %s: %s",
+                     keyPath.c_str(), std::strerror(r.err != 0 ? r.err : EIO));
+    } else {
+      logKeyProblem("NewEncryptStr", keyPath, r);
+    }
     return 0;
   }
   const std::size_t plainLen = std::strlen(plain);
@@ -157,9 +243,15 @@ int NewDecryptStr(char* text) {
   }
   std::string keyPath = credentialKeyFilePath();
   Key key;
-  if (int err = keyPath.empty() ? ENOENT : readKey(keyPath, key); err != 0) {
+  if (keyPath.empty()) {
     PolicyLog::log(PolicyLog::Error, "NewDecryptStr: could not read key file %s: %s",
-                   keyPath.empty() ? "(QUOR_HOME not set)" : keyPath.c_str(), std::strerror(err));
+                   "(QUOR_HOME not set)", std::strerror(ENOENT));
+    return 0;
+  }
+  if (KeyRead r = readKey(keyPath, key); r.state != KeyFile::Ok) {
+    // Decrypting never repairs a key: a new key decrypts nothing.
+    r.recentlyChanged = false;
+    logKeyProblem("NewDecryptStr", keyPath, r);
     return 0;
   }
   const std::size_t cipherLen = blob.size() - kNonceBytes - kTagBytes;

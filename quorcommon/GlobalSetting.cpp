@@ -159,9 +159,11 @@ GS_ERROR GlobalSettingOnMem::getItem(const char* key, std::string& value, const 
 GS_ERROR GlobalSettingOnMem::setItem(const char* key, const char* value, const char* section,
                                      const char* /*file*/) {
   section = sectionOrDefault(section);
+  // One lock over the file and the memory: two writers of the same key must
+  // leave the same winner in both.
+  std::unique_lock lock(_mutex);
   GS_ERROR rc = writeSetting("GlobalSettingOnMem::setItem", fullPath(), key, value, section);
   if (rc != GS_SUCCESS) return rc;
-  std::unique_lock lock(_mutex);
   _items[section][key] = value;
   return GS_SUCCESS;
 }

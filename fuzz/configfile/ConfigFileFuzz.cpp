@@ -36,7 +36,7 @@ IniSections naiveRead(const std::string& text) {
   IniSections out;
   bool haveSection = false;
   std::string section;
-  size_t start = 0;
+  size_t start = text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;  // a UTF-8 byte-order mark
   while (start < text.size()) {
     size_t end = text.find('\n', start);
     std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);

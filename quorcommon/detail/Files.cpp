@@ -52,16 +52,22 @@ std::string resolveSettingsPath(const char* file) {
 int updateSettingInFile(const std::string& path, const std::string& section,
                         const std::string& key, const std::string& value) {
   if (!IniDocument::isWritable(section, key, value)) return EINVAL;
-  port::FileLock lock(path + ".lock");
+  // A settings file may be a link to a file kept elsewhere: the file linked
+  // to is the one that changes, and its lock and temporary file lie beside
+  // it, so that writers through any name exclude each other.
+  std::string target;
+  if (int err = port::resolveLinks(path, target); err != 0) return err;
+  port::FileLock lock(target + ".lock");
   if (int err = lock.lock(); err != 0) return err;
+  port::removeStaleTemporaries(target);
   std::string text;
-  int err = readWholeFile(path, text);
+  int err = readWholeFile(target, text);
   if (err != 0 && err != ENOENT) return err;
   IniDocument doc(text);
   std::string current;
   if (doc.get(section, key, current) && current == value) return 0;
   doc.set(section, key, value);
-  return port::replaceFileDurably(path, doc.text());
+  return port::replaceFileDurably(target, doc.text());
 }
 
 }  // namespace quor::common::detail

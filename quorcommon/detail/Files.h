@@ -29,10 +29,15 @@ std::string quorHomeDir();
 std::string resolveSettingsPath(const char* file);
 
 // Sets section/key to value in the file at `path` (native), keeping every
-// other line. Holds an exclusive lock on "<path>.lock" while it reads,
-// edits and atomically replaces the file, so concurrent writers in any
-// process never lose each other's updates. A missing file is created.
-// Returns 0, or an errno value (EINVAL when the texts cannot be stored).
+// other line. When `path` is a symbolic link, the file it links to is
+// written and the link stays. Holds an exclusive lock on "<file>.lock"
+// while it reads, edits and atomically replaces the file, so concurrent
+// writers in any process never lose each other's updates; temporaries left
+// by an interrupted earlier write are removed under that lock. The file
+// keeps its owner, group and mode. A missing file is created.
+// Returns 0, or an errno value (EINVAL when the texts cannot be stored,
+// EPERM when the owner or group cannot be kept); on failure the file is
+// unchanged.
 int updateSettingInFile(const std::string& path, const std::string& section,
                         const std::string& key, const std::string& value);
 

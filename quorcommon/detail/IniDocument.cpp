@@ -42,6 +42,11 @@ std::string_view trimBlanks(std::string_view text) {
 }
 
 IniDocument::IniDocument(std::string_view text) {
+  constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+  if (text.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
+    _bom = std::string(kUtf8Bom);
+    text.remove_prefix(kUtf8Bom.size());
+  }
   while (!text.empty()) {
     auto nl = text.find('\n');
     Line line;
@@ -132,7 +137,7 @@ void IniDocument::set(const std::string& section, const std::string& key,
 }
 
 std::string IniDocument::text() const {
-  std::string out;
+  std::string out = _bom;
   for (const Line& line : _lines) {
     out += line.text;
     out += line.end;

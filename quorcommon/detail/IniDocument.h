@@ -10,6 +10,8 @@
 // sensitive). A key that appears twice in a section (also across two blocks
 // of the same section) takes its last value. Bytes above 127 are kept as
 // they are. There are no inline comments: "a=b ; c" has the value "b ; c".
+// A UTF-8 byte-order mark at the very start is not part of the first line;
+// it is kept on writes.
 //
 // No I/O and no logging, so the parser can be fuzzed on its own.
 #ifndef QUORPOLICY_QUORCOMMON_DETAIL_INIDOCUMENT_H_
@@ -57,6 +59,7 @@ class IniDocument {
   };
   void parse();
 
+  std::string _bom;  // the byte-order mark the text started with, or empty
   std::vector<Line> _lines;
   IniSections _sections;
 };

@@ -220,10 +220,12 @@ TEST_F(ZoSqlLoaderTest, LoadSQL_SetsArgumentsAndPercentSigns) {
 TEST_F(ZoSqlLoaderTest, LoadSQL_BufferBoundaryAndFailuresNamingTheFile) {
   put("ui_Exact.sql", "SELECT %d");  // with 12345: 12 characters
   put("ui_Bad.sql", "SELECT %x");
+  put("ui_Bom.sql", "\xEF\xBB\xBFSELECT %d");
   const std::string l = "ZoSqlLoader::loadSQL: ";
   struct Case { const char* file; int size; std::string thrown; const char* buffer; };  // buffer null: not checked
   const Case cases[] = {
       {"ui_Exact.sql", 13, "<nothing thrown>", "SELECT 12345"},
+      {"ui_Bom.sql", 13, "<nothing thrown>", "SELECT 12345"},
       {"ui_Exact.sql", 12, l + "statement of file ui_Exact.sql needs 13 bytes, buffer has 12", ""},
       {"ui_Exact.sql", 1, l + "statement of file ui_Exact.sql needs 13 bytes, buffer has 1", ""},
       {"ui_Missing.sql", 64, l + "cannot open statement file ui_Missing.sql (" + _dir.path() + "/ui_Missing.sql)", ""},

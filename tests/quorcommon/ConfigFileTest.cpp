@@ -46,6 +46,7 @@ TEST(ConfigFileOnDisk, Getparam_ReadsGoodAndMalformedFiles) {
       {"bytes above 127 kept", "[s\xC3\xA9]\nk\xFF=v\x80\n", {{"s\xC3\xA9", "k\xFF", "v\x80"}}},
       {"very long line", "[s]\nk=" + longValue + "\n", {{"s", "k", longValue.c_str()}}},
       {"last line without end", "[s]\nk=v", {{"s", "k", "v"}}},
+      {"byte-order mark", "\xEF\xBB\xBF[s]\nk=v\n", {{"s", "k", "v"}}},
       {"empty file", "", {{"s", "k", nullptr}}},
       {"embedded NUL stays in value", std::string("[s]\nk=a\0b\n", 10), {{"s", "k", "a"}}},
   };

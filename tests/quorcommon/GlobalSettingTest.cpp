@@ -1,8 +1,11 @@
 #include "GlobalSetting.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -34,6 +37,15 @@ class GlobalSettingIFTest : public ::testing::Test {
  protected:
   GlobalSettingIFTest() { TempRoot::write(ini(), kOriginal); }
   std::filesystem::path ini() const { return _root.config("quor.ini"); }
+  // The names in the settings folder, sorted.
+  std::vector<std::string> configNames() const {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(_root.root() / "config")) {
+      names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
   TempRoot _root;
   QUOR::GlobalSettingIF _settings;
 };
@@ -67,6 +79,75 @@ TEST_F(GlobalSettingIFTest, SetItem_KeepsEveryOtherByte) {
       "PolicyServerPort=5060\r\nthreads=8\r\n\r\n[LDAP_SVR_1]\r\nldap_cache_TTL_minutes=1440\r\n"
       "[policy_client]\r\nhost=gw1\r\n",
       TempRoot::read(ini()));
+  // A byte-order mark before the first section neither hides it nor goes.
+  TempRoot::write(ini(), "\xEF\xBB\xBF[s]\r\nk=1\r\n");
+  EXPECT_EQ(0, _settings.setItem("k", "2", "s", "quor.ini"));
+  EXPECT_EQ("\xEF\xBB\xBF[s]\r\nk=2\r\n", TempRoot::read(ini()));
+}
+
+// A settings file that links to a file kept elsewhere: the link stays and
+// the file it links to changes, locked beside it.
+TEST_F(GlobalSettingIFTest, SetItem_WritesThroughALinkToItsTarget) {
+  const auto target = _root.root() / "elsewhere" / "real.ini";
+  std::filesystem::create_directories(target.parent_path());
+  TempRoot::write(target, kOriginal);
+  std::filesystem::remove(ini());
+  std::filesystem::create_symlink("../elsewhere/real.ini", ini());
+  EXPECT_EQ(0, _settings.setItem("backlog", "200", "policy_server", "quor.ini"));
+  EXPECT_TRUE(std::filesystem::is_symlink(ini()));
+  EXPECT_NE(std::string::npos, TempRoot::read(target).find("\r\nbacklog=200\r\n"));
+  EXPECT_TRUE(std::filesystem::exists(target.string() + ".lock"));
+}
+
+// Root writing the service account's file (as an administration command
+// does) keeps its owner, group and mode, and the account can still write
+// it afterwards; a writer who may not give the file to its owner leaves it
+// untouched.
+TEST_F(GlobalSettingIFTest, SetItem_KeepsOwnerGroupAndModeOrFails) {
+  const struct passwd* pw = ::getpwnam("nobody");
+  if (::geteuid() != 0 || pw == nullptr) {
+    GTEST_SKIP() << "needs to run as root with a 'nobody' account to hand files to";
+  }
+  const uid_t uid = pw->pw_uid;
+  const gid_t gid = pw->pw_gid;
+  ASSERT_EQ(0, ::chmod(_root.root().c_str(), 0755));
+  ASSERT_EQ(0, ::chown((_root.root() / "config").c_str(), uid, gid));
+  ASSERT_EQ(0, ::chown(ini().c_str(), uid, gid));
+  ASSERT_EQ(0, ::chmod(ini().c_str(), 0640));
+  auto asNobody = [&](const char* value) {
+    return quor::test::waitExit(quor::test::spawnChild([&] {
+      if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) return 99;
+      return static_cast<int>(_settings.setItem("backlog", value, "policy_server", "quor.ini"));
+    }));
+  };
+  EXPECT_EQ(0, _settings.setItem("backlog", "200", "policy_server", "quor.ini"));
+  struct stat st {};
+  ASSERT_EQ(0, ::stat(ini().c_str(), &st));
+  EXPECT_EQ(uid, st.st_uid);
+  EXPECT_EQ(gid, st.st_gid);
+  EXPECT_EQ(0640u, st.st_mode & 07777u);
+  EXPECT_EQ(0, asNobody("300"));
+
+  ASSERT_EQ(0, ::chown(ini().c_str(), 0, 0));
+  ASSERT_EQ(0, ::chmod(ini().c_str(), 0644));
+  const std::string before = TempRoot::read(ini());
+  EXPECT_EQ(QUOR::GS_WRITE_FAILED, asNobody("400"));
+  EXPECT_EQ(before, TempRoot::read(ini()));
+  ASSERT_EQ(0, ::stat(ini().c_str(), &st));
+  EXPECT_EQ(0u, st.st_uid);
+  EXPECT_EQ((std::vector<std::string>{"quor.ini", "quor.ini.lock"}), configNames());
+}
+
+// Temporaries of an interrupted write of the same file go at the next
+// write; others stay.
+TEST_F(GlobalSettingIFTest, SetItem_RemovesStaleTemporariesOfItsFileOnly) {
+  for (const char* name : {"quor.ini.tmpAb3xYz", "quor.ini.tmpAb3xY", "db.ini.tmpAb3xYz"}) {
+    TempRoot::write(_root.config(name), "[policy_server]\nbacklog=1\n");
+  }
+  EXPECT_EQ(0, _settings.setItem("backlog", "200", "policy_server", "quor.ini"));
+  EXPECT_EQ((std::vector<std::string>{"db.ini.tmpAb3xYz", "quor.ini", "quor.ini.lock",
+                                      "quor.ini.tmpAb3xY"}),
+            configNames());
 }
 
 TEST_F(GlobalSettingIFTest, SetItem_CreatesMissingFileAndDefaultsToQuorIni) {
@@ -130,12 +211,7 @@ TEST_F(GlobalSettingIFTest, SetItem_FailedWriteKeepsOldFile) {
                   "backlog", std::string(200, '9').c_str(), "policy_server", "quor.ini"));
             })));
   EXPECT_EQ(kOriginal, TempRoot::read(ini()));
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(_root.root() / "config")) {
-    names.push_back(e.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ((std::vector<std::string>{"quor.ini", "quor.ini.lock"}), names);
+  EXPECT_EQ((std::vector<std::string>{"quor.ini", "quor.ini.lock"}), configNames());
 }
 
 // Two processes update different keys of one file at the same time; the

@@ -213,11 +213,19 @@ void setServer(const SetOptions& o) {
   // the file does not hold a usable one (the reader stops at the first absent
   // key and leaves unusable values as they were).
   ServerDefaults s;
+  // The reader never yields 0 for the thread counts, so a 0 left in place
+  // tells that the value did not come from the file.
+  s.threads = 0;
+  s.maxThreads = 0;
   {
     CollectedLog quiet;
     P::getSettingsFromDatabase(s.backlog, s.keepAlive, s.port, s.protocol, s.recvTimeoutSecs,
                                s.sendTimeoutSecs, s.threads, s.maxThreads, s.cacheTTLMins, false);
   }
+  const bool threadsStored = s.threads != 0;
+  const bool maxThreadsStored = s.maxThreads != 0;
+  if (!threadsStored) s.threads = ServerDefaults{}.threads;
+  if (!maxThreadsStored) s.maxThreads = ServerDefaults{}.maxThreads;
   if (o.backlog) s.backlog = *o.backlog;
   if (keepAlive) s.keepAlive = *keepAlive;
   if (o.port) s.port = *o.port;
@@ -228,9 +236,21 @@ void setServer(const SetOptions& o) {
   if (o.recv) s.recvTimeoutSecs = *o.recv;
   if (o.send) s.sendTimeoutSecs = *o.send;
   if (s.maxThreads < s.threads) {
-    throw CommandError(kExitBadInput, "--max-threads (" + std::to_string(s.maxThreads) +
-                                          ") is below --threads (" + std::to_string(s.threads) +
-                                          ")");
+    // Name each value by where it came from: the user's option, the file or
+    // the tool's default.
+    const std::string file = std::string(getQuorHome()) + "/config/quor.ini";
+    auto origin = [&file](const char* option, const char* key, unsigned int value, bool given,
+                          bool stored) {
+      const std::string v = std::to_string(value);
+      if (given) return std::string(option) + " " + v;
+      return std::string(key) + "=" + v + (stored ? " stored in " + file : " (the default)");
+    };
+    throw CommandError(kExitBadInput,
+                       origin("--threads", "threads", s.threads, o.threads.has_value(),
+                              threadsStored) +
+                           " is above " +
+                           origin("--max-threads", "max_threads", s.maxThreads,
+                                  o.maxThreads.has_value(), maxThreadsStored));
   }
 
   CollectedLog log;
