@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -60,14 +61,18 @@ void defaultSink(int level, const std::string& message) {
   std::fflush(stderr);
 }
 
+// The highest level a host sink wants, or kDefaultSink while the default sink
+// is in place. Read without the mutex so that messages nobody will see are
+// dropped before they are formatted.
+constexpr int kEveryLevel = std::numeric_limits<int>::max();
+constexpr int kDefaultSink = std::numeric_limits<int>::min();
+std::atomic<int> gHostThreshold{kDefaultSink};
+
 struct SinkState {
   std::mutex mutex;
   PolicyLog::Sink sink;  // empty: default sink
+  int threshold = kEveryLevel;  // of `sink`
 };
-
-// True while a host sink is installed. Read without the mutex so that
-// messages nobody will see are dropped before they are formatted.
-std::atomic<bool> gHostSink{false};
 
 SinkState& state() {
   // Never destroyed: messages may be logged from static destructors.
@@ -83,9 +88,8 @@ int PolicyLog::defaultThreshold() {
 }
 
 bool PolicyLog::isLogged(LogLevel level) {
-  // The default sink shows levels up to its threshold only; a host sink sees
-  // every level.
-  return gHostSink.load(std::memory_order_acquire) || static_cast<int>(level) <= defaultThreshold();
+  const int host = gHostThreshold.load(std::memory_order_acquire);
+  return static_cast<int>(level) <= (host != kDefaultSink ? host : defaultThreshold());
 }
 
 void PolicyLog::log(LogLevel level, const char* format, ...) {
@@ -113,15 +117,20 @@ void PolicyLog::log(LogLevel level, const char* format, ...) {
   SinkState& s = state();
   std::lock_guard<std::mutex> guard(s.mutex);
   if (s.sink) {
-    s.sink(static_cast<int>(level), message);
+    // The sink may have changed since isLogged was asked.
+    if (static_cast<int>(level) <= s.threshold) s.sink(static_cast<int>(level), message);
   } else {
     defaultSink(static_cast<int>(level), message);
   }
 }
 
-void PolicyLog::setSink(Sink sink) {
+void PolicyLog::setSink(Sink sink) { setSink(std::move(sink), kEveryLevel); }
+
+void PolicyLog::setSink(Sink sink, int threshold) {
   SinkState& s = state();
   std::lock_guard<std::mutex> guard(s.mutex);
-  gHostSink.store(static_cast<bool>(sink), std::memory_order_release);
+  const int wanted = threshold == kDefaultSink ? kDefaultSink + 1 : threshold;
+  s.threshold = wanted;
+  gHostThreshold.store(sink ? wanted : kDefaultSink, std::memory_order_release);
   s.sink = std::move(sink);
 }

@@ -1,12 +1,18 @@
 #include "QuorNamedObj.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <memory>
 #include <new>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "PolicyLog.h"
 #include "RdbmsInterface.h"
+#include "policyobj/detail/EntityTree.h"
+#include "policyobj/detail/ListPath.h"
 #include "policyobj/detail/Statement.h"
 #include "port/Port.h"
 
@@ -15,6 +21,7 @@ using quor::policyobj::detail::kInvalidObjectId;
 using quor::policyobj::detail::parseIntColumn;
 using quor::policyobj::detail::shownColumn;
 using quor::policyobj::detail::Statement;
+using quor::policyobj::detail::WildcardReach;
 
 namespace {
 
@@ -35,6 +42,114 @@ void insertSorted(const SummaryNamedObject& summary, std::vector<SummaryNamedObj
   auto it = summaries.begin();
   while (it != summaries.end() && quor::port::quorStricmp(summary.name.c_str(), it->name.c_str()) >= 0) ++it;
   summaries.insert(it, summary);
+}
+
+// The list of one administrator while getIds accounts for each object once.
+// Each listed object remembers the step that listed it first (0 the
+// administrator's own entities, then one step per wildcard entity for its
+// children, then one per wildcard entity for its parents); the step-by-step
+// walk puts an object after every object of equal name listed before it, so
+// the list is ordered by name ignoring case, then step, then id (each step
+// goes through the objects in ascending id order).
+class ListedObjects {
+ public:
+  struct Entry {
+    std::uint32_t id;
+    std::uint32_t step;
+    bool editable;
+    std::string name;
+  };
+
+  void list(std::uint32_t id, std::uint32_t step, bool editable, const std::string& name) {
+    auto [it, added] = _index.try_emplace(id, _entries.size());
+    if (added) {
+      _entries.push_back(Entry{id, step, editable, name});
+    } else {
+      _entries[it->second].editable = editable;
+    }
+  }
+  bool listed(std::uint32_t id) const { return _index.count(id) != 0; }
+
+  // Appends the sorted list to `summaries` and forgets it.
+  void moveTo(std::vector<SummaryNamedObject>& summaries) {
+    std::sort(_entries.begin(), _entries.end(), [](const Entry& a, const Entry& b) {
+      const int order = quor::port::quorStricmp(a.name.c_str(), b.name.c_str());
+      if (order != 0) return order < 0;
+      return a.step != b.step ? a.step < b.step : a.id < b.id;
+    });
+    summaries.reserve(summaries.size() + _entries.size());
+    for (Entry& entry : _entries) {
+      summaries.push_back(SummaryNamedObject{entry.id, entry.editable, false, std::move(entry.name)});
+    }
+    _entries.clear();
+    _index.clear();
+  }
+
+ private:
+  std::vector<Entry> _entries;
+  std::unordered_map<std::uint32_t, size_t> _index;
+};
+
+// Accounts, for every object, for the ids that `step` holds (an entity id to
+// the position of the step that reaches it first, or nothing), lists the
+// objects that lose an id with the first such step, and drops objects with no
+// id left. What the step-by-step passes do one entity at a time.
+template <class Map, class Step>
+void accountOnce(Map& objects, ListedObjects& listed, Step&& step) {
+  for (auto it = objects.begin(); it != objects.end();) {
+    std::set<unsigned>& ids = it->second.entityIds;
+    bool any = false;
+    std::uint32_t first = 0;
+    for (auto idIt = ids.begin(); idIt != ids.end();) {
+      std::uint32_t at = 0;
+      if (step(*idIt, at)) {
+        first = any ? std::min(first, at) : at;
+        any = true;
+        idIt = ids.erase(idIt);
+      } else {
+        ++idIt;
+      }
+    }
+    if (any) listed.list(it->first, first, ids.empty(), it->second.name);
+    it = any && ids.empty() ? objects.erase(it) : std::next(it);
+  }
+}
+
+// Sets `deletable` of every summary from one statement that names the
+// objects of the kind that rules refer to, instead of one rule statement per
+// editable object. False, changing nothing and logging nothing, when that
+// statement cannot be read; the caller then asks object by object, which
+// logs the failure as it always has.
+bool markDeletableAtOnce(QUOR::RdbmsInterface& db, QuorNamedObj::NaObjType type,
+                         std::vector<SummaryNamedObject>& summaries) {
+  const bool anyEditable = std::any_of(summaries.begin(), summaries.end(),
+                                       [](const SummaryNamedObject& s) { return s.editable; });
+  std::unordered_set<long long> used;
+  if (anyEditable) {
+    Statement stmt(kListStatementSize);
+    const bool read = guardStatement(
+        false, [](const char*) {},
+        [&]() -> bool {
+          const int kind = static_cast<int>(type);
+          stmt.run(db, "ui_GetRuleNamedObjIds.sql", kind, kind);
+          int row = 0;
+          while ((row = db.fetchNextRow()) == 0) {
+            const char* text = db.getColVal("NamedObjID");
+            if (text == nullptr) return false;
+            char* end = nullptr;
+            const long long id = std::strtoll(text, &end, 10);
+            if (end == text) return false;
+            used.insert(id);
+          }
+          return row == 1;  // not -1: no connection
+        });
+    if (!read) return false;
+  }
+  // The rule statement compares the id as the unsigned number it was given.
+  for (SummaryNamedObject& summary : summaries) {
+    summary.deletable = summary.editable && used.count(static_cast<long long>(summary.id)) == 0;
+  }
+  return true;
 }
 
 // Creates or changes one object: both statements take the kind, the escaped
@@ -187,6 +302,12 @@ bool QuorNamedObj::test(unsigned, std::string&, std::string&) { return true; }
 
 bool QuorNamedObj::getIds(RdbmsInterface& db, unsigned adminId, NaObjType type,
                           std::vector<SummaryNamedObject>& summaries) {
+  // The step-by-step walk is what the progress trace describes; without a
+  // reader of that trace each object is accounted for once. A caller's
+  // non-empty vector would take part in the step-by-step sorted inserts, so
+  // it keeps that walk too.
+  const bool stepwise = PolicyLog::isLogged(PolicyLog::Progress) ||
+                        quor::policyobj::detail::stepwiseListsForced() || !summaries.empty();
   const bool root = EntityUtils::isAdminRoot(db, adminId);
   ObjectMap objects;
   if (!_getNamedObjIds(db, objects, type, root ? &summaries : nullptr)) {
@@ -202,13 +323,72 @@ bool QuorNamedObj::getIds(RdbmsInterface& db, unsigned adminId, NaObjType type,
                      rc, static_cast<int>(adminId));
       return false;
     }
-    _addDirRefNamedObjIds(entities, objects, summaries);
-    if (!_addIndirRefNamedObjIds(db, entities, objects, summaries)) return false;
+    if (stepwise) {
+      _addDirRefNamedObjIds(entities, objects, summaries);
+      if (!_addIndirRefNamedObjIds(db, entities, objects, summaries)) return false;
+    } else {
+      // Each object is accounted for once: first for the administrator's own
+      // entities, then for the children of their wildcard entities, then for
+      // the parents, with the step that reaches each entity first.
+      ListedObjects listed;
+      std::unordered_set<std::uint32_t> own;
+      for (const GroupEntity& entity : entities) own.insert(entity.id);
+      accountOnce(objects, listed, [&](unsigned id, std::uint32_t& step) {
+        step = 0;
+        return own.count(id) != 0;
+      });
+      std::vector<const GroupEntity*> roots;
+      bool ldap = false;
+      for (const GroupEntity& entity : entities) {
+        if (entity.type == GroupEntity::Wildcard) roots.push_back(&entity);
+        if (entity.type == GroupEntity::Ldap) ldap = true;
+      }
+      if (!roots.empty()) {
+        GroupEntitySet candidates;
+        if (EntityUtils::getAllWildcardEntities(db, candidates) != QuorErr::kSuccess) {
+          listed.moveTo(summaries);
+          return false;
+        }
+        WildcardReach reach;
+        if (findWildcardReach(roots, candidates, reach)) {
+          accountOnce(objects, listed, [&](unsigned id, std::uint32_t& step) {
+            const auto it = reach.firstChildOf.find(id);
+            if (it == reach.firstChildOf.end()) return false;
+            step = static_cast<std::uint32_t>(1 + it->second);
+            return true;
+          });
+          // Links to parents only make an object visible; nothing is removed.
+          const auto parentsFrom = static_cast<std::uint32_t>(1 + roots.size());
+          for (const auto& [id, entry] : objects) {
+            if (listed.listed(id)) continue;
+            bool any = false;
+            size_t first = 0;
+            for (const unsigned entityId : entry.entityIds) {
+              const auto it = reach.firstParentOf.find(entityId);
+              if (it == reach.firstParentOf.end()) continue;
+              first = any ? std::min(first, it->second) : it->second;
+              any = true;
+            }
+            if (any) listed.list(id, parentsFrom + static_cast<std::uint32_t>(first), false, entry.name);
+          }
+          listed.moveTo(summaries);
+        } else {
+          // The per-entity operations log what went wrong; let them.
+          listed.moveTo(summaries);
+          if (!_addRelatedWildcardIds(db, entities, objects, summaries)) return false;
+        }
+      } else {
+        listed.moveTo(summaries);
+      }
+      if (ldap && !_addRelatedLdapIds(db, entities, objects, summaries)) return false;
+    }
   }
   // The root administrator's objects are all editable; they are deletable on
   // the same terms as anyone else's: when no rule refers to them.
-  for (SummaryNamedObject& summary : summaries) {
-    summary.deletable = summary.editable && _isDeletability(db, summary.id);
+  if (stepwise || !markDeletableAtOnce(db, type, summaries)) {
+    for (SummaryNamedObject& summary : summaries) {
+      summary.deletable = summary.editable && _isDeletability(db, summary.id);
+    }
   }
   return true;
 }

@@ -7,9 +7,11 @@
 //                                             children of the administrator's
 //                                             entities when j mod 2A < A
 //   group i (0..N-1)   linked to entity (i mod E) + 1
-// Arguments: N, E, A. The answer is checked against a count made without the
-// code under test before timing. Progress messages go to a sink that drops
-// them, so the cost of formatting them is part of the figure.
+// Arguments: N, E, A and the path: 0 the step-by-step walk (forced, as a
+// baseline), 1 the path a host that does not read the progress trace gets.
+// Both run with a sink that asks for errors and warnings only. The answer is
+// checked against a count made without the code under test before timing,
+// and the two paths' lists are compared with each other.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -21,6 +23,7 @@
 #include "QuorNamedObj.h"
 #include "RdbmsInterface.h"
 #include "db/RdbmsTestSupport.h"
+#include "policyobj/detail/ListPath.h"
 
 namespace {
 
@@ -79,37 +82,52 @@ void BM_GetIdsNonRootWildcard(benchmark::State& state) {
     return;
   }
   fill(database, n, e, a);
-  // The default sink: errors and warnings reach standard error, and the
-  // progress trace nobody reads is neither formatted nor walked twice.
+  size_t errors = 0;
+  PolicyLog::setSink([&](int level, const std::string&) { errors += level == PolicyLog::Error ? 1 : 0; },
+                     PolicyLog::Warning);
+  const bool stepwise = state.range(3) == 0;
+  auto list = [](bool forced, std::vector<SummaryNamedObject>& summaries) {
+    quor::policyobj::detail::forceStepwiseLists(forced);
+    QUOR::RdbmsInterface db;
+    const bool ok = QuorNamedObj::getIds(db, 2, QuorNamedObj::AddressGroupList, summaries);
+    quor::policyobj::detail::forceStepwiseLists(false);
+    return ok;
+  };
   const Expected want = oracle(n, e, a);
   {
-    QUOR::RdbmsInterface db;
     std::vector<SummaryNamedObject> summaries;
+    std::vector<SummaryNamedObject> other;
     size_t editable = 0;
-    const bool ok = QuorNamedObj::getIds(db, 2, QuorNamedObj::AddressGroupList, summaries);
+    const bool ok = list(stepwise, summaries) && (n > 20000 || list(!stepwise, other));
     for (const SummaryNamedObject& s : summaries) editable += s.editable ? 1 : 0;
-    if (!ok || summaries.size() != want.listed || editable != want.editable) {
-      state.SkipWithError("getIds disagrees with the layout");
+    bool same = n > 20000 || other.size() == summaries.size();
+    for (size_t i = 0; same && i < other.size(); ++i) {
+      same = other[i].id == summaries[i].id && other[i].editable == summaries[i].editable &&
+             other[i].deletable == summaries[i].deletable && other[i].name == summaries[i].name;
+    }
+    if (!ok || errors != 0 || summaries.size() != want.listed || editable != want.editable || !same) {
+      PolicyLog::setSink({});
+      state.SkipWithError("getIds disagrees with the layout or with the other path");
       return;
     }
   }
   for (auto _ : state) {
-    QUOR::RdbmsInterface db;
     std::vector<SummaryNamedObject> summaries;
-    benchmark::DoNotOptimize(QuorNamedObj::getIds(db, 2, QuorNamedObj::AddressGroupList, summaries));
+    benchmark::DoNotOptimize(list(stepwise, summaries));
   }
+  PolicyLog::setSink({});
   state.counters["listed"] = static_cast<double>(want.listed);
 }
 
-// A quarter-size row for quick runs; then the size asked for; then three rows
-// that each double one count.
+// The base size, three rows that each double one count, and 100,000 objects;
+// each row on both paths.
 BENCHMARK(BM_GetIdsNonRootWildcard)
-    ->ArgNames({"objects", "entities", "admin"})
-    ->Args({5000, 500, 50})
-    ->Args({20000, 2000, 200})
-    ->Args({40000, 2000, 200})
-    ->Args({20000, 4000, 200})
-    ->Args({20000, 2000, 400})
+    ->ArgNames({"objects", "entities", "admin", "fast"})
+    ->ArgsProduct({{20000}, {2000}, {200}, {0, 1}})
+    ->ArgsProduct({{40000}, {2000}, {200}, {0, 1}})
+    ->ArgsProduct({{20000}, {4000}, {200}, {0, 1}})
+    ->ArgsProduct({{20000}, {2000}, {400}, {0, 1}})
+    ->ArgsProduct({{100000}, {2000}, {200}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 

@@ -3,9 +3,14 @@
 #ifndef QUORPOLICY_POLICYOBJ_DETAIL_ENTITYTREE_H_
 #define QUORPOLICY_POLICYOBJ_DETAIL_ENTITYTREE_H_
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
+
+#include "EntityUtils.h"
 
 class ZoWildcardNode;
 
@@ -34,6 +39,26 @@ class EntityTree {
   };
   std::unique_ptr<ZoWildcardNode, Deleter> _root;
 };
+
+// Where the wildcard entities of one administrator reach among all wildcard
+// entities: for each entity id, the first of the administrator's wildcard
+// entities (its position among them, in list order) that has it as a child,
+// and the first that has it as a parent. The same answers as
+// EntityUtils::getAllWildcardChildren and getAllWildcardParents asked once per
+// administrator entity with removeFound false, from one tree of the
+// administrator's patterns and one tree of the candidates.
+struct WildcardReach {
+  std::unordered_map<std::uint32_t, std::size_t> firstChildOf;
+  std::unordered_map<std::uint32_t, std::size_t> firstParentOf;
+};
+
+// Fills `reach` for `roots` (the administrator's wildcard entities, in list
+// order) among `candidates`. False, with `reach` unusable, when the
+// per-entity operations would log an error (a refused pattern, a parent with
+// no candidate) or when two of the administrator's patterns share one leaf;
+// the caller then asks those operations one entity at a time. Logs nothing.
+bool findWildcardReach(const std::vector<const GroupEntity*>& roots, const GroupEntitySet& candidates,
+                       WildcardReach& reach);
 
 }  // namespace quor::policyobj::detail
 

@@ -40,6 +40,24 @@ TEST(PolicyLog, SetSink_EmptyFunctionRestoresDefaultSink) {
   EXPECT_EQ(std::string::npos, err.find("hidden")) << err;
 }
 
+TEST(PolicyLog, SetSink_ThresholdChoosesTheLevelsTheSinkReceives) {
+  std::vector<LogEntry> seen;
+  auto collect = [&](int level, const std::string& m) { seen.push_back({level, m}); };
+  PolicyLog::setSink(collect, PolicyLog::Warning);
+  const bool progressRead = PolicyLog::isLogged(PolicyLog::Progress);
+  const bool warningRead = PolicyLog::isLogged(PolicyLog::Warning);
+  PolicyLog::log(PolicyLog::Progress, "dropped");
+  PolicyLog::log(PolicyLog::Warning, "kept");
+  PolicyLog::setSink(collect);  // without a threshold: every level
+  const bool progressReadByDefault = PolicyLog::isLogged(PolicyLog::Progress);
+  PolicyLog::log(PolicyLog::Progress, "every level");
+  PolicyLog::setSink({});
+  EXPECT_FALSE(progressRead);
+  EXPECT_TRUE(warningRead);
+  EXPECT_TRUE(progressReadByDefault);
+  EXPECT_EQ((std::vector<LogEntry>{{2, "kept"}, {4, "every level"}}), seen);
+}
+
 TEST(PolicyLog, Log_ManyThreadsNeverInterleaveMessages) {
   LogCapture capture;
   constexpr int kThreads = 4;

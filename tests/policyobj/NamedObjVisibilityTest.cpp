@@ -2,6 +2,8 @@
 // databases, against the organisation of PolicyWorld.h.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -94,6 +96,88 @@ TEST_P(NamedObjDb, GetIds_SameListWhenNobodyReadsTheProgressTrace) {
       "1001 ED alpha\n1002 E- Bravo\n1003 -- Charlie\n1004 ED delta\n1005 -- echo\n1006 -- foxtrot\n"
       "1011 ED india\n1008 ED opp:lower\n",
       describeSummaries(summaries));
+}
+
+// Random organisations: wildcard patterns with stars in every place, names
+// differing only in case, group and LDAP entities, several links per object,
+// rules. A host that does not read the progress trace must get the list, and
+// the error and warning messages, of the step-by-step walk.
+TEST_P(NamedObjDb, GetIds_SameListAndMessagesWithoutTheProgressTrace) {
+  std::mt19937 random(20240601);
+  auto pick = [&](std::initializer_list<const char*> from) {
+    return std::string(from.begin()[random() % from.size()]);
+  };
+  for (int world = 0; world < 4; ++world) {
+    SCOPED_TRACE("world " + std::to_string(world));
+    _db->exec("DELETE FROM rule_named_objects; DELETE FROM rules; DELETE FROM filter_groups;"
+              "DELETE FROM entity_named_objects; DELETE FROM named_objects; DELETE FROM admin_entities;"
+              "DELETE FROM administrators; DELETE FROM entities");
+    std::string sql = "INSERT INTO administrators (admin_id, admin_name, is_root) VALUES (1, 'root', 1)";
+    for (int admin = 2; admin <= 6; ++admin) sql += ", (" + std::to_string(admin) + ", 'a" + std::to_string(admin) + "', 0)";
+    sql += "; INSERT INTO entities (entity_id, entity_name, entity_type) VALUES ";
+    constexpr int kEntities = 40;
+    for (int id = 1; id <= kEntities; ++id) {
+      std::string name = pick({"*", "u", "U", "*"}) + "@" + pick({"*.", "", "x.*.", "B.", "b."});
+      for (int labels = 1 + random() % 2; labels > 0; --labels) name += pick({"*.", "a.", "A.", "b."});
+      name += pick({"org", "Org", "*"});
+      if (random() % 10 == 0) name = pick({"*", "a", "A"});
+      const int type = random() % 8 == 0 ? 0 : (random() % 8 == 0 ? 2 : 6);
+      sql += (id > 1 ? ", (" : "(") + std::to_string(id) + ", '" + name + "', " + std::to_string(type) + ")";
+    }
+    sql += "; INSERT INTO admin_entities (admin_id, entity_id, position) VALUES (2, 1, 0)";
+    for (int admin = 2; admin <= 6; ++admin) {
+      for (int id = 2; id <= kEntities; ++id) {
+        if (random() % 6 == 0) sql += ", (" + std::to_string(admin) + ", " + std::to_string(id) + ", " + std::to_string(random() % 9) + ")";
+      }
+    }
+    sql += "; INSERT INTO filter_groups (filter_id, filter_type, rule_order) VALUES (1, 'content', 1)";
+    std::string objects = "; INSERT INTO named_objects (object_id, kind, name, content) VALUES ";
+    std::string links = "; INSERT INTO entity_named_objects (entity_id, object_id, kind) VALUES ";
+    std::string rules = "; INSERT INTO rules (rule_id, rule_name, filter_id, entity_id, action_object_id) VALUES (1, 'r', 1, 1, NULL)";
+    std::string named = "; INSERT INTO rule_named_objects (rule_id, object_id) VALUES (1, 1)";
+    for (int id = 1; id <= 300; ++id) {
+      const std::string object = std::to_string(id);
+      objects += (id > 1 ? ", (" : "(") + object + ", 5, '" + pick({"OPP:", "opp:", "", "", "", ""}) +
+                 pick({"alpha", "Alpha", "b", "B", "charlie"}) + "', '')";
+      std::vector<int> to;
+      for (int n = 1 + random() % 3; n > 0; --n) {
+        const int entity = 1 + static_cast<int>(random() % kEntities);
+        if (std::find(to.begin(), to.end(), entity) != to.end()) continue;
+        to.push_back(entity);
+        links += (links.back() == ' ' ? "(" : ", (") + std::to_string(entity) + ", " + object + ", 5)";
+      }
+      if (random() % 7 == 0) rules += ", (" + std::to_string(id + 1) + ", 'r', 1, 1, " + object + ")";
+      if (id > 1 && random() % 7 == 0) named += ", (1, " + object + ")";
+    }
+    _db->exec(sql + objects + links + rules + named);
+    for (unsigned admin = 1; admin <= 6; ++admin) {
+      SCOPED_TRACE("admin " + std::to_string(admin));
+      std::vector<SummaryNamedObject> stepwise;
+      std::vector<SummaryNamedObject> once;
+      bool stepwiseOk = false;
+      bool onceOk = false;
+      Entries stepwiseMessages;
+      Entries onceMessages;
+      {
+        LogCapture log;  // reads every level, so the walk is step by step
+        RdbmsInterface db;
+        stepwiseOk = QuorNamedObj::getIds(db, admin, QuorNamedObj::AddressGroupList, stepwise);
+        for (const LogEntry& entry : log.entries()) {
+          if (entry.level <= 2) stepwiseMessages.push_back(entry);
+        }
+      }
+      {
+        LogCapture guard;  // takes the guard's place, and puts it back
+        PolicyLog::setSink([&](int level, const std::string& text) { onceMessages.push_back({level, text}); },
+                           PolicyLog::Warning);
+        RdbmsInterface db;
+        onceOk = QuorNamedObj::getIds(db, admin, QuorNamedObj::AddressGroupList, once);
+      }
+      EXPECT_EQ(stepwiseOk, onceOk);
+      EXPECT_EQ(describeSummaries(stepwise), describeSummaries(once));
+      EXPECT_EQ(stepwiseMessages, onceMessages);
+    }
+  }
 }
 
 TEST_P(NamedObjDb, GetIds_OnTheSampleData) {
