@@ -48,10 +48,12 @@ struct AdminOptions {
 class ErrorWatch {
  public:
   ErrorWatch() {
-    PolicyLog::setSink([this](int level, const std::string& message) {
-      if (level == PolicyLog::Error) _failed = true;
-      if (level <= PolicyLog::Warning) std::fprintf(stderr, "%s\n", message.c_str());
-    });
+    PolicyLog::setSink(
+        [this](int level, const std::string& message) {
+          if (level == PolicyLog::Error) _failed = true;
+          std::fprintf(stderr, "%s\n", message.c_str());
+        },
+        PolicyLog::Warning);  // the progress trace is not shown, so it is not made
   }
   ~ErrorWatch() { PolicyLog::setSink(nullptr); }
   ErrorWatch(const ErrorWatch&) = delete;
@@ -66,9 +68,10 @@ class ErrorWatch {
 void openDatabase(const AdminOptions& options) {
   if (!options.home.empty()) ::setenv("QUOR_HOME", options.home.c_str(), 1);
   if (!RdbmsInterface::Init(nullptr, nullptr, nullptr, nullptr)) {
-    throw CommandError(kExitFailure,
-                       "cannot open the policy database: check QUOR_HOME and its config/database.ini "
-                       "(run `quorpolicy init` to set up an installation)");
+    throw CommandError(
+        kExitFailure,
+        "cannot open the policy database: check QUOR_HOME and its config/database.ini "
+        "(run `quorpolicy init` to set up an installation)");
   }
 }
 
@@ -101,11 +104,13 @@ unsigned adminId(const std::string& admin) {
     }
     return static_cast<unsigned>(std::stoul(id));
   } catch (const char* failure) {
-    throw CommandError(kExitFailure, std::string("looking up administrator '") + admin + "' failed: " + failure);
+    throw CommandError(kExitFailure,
+                       std::string("looking up administrator '") + admin + "' failed: " + failure);
   }
 }
 
-std::vector<AddressGroup::AddressGroupMember> memberList(const std::vector<std::string>& addresses) {
+std::vector<AddressGroup::AddressGroupMember> memberList(
+    const std::vector<std::string>& addresses) {
   std::vector<AddressGroup::AddressGroupMember> members;
   for (const std::string& address : addresses) {
     // "</ma>" would end the member early in the member list text.
@@ -123,7 +128,8 @@ void listEntities(const AdminOptions& options) {
   std::set<GroupEntity, GroupEntityCmp> entities;
   const QuorErrC rc = EntityUtils::getAllEntities(db, entities);
   if (rc != QuorErr::kSuccess) {
-    throw CommandError(kExitFailure, "listing the entities failed (code " + std::to_string(rc) + ")");
+    throw CommandError(kExitFailure,
+                       "listing the entities failed (code " + std::to_string(rc) + ")");
   }
   for (const GroupEntity& entity : entities) {
     std::printf("%u\t%u\t%s\n", entity.id, static_cast<unsigned>(entity.type), entity.name.c_str());
@@ -135,13 +141,15 @@ void listObjects(const AdminOptions& options) {
   const unsigned admin = adminId(options.admin);
   RdbmsInterface db;
   std::vector<SummaryNamedObject> summaries;
-  if (!QuorNamedObj::getIds(db, admin, static_cast<QuorNamedObj::NaObjType>(options.kind), summaries)) {
-    throw CommandError(kExitFailure, "listing the named objects of administrator '" + options.admin +
+  if (!QuorNamedObj::getIds(db, admin, static_cast<QuorNamedObj::NaObjType>(options.kind),
+                            summaries)) {
+    throw CommandError(kExitFailure, "listing the named objects of administrator '" +
+                                         options.admin +
                                          "' failed (an administrator needs managing entities)");
   }
   for (const SummaryNamedObject& s : summaries) {
-    std::printf("%u\t%s\t%s\t%s\n", s.id, s.editable ? "editable" : "-", s.deletable ? "deletable" : "-",
-                s.name.c_str());
+    std::printf("%u\t%s\t%s\t%s\n", s.id, s.editable ? "editable" : "-",
+                s.deletable ? "deletable" : "-", s.name.c_str());
   }
 }
 
@@ -151,7 +159,8 @@ void listQuarantine(const AdminOptions& options) {
   RdbmsInterface db;
   std::vector<QuarantineData> areas;
   if (!QuorNamedObj::getEditableQuanantineData(db, admin, areas)) {
-    throw CommandError(kExitFailure, "listing the quarantine areas of administrator '" + options.admin + "' failed");
+    throw CommandError(kExitFailure, "listing the quarantine areas of administrator '" +
+                                         options.admin + "' failed");
   }
   for (const QuarantineData& area : areas) {
     std::printf("%u\t%s\t%s\n", area.id, area.editable ? "editable" : "-", area.name.c_str());
@@ -164,10 +173,13 @@ void addGroup(const AdminOptions& options) {
   const unsigned admin = adminId(options.admin);
   std::vector<AddressGroup::AddressGroupMember> members = memberList(options.members);
   ErrorWatch watch;
-  const QuorErrC rc = AddressGroup::addAddressGroup(admin, options.name.c_str(), options.entity, members);
+  const QuorErrC rc =
+      AddressGroup::addAddressGroup(admin, options.name.c_str(), options.entity, members);
   if (rc == QuorErr::kBufferNotAllocated) throw CommandError(kExitFailure, "out of memory");
-  if (watch.failed()) throw CommandError(kExitFailure, "address group '" + options.name + "' was not written");
-  std::printf("address group '%s' written with %zu members\n", options.name.c_str(), members.size());
+  if (watch.failed())
+    throw CommandError(kExitFailure, "address group '" + options.name + "' was not written");
+  std::printf("address group '%s' written with %zu members\n", options.name.c_str(),
+              members.size());
 }
 
 void modifyGroup(const AdminOptions& options) {
@@ -176,7 +188,9 @@ void modifyGroup(const AdminOptions& options) {
   ErrorWatch watch;
   const QuorErrC rc = AddressGroup::modifyAddressGroup(options.id, options.name.c_str(), members);
   if (rc == QuorErr::kBufferNotAllocated) throw CommandError(kExitFailure, "out of memory");
-  if (watch.failed()) throw CommandError(kExitFailure, "address group " + std::to_string(options.id) + " was not written");
+  if (watch.failed())
+    throw CommandError(kExitFailure,
+                       "address group " + std::to_string(options.id) + " was not written");
   std::printf("address group %u written with %zu members\n", options.id, members.size());
 }
 
@@ -193,18 +207,24 @@ void showGroup(const AdminOptions& options) {
   std::vector<AddressGroup::AddressGroupMember> members;
   ErrorWatch watch;
   if (AddressGroup::getAddressGroupMembersByID(options.id, members) == QuorErr::kMemberUnreadable) {
-    throw CommandError(kExitFailure, "a member of address group " + std::to_string(options.id) + " is unreadable");
+    throw CommandError(
+        kExitFailure, "a member of address group " + std::to_string(options.id) + " is unreadable");
   }
-  if (watch.failed()) throw CommandError(kExitFailure, "the members of address group " + std::to_string(options.id) + " could not be read");
+  if (watch.failed())
+    throw CommandError(kExitFailure, "the members of address group " + std::to_string(options.id) +
+                                         " could not be read");
   std::printf("id\t%u\nname\t%s\ncontent\t%s\n", options.id, name.c_str(), content.c_str());
-  for (const AddressGroup::AddressGroupMember& member : members) std::printf("member\t%s\n", member.address.c_str());
+  for (const AddressGroup::AddressGroupMember& member : members)
+    std::printf("member\t%s\n", member.address.c_str());
 }
 
 void deleteGroup(const AdminOptions& options) {
   openDatabase(options);
   ErrorWatch watch;
   AddressGroup::deleteAddressGroupByID(options.id);
-  if (watch.failed()) throw CommandError(kExitFailure, "address group " + std::to_string(options.id) + " was not deleted");
+  if (watch.failed())
+    throw CommandError(kExitFailure,
+                       "address group " + std::to_string(options.id) + " was not deleted");
   std::printf("address group %u deleted (unless a rule refers to it)\n", options.id);
 }
 
@@ -222,30 +242,36 @@ void removeObject(const AdminOptions& options) {
     case QuorErr::kRemoveAnsweredMinus2:
       throw CommandError(kExitRefused, "a rule refers to " + object + "; it cannot be removed");
     case QuorErr::kNotEditable:
-      throw CommandError(kExitRefused, "administrator '" + options.admin + "' may not edit " + object);
+      throw CommandError(kExitRefused,
+                         "administrator '" + options.admin + "' may not edit " + object);
     case QuorErr::kRemoveAnsweredMinus1:
       throw CommandError(kExitNotFound, object + " does not exist");
     default:
-      throw CommandError(kExitFailure, "removing " + object + " failed: the database did not answer (code " +
+      throw CommandError(kExitFailure, "removing " + object +
+                                           " failed: the database did not answer (code " +
                                            std::to_string(rc) + ")");
   }
 }
 
 void registerAdmin(CLI::App& app) {
   auto options = std::make_shared<AdminOptions>();
-  CLI::App* admin = app.add_subcommand("admin", "Administration console queries on the policy database");
+  CLI::App* admin =
+      app.add_subcommand("admin", "Administration console queries on the policy database");
   admin->require_subcommand(1);
   admin->add_option("--home", options->home, "Installation root (default: $QUOR_HOME)");
 
   CLI::App* entities = admin->add_subcommand("entities", "List every entity: id, type, name");
   entities->callback([options] { listEntities(*options); });
 
-  CLI::App* objects = admin->add_subcommand("objects", "List the named objects of a kind an administrator sees");
+  CLI::App* objects =
+      admin->add_subcommand("objects", "List the named objects of a kind an administrator sees");
   objects->add_option("--admin", options->admin, "Administrator name or id")->required();
-  objects->add_option("--kind", options->kind, "Kind: 3 quarantine area, 5 address group (default 5)");
+  objects->add_option("--kind", options->kind,
+                      "Kind: 3 quarantine area, 5 address group (default 5)");
   objects->callback([options] { listObjects(*options); });
 
-  CLI::App* quarantine = admin->add_subcommand("quarantine", "List an administrator's quarantine areas with content");
+  CLI::App* quarantine =
+      admin->add_subcommand("quarantine", "List an administrator's quarantine areas with content");
   quarantine->add_option("--admin", options->admin, "Administrator name or id")->required();
   quarantine->callback([options] { listQuarantine(*options); });
 
@@ -256,7 +282,8 @@ void registerAdmin(CLI::App& app) {
 
   CLI::App* group = admin->add_subcommand("group", "Address groups");
   group->require_subcommand(1);
-  CLI::App* add = group->add_subcommand("add", "Create an address group linked to an administrator's entities");
+  CLI::App* add =
+      group->add_subcommand("add", "Create an address group linked to an administrator's entities");
   add->add_option("--admin", options->admin, "Administrator name or id")->required();
   add->add_option("--name", options->name, "Group name")->required();
   add->add_option("--entity", options->entity, "Also link the group to this entity id");

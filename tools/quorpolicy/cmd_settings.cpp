@@ -52,10 +52,12 @@ struct ServerDefaults {
 class CollectedLog {
  public:
   CollectedLog() {
-    PolicyLog::setSink([this](int level, const std::string& message) {
-      std::lock_guard lock(_mutex);
-      _entries.emplace_back(level, message);
-    });
+    PolicyLog::setSink(
+        [this](int level, const std::string& message) {
+          std::lock_guard lock(_mutex);
+          _entries.emplace_back(level, message);
+        },
+        PolicyLog::Warning);  // nothing here shows the progress trace
   }
   ~CollectedLog() { PolicyLog::setSink({}); }
   CollectedLog(const CollectedLog&) = delete;
@@ -245,12 +247,11 @@ void setServer(const SetOptions& o) {
       if (given) return std::string(option) + " " + v;
       return std::string(key) + "=" + v + (stored ? " stored in " + file : " (the default)");
     };
-    throw CommandError(kExitBadInput,
-                       origin("--threads", "threads", s.threads, o.threads.has_value(),
-                              threadsStored) +
-                           " is above " +
-                           origin("--max-threads", "max_threads", s.maxThreads,
-                                  o.maxThreads.has_value(), maxThreadsStored));
+    throw CommandError(kExitBadInput, origin("--threads", "threads", s.threads,
+                                             o.threads.has_value(), threadsStored) +
+                                          " is above " +
+                                          origin("--max-threads", "max_threads", s.maxThreads,
+                                                 o.maxThreads.has_value(), maxThreadsStored));
   }
 
   CollectedLog log;
