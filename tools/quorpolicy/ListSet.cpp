@@ -70,8 +70,7 @@ std::unique_ptr<ListSet> ListSet::load(const std::vector<std::string>& paths,
   std::vector<ListFile> files;
   for (const std::string& path : paths) {
     Progress progress(path, terminal);
-    ListFile file =
-        readListFile(path, [&progress](std::uint64_t bytes) { progress.read(bytes); });
+    ListFile file = readListFile(path, [&progress](std::uint64_t bytes) { progress.read(bytes); });
     if (!file.ok()) {
       throw CommandError(file.errorLine == 0 ? kExitFailure : kExitBadInput, file.error);
     }

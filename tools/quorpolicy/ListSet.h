@@ -33,11 +33,11 @@ namespace quor::tool {
 struct ListAnswer {
   ZoBlackWhiteListResult result = NotListed;
   bool listed = false;
-  std::size_t tree = 0;         // position of the deciding list
-  std::string pattern;          // the deciding pattern, lower-cased
+  std::size_t tree = 0;  // position of the deciding list
+  std::string pattern;   // the deciding pattern, lower-cased
   std::uint32_t membership = 0;
-  std::size_t line = 0;         // where the pattern was first listed; 0 unknown
-  std::string original;         // the entry's original text, if it had one
+  std::size_t line = 0;  // where the pattern was first listed; 0 unknown
+  std::string original;  // the entry's original text, if it had one
 };
 
 class ListSet {

@@ -38,7 +38,8 @@ std::optional<ParsedRequest> RequestBuffer::next() {
   // Leading empty lines are keep-alive noise between requests, not requests.
   while (_used < _data.size()) {
     const std::size_t nl = _data.find('\n', _used);
-    if (nl == std::string::npos || !stripCr(std::string_view(_data).substr(_used, nl - _used)).empty())
+    if (nl == std::string::npos ||
+        !stripCr(std::string_view(_data).substr(_used, nl - _used)).empty())
       break;
     _used = nl + 1;
   }
@@ -65,7 +66,8 @@ std::optional<ParsedRequest> RequestBuffer::next() {
   std::size_t number = 0;
   while (lineStart < end) {
     const std::size_t nl = _data.find('\n', lineStart);
-    const std::string_view line = stripCr(std::string_view(_data).substr(lineStart, nl - lineStart));
+    const std::string_view line =
+        stripCr(std::string_view(_data).substr(lineStart, nl - lineStart));
     lineStart = nl + 1;
     ++number;
     if (line.empty()) break;
@@ -111,7 +113,8 @@ PolicyDecision decide(const ListSet& lists, const PolicyRequest& request, CheckW
     if (ZoWildcardEmail::isBlacklisted(a.result)) {
       std::string text = rejectText;
       if (text.empty()) {
-        text = std::string(name) + " address is black-listed in " + lastComponent(lists.name(a.tree));
+        text =
+            std::string(name) + " address is black-listed in " + lastComponent(lists.name(a.tree));
       }
       return {PolicyDecision::Reject, "action=REJECT " + text};
     }

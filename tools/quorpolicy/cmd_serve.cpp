@@ -19,6 +19,7 @@
 // list that fails to load keeps the old lists. SIGTERM and SIGINT stop
 // accepting, let every open request finish and exit 0. Once a minute one line
 // reports the requests, decisions and latency of the past minute.
+#include <sys/stat.h>
 #include <algorithm>
 #include <array>
 #include <asio.hpp>
@@ -33,7 +34,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <sys/stat.h>
 #include <thread>
 #include <unordered_set>
 #include <vector>
@@ -98,10 +98,9 @@ NetSettings readSettings(const ServeOptions& o) {
         P::getSettingsFromDatabase(s.backlog, s.keepAlive, port, protocol, s.recvTimeoutSecs,
                                    s.sendTimeoutSecs, s.threads, maxThreads, cacheTTL, false);
     if (rc != 0) {
-      throw CommandError(kExitFailure,
-                         "serve: the policy server settings in " + std::string(getQuorHome()) +
-                             "/config/quor.ini could not be read (code " + std::to_string(rc) +
-                             ")");
+      throw CommandError(
+          kExitFailure, "serve: the policy server settings in " + std::string(getQuorHome()) +
+                            "/config/quor.ini could not be read (code " + std::to_string(rc) + ")");
     }
   }
   if (o.threads) s.threads = *o.threads;
@@ -248,14 +247,14 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     if (_closed) return;
     if (_stopRequested && !_buffer.pending()) return close();
     arm(_shared.net.recvTimeoutSecs, "no request");
-    _socket.async_read_some(
-        asio::buffer(_in), [self = this->shared_from_this()](std::error_code ec, std::size_t n) {
-          self->_timer.cancel();
-          if (ec) return self->close();
-          if (!self->_started) self->_started.emplace(Clock::now());
-          self->_buffer.append(std::string_view(self->_in.data(), n));
-          self->answer();
-        });
+    _socket.async_read_some(asio::buffer(_in),
+                            [self = this->shared_from_this()](std::error_code ec, std::size_t n) {
+                              self->_timer.cancel();
+                              if (ec) return self->close();
+                              if (!self->_started) self->_started.emplace(Clock::now());
+                              self->_buffer.append(std::string_view(self->_in.data(), n));
+                              self->answer();
+                            });
   }
 
   // Answers every complete request received so far, then writes them.
@@ -296,7 +295,8 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
                         self->_writing = false;
                         if (ec) return self->close();
                         const auto latency = Clock::now() - self->_started.value_or(Clock::now());
-                        for (const auto kind : self->_kinds) self->_shared.stats.record(kind, latency);
+                        for (const auto kind : self->_kinds)
+                          self->_shared.stats.record(kind, latency);
                         self->_kinds.clear();
                         self->_started.reset();
                         if (self->_buffer.pending()) self->_started.emplace(Clock::now());
@@ -425,7 +425,8 @@ void runServe(const ServeOptions& options) {
 
   const auto loadStart = Clock::now();
   shared.lists.store(loadLists(options.lists));
-  const auto loadMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - loadStart);
+  const auto loadMs =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - loadStart);
 
   asio::io_context io(static_cast<int>(shared.net.threads));
   SessionSet sessions;
@@ -456,15 +457,15 @@ void runServe(const ServeOptions& options) {
       acceptor.bind(endpoint);
       acceptor.listen(static_cast<int>(shared.net.backlog));
       tcp = std::make_unique<Listener<asio::ip::tcp::acceptor>>(io, std::move(acceptor), shared,
-                                                                 sessions);
+                                                                sessions);
       tcp->accept();
       where = options.listen;
     }
   } catch (const std::system_error& e) {
-    throw CommandError(kExitFailure, "serve: cannot listen on " +
-                                         (options.socketPath.empty() ? options.listen
-                                                                     : options.socketPath) +
-                                         ": " + e.code().message());
+    throw CommandError(kExitFailure,
+                       "serve: cannot listen on " +
+                           (options.socketPath.empty() ? options.listen : options.socketPath) +
+                           ": " + e.code().message());
   }
 
   // Signals, reloads and the statistics run on this thread; requests on the
@@ -485,7 +486,8 @@ void runServe(const ServeOptions& options) {
           shared.lists.store(std::move(fresh));
           const auto ms =
               std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-          say("lists reloaded: %zu entries in %lld ms", entries, static_cast<long long>(ms.count()));
+          say("lists reloaded: %zu entries in %lld ms", entries,
+              static_cast<long long>(ms.count()));
         } catch (const CommandError& e) {
           say("reload failed, keeping the lists in use: %s", e.what());
         } catch (const std::exception& e) {
@@ -545,7 +547,8 @@ void registerServe(CLI::App& app) {
   auto o = std::make_shared<ServeOptions>();
   CLI::App* cmd = app.add_subcommand(
       "serve", "Answer the access policy requests of SMTP servers from list files");
-  cmd->add_option("-l,--list", o->lists, "A list file; repeat for several lists, the strongest first")
+  cmd->add_option("-l,--list", o->lists,
+                  "A list file; repeat for several lists, the strongest first")
       ->allow_extra_args(false);
   auto* listen = cmd->add_option("--listen", o->listen, "TCP address and port to listen on")
                      ->default_str("127.0.0.1:10040");
