@@ -15,7 +15,7 @@ $q --version
 echo
 echo "== Installation root with the embedded SQLite database: $root"
 $q init --force "$root"
-export QUOR_HOME="$root" QUOR_DB_DIR=sqlite
+export QUOR_HOME="$root"
 
 echo
 echo "== Matching examples/addresses.txt against, in precedence order:"

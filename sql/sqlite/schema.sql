@@ -91,3 +91,11 @@ CREATE TABLE components (
   ip_addr    TEXT    NOT NULL,
   agent_port INTEGER NOT NULL
 );
+
+-- The schema's version: `quorpolicy upgrade` applies the files
+-- migrate/NNN-*.sql above it, each in one transaction. Databases made before
+-- versions were recorded have no such table and count as version 1.
+CREATE TABLE schema_version (
+  version INTEGER NOT NULL
+);
+INSERT INTO schema_version (version) VALUES (2);

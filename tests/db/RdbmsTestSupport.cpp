@@ -18,6 +18,7 @@ InstallRoot::InstallRoot(Backend backend, const TestDatabase* db)
   const std::filesystem::path sql = std::filesystem::path(path()) / "sql" / _dbDir;
   std::filesystem::create_directories(sql);
   for (const auto& entry : std::filesystem::directory_iterator(sqlSourceDir(backend))) {
+    if (!entry.is_regular_file()) continue;  // migrate/ is not read by units of work
     std::filesystem::copy_file(entry.path(), sql / entry.path().filename());
   }
   if (db != nullptr && db->available()) db->writeOdbcIni(path() + "/config/odbc.ini", "QuorPolicy");

@@ -26,6 +26,7 @@
 #include "RdbmsInterface.h"
 #include "ZoDataAccess.h"
 #include "tools/quorpolicy/Command.h"
+#include "tools/quorpolicy/RootDatabase.h"
 
 namespace quor::tool {
 namespace {
@@ -65,15 +66,7 @@ class ErrorWatch {
 };
 
 // Makes the library find the installation and its database.
-void openDatabase(const AdminOptions& options) {
-  if (!options.home.empty()) ::setenv("QUOR_HOME", options.home.c_str(), 1);
-  if (!RdbmsInterface::Init(nullptr, nullptr, nullptr, nullptr)) {
-    throw CommandError(
-        kExitFailure,
-        "cannot open the policy database: check QUOR_HOME and its config/database.ini "
-        "(run `quorpolicy init` to set up an installation)");
-  }
-}
+void openDatabase(const AdminOptions& options) { openRootDatabase(options.home); }
 
 bool isNumber(const std::string& text) {
   if (text.empty() || text.size() > 10) return false;

@@ -27,6 +27,7 @@
 #include "RdbmsInterface.h"
 #include "miscUtils.h"
 #include "tools/quorpolicy/Command.h"
+#include "tools/quorpolicy/RootDatabase.h"
 
 namespace quor::tool {
 namespace {
@@ -303,6 +304,7 @@ void setClient(const ClientOptions& o) {
 
 void initDatabase() {
   requireHome();
+  selectRoot("");
   CollectedLog log;
   if (!QUOR::RdbmsInterface::Init(nullptr, nullptr, nullptr, nullptr)) {
     const auto messages = log.messages(PolicyLog::Error);

@@ -1,6 +1,7 @@
 // quorpolicy: the command-line tool of the policy library.
 #include <algorithm>
 #include <cstdio>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -8,6 +9,24 @@
 
 namespace quor::tool {
 namespace {
+
+// Failure texts of drivers and servers may run over several lines; a
+// command's failure is reported on one.
+std::string oneLine(const std::string& text) {
+  std::string out;
+  bool blank = false;
+  for (const char c : text) {
+    if (c == '\n' || c == '\r' || c == '\t' || c == ' ') {
+      blank = !out.empty();
+      continue;
+    }
+    if (blank) out.push_back(' ');
+    blank = false;
+    out.push_back(c);
+  }
+  return out;
+}
+
 std::vector<std::pair<int, Registrar>>& registry() {
   static std::vector<std::pair<int, Registrar>> entries;
   return entries;
@@ -39,7 +58,7 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return app.exit(e);
   } catch (const quor::tool::CommandError& e) {
-    std::fprintf(stderr, "quorpolicy: %s\n", e.what());
+    std::fprintf(stderr, "quorpolicy: %s\n", quor::tool::oneLine(e.what()).c_str());
     return e.status();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "quorpolicy: %s\n", e.what());
