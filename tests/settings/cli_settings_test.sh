@@ -35,7 +35,7 @@ expect "unreadable file" 1 "quorpolicy: the policy server settings could not be 
   "$tool" settings show
 expect "backlog out of range" 2 "quorpolicy: --backlog must be between 0 and 1000" -- \
   "$tool" settings set --backlog 1001
-expect "max below threads" 2 "quorpolicy: --max-threads (2) is below --threads (3)" -- \
+expect "max below threads" 2 "quorpolicy: --threads 3 is above --max-threads 2" -- \
   "$tool" settings set --threads 3 --max-threads 2
 expect "bad protocol" 2 "quorpolicy: --protocol takes http or https, not 'ftp'" -- \
   "$tool" settings set --protocol ftp
