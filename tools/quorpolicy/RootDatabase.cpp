@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <vector>
 
 #include "ConfigFile.h"
@@ -83,6 +85,14 @@ std::filesystem::path installedSqlFolder(const std::string& given) {
     throw CommandError(kExitNotFound, "no statement files (sqlite/schema.sql) in " + given);
   }
   throw CommandError(kExitNotFound, "statement files not found; name their folder with --sql-from");
+}
+
+std::string readText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw CommandError(kExitFailure, "cannot read " + path.string());
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
 }
 
 std::string rootDialect() {

@@ -36,6 +36,9 @@ std::string rootDialect();
 // CommandError (status 4) when none holds sqlite/schema.sql.
 std::filesystem::path installedSqlFolder(const std::string& given);
 
+// The whole content of a file; throws CommandError (status 1) naming it.
+std::string readText(const std::filesystem::path& path);
+
 // The folder of this program, or an empty path.
 std::filesystem::path executableDir();
 

@@ -78,14 +78,6 @@ class RootSession {
   std::unique_ptr<SchemaSession> _session;
 };
 
-std::string readAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw CommandError(kExitFailure, "cannot read " + path.string());
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 void runUpgrade(const DbOptions& o) {
   if (!o.db.empty()) {
     if (!o.home.empty()) ::setenv("QUOR_HOME", o.home.c_str(), 1);
@@ -134,7 +126,7 @@ void runUpgrade(const DbOptions& o) {
   int at = from;
   for (const auto& m : steps) {
     if (m.version <= at) continue;
-    const std::string text = readAll(m.file);
+    const std::string text = readText(m.file);
     session->inTransaction([&] {
       session->exec(text, m.file.filename().string());
       session->setVersion(m.version);
@@ -187,7 +179,7 @@ void runExport(const DbOptions& o) {
 void runImport(const DbOptions& o) {
   nlohmann::json doc;
   try {
-    doc = nlohmann::json::parse(readAll(o.input));
+    doc = nlohmann::json::parse(readText(o.input));
   } catch (const nlohmann::json::parse_error& e) {
     throw CommandError(kExitBadInput,
                        o.input + " is not a whole export (truncated or not JSON): " + e.what());

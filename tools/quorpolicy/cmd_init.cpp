@@ -66,14 +66,6 @@ std::optional<fs::path> findResources() {
   return std::nullopt;
 }
 
-std::string readText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw CommandError(kExitFailure, "cannot read " + path.string());
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 void writeText(const fs::path& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
