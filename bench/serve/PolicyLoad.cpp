@@ -41,6 +41,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
         _warmEnd(warmEnd),
         _end(end) {}
 
+  // Drops the connection: an answer still awaited at the end is not counted.
+  void stop() {
+    std::error_code ignored;
+    _socket.close(ignored);
+  }
+
   void start(const asio::ip::tcp::endpoint& target) {
     _socket.async_connect(target, [self = shared_from_this()](std::error_code ec) {
       if (ec) {
@@ -157,11 +163,17 @@ int main(int argc, char** argv) {
       begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(warmup));
   const auto end =
       warmEnd + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  std::vector<std::shared_ptr<Connection>> all;
   for (unsigned i = 0; i < connections; ++i) {
-    std::make_shared<Connection>(io, senders, senders.size() * i / connections, totals, warmEnd,
-                                 end)
-        ->start(endpoint);
+    all.push_back(std::make_shared<Connection>(io, senders, senders.size() * i / connections,
+                                               totals, warmEnd, end));
+    all.back()->start(endpoint);
   }
+  // A slow service must not keep the client waiting for answers past the end.
+  asio::steady_timer deadline(io, end + std::chrono::seconds(1));
+  deadline.async_wait([&all](std::error_code) {
+    for (auto& c : all) c->stop();
+  });
   io.run();
   const double measured = std::chrono::duration<double>(Clock::now() - warmEnd).count();
   auto& l = totals.latencyUs;

@@ -114,9 +114,12 @@ def make_workload(folder, size, queries):
 
 
 def run_client(args, port, connections, senders, seconds):
-    out = subprocess.run([args.client, "--target", "127.0.0.1:%d" % port, "--connections",
-                          str(connections), "--seconds", str(seconds), "--senders", senders],
-                         capture_output=True, text=True, timeout=seconds + 120)
+    try:
+        out = subprocess.run([args.client, "--target", "127.0.0.1:%d" % port, "--connections",
+                              str(connections), "--seconds", str(seconds), "--senders", senders],
+                             capture_output=True, text=True, timeout=seconds + 120)
+    except subprocess.TimeoutExpired:
+        return {"errors": "client timed out"}
     fields = dict(kv.split("=", 1) for kv in out.stdout.split())
     if out.returncode != 0:
         fields["errors"] = fields.get("errors", "?") + " (" + out.stderr.strip()[:80] + ")"
