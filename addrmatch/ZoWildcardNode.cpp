@@ -63,6 +63,56 @@ static const std::uint32_t* findOrdinal(const std::uint32_t* first, const std::u
   return std::lower_bound(first + lo, first + hi, key);
 }
 
+// Vectors up to this size are searched without the aid: a binary search
+// over so few elements costs no more than one over their ordinals.
+constexpr size_t kSmallVector = 8;
+
+struct ZoWildcardNode::LookupAid {
+  // While building: the children by the address of their label, an element
+  // of the tree's string table (open addressing, a power of two in size, at
+  // most half full). Empty when some child's label is not a table element.
+  std::vector<ZoWildcardNode*> byLabel;
+  // After the lock: the ordinals of the children's names, then those of the
+  // leaves' names, each in vector order; a count that no longer matches its
+  // vector (an addition after the lock) disables that part.
+  std::unique_ptr<std::uint32_t[]> ordinals;
+  std::uint32_t childCount = 0;
+  std::uint32_t leafCount = 0;
+
+  static size_t slotOf(const ZoIndexedString* label, size_t mask) {
+    return static_cast<size_t>((reinterpret_cast<std::uintptr_t>(label) >> 3) * 0x9E3779B97F4A7C15ull >> 20) &
+           mask;
+  }
+  void place(ZoWildcardNode* child) {
+    const size_t mask = byLabel.size() - 1;
+    for (size_t i = slotOf(child->_name, mask);; i = (i + 1) & mask) {
+      if (byLabel[i] == nullptr) {
+        byLabel[i] = child;
+        return;
+      }
+    }
+  }
+  // Rebuilds the index for `children`; false (index dropped) when a label is
+  // not a table element.
+  bool index(const std::vector<ZoWildcardNode*>& children) {
+    for (const ZoWildcardNode* c : children) {
+      if (c == nullptr || c->_name == nullptr || !c->_name->isInStringtable()) return false;
+    }
+    size_t slots = 64;
+    while (slots < children.size() * 2) slots *= 2;
+    byLabel.assign(slots, nullptr);
+    for (ZoWildcardNode* c : children) place(c);
+    return true;
+  }
+  ZoWildcardNode* find(const ZoIndexedString* label) const {
+    const size_t mask = byLabel.size() - 1;
+    for (size_t i = slotOf(label, mask);; i = (i + 1) & mask) {
+      ZoWildcardNode* c = byLabel[i];
+      if (c == nullptr || c->_name == label) return c;
+    }
+  }
+};
+
 struct ZoWildcardNode::Sorted {
   // The name an element of _children or _leaves is sorted by. Reads the name
   // field directly: this runs for every probe of every search.
@@ -72,22 +122,22 @@ struct ZoWildcardNode::Sorted {
     return name != nullptr ? *name : *ZoStringtable::getConstEmptyIndexedString();
   }
 
-  // Ordinals of the elements' names (count first), or null when one has none.
+  // Whether every element's name carries an ordinal.
   template <class T>
-  static std::unique_ptr<std::uint32_t[]> ordinalsOf(const std::vector<T*>& elements,
-                                                     bool& allIndexed) {
-    allIndexed = std::all_of(elements.begin(), elements.end(),
-                             [](const T* e) { return sortName(e).isIndexed(); });
-    if (!allIndexed || elements.empty()) return nullptr;
-    std::unique_ptr<std::uint32_t[]> out(new (std::nothrow) std::uint32_t[elements.size() + 1]);
-    if (!out) return nullptr;
-    out[0] = static_cast<std::uint32_t>(elements.size());
-    for (size_t i = 0; i < elements.size(); ++i) out[i + 1] = sortName(elements[i]).getIndex();
-    return out;
+  static bool allIndexed(const std::vector<T*>& elements) {
+    return std::all_of(elements.begin(), elements.end(),
+                       [](const T* e) { return sortName(e).isIndexed(); });
+  }
+
+  // Copies the ordinals of the elements' names to `out`.
+  template <class T>
+  static void copyOrdinals(const std::vector<T*>& elements, std::uint32_t* out) {
+    for (size_t i = 0; i < elements.size(); ++i) out[i] = sortName(elements[i]).getIndex();
   }
 
   // The binary search over a vector sorted by name; comparisons by ordinal
-  // when both sides carry one, by text otherwise.
+  // when both sides carry one, by text otherwise. `ordinals`, when not null,
+  // holds the ordinals of the names in vector order.
   template <class T>
   static T* searchSorted(const std::vector<T*>& v, const std::uint32_t* ordinals, bool indexed,
                          const ZoIndexedString& key) {
@@ -95,8 +145,8 @@ struct ZoWildcardNode::Sorted {
     // key that is in no table cannot equal any of them.
     if (indexed && key.isNotInStringtable()) return nullptr;
     if (v.empty()) return nullptr;
-    if (ordinals != nullptr && ordinals[0] == v.size() && key.isIndexed()) {
-      const std::uint32_t* first = ordinals + 1;
+    if (ordinals != nullptr && key.isIndexed()) {
+      const std::uint32_t* first = ordinals;
       const std::uint32_t* last = first + v.size();
       const std::uint32_t* it = findOrdinal(first, last, key.getIndex());
       return (it != last && *it == key.getIndex()) ? v[static_cast<size_t>(it - first)] : nullptr;
@@ -168,18 +218,49 @@ void ZoWildcardNode::lock() {
   // The vectors are complete now; give back their growth slack.
   _children.shrink_to_fit();
   _leaves.shrink_to_fit();
-  _childOrdinals = Sorted::ordinalsOf(_children, _childrenIndexed);
-  _leafOrdinals = Sorted::ordinalsOf(_leaves, _leavesIndexed);
+  _childrenIndexed = Sorted::allIndexed(_children);
+  _leavesIndexed = Sorted::allIndexed(_leaves);
+  // Ordinals only for vectors that are indexed and too long to search
+  // cheaply without them.
+  const size_t children = _childrenIndexed && _children.size() > kSmallVector ? _children.size() : 0;
+  const size_t leaves = _leavesIndexed && _leaves.size() > kSmallVector ? _leaves.size() : 0;
+  _aid.reset();
+  if (children + leaves == 0) return;
+  _aid.reset(new (std::nothrow) LookupAid);
+  if (!_aid) return;
+  _aid->ordinals.reset(new (std::nothrow) std::uint32_t[children + leaves]);
+  if (!_aid->ordinals) {
+    _aid.reset();
+    return;
+  }
+  if (children != 0) Sorted::copyOrdinals(_children, _aid->ordinals.get());
+  if (leaves != 0) Sorted::copyOrdinals(_leaves, _aid->ordinals.get() + children);
+  _aid->childCount = static_cast<std::uint32_t>(children);
+  _aid->leafCount = static_cast<std::uint32_t>(leaves);
 }
 
 // --- searching ---------------------------------------------------------------
 
 ZoWildcardNode* ZoWildcardNode::_searchChildren(const ZoIndexedString& label) const {
-  return Sorted::searchSorted(_children, _childOrdinals.get(), _childrenIndexed, label);
+  const std::uint32_t* ordinals = nullptr;
+  if (_aid) {
+    if (!_aid->byLabel.empty()) {
+      // Every child's label is an element of the table, and the table holds
+      // one element per text: an element is found by its address, and a key
+      // that is no element names no child.
+      if (label.isInStringtable()) return _aid->find(&label);
+      if (label.isNotInStringtable()) return nullptr;
+    }
+    if (_aid->childCount != 0 && _aid->childCount == _children.size()) ordinals = _aid->ordinals.get();
+  }
+  return Sorted::searchSorted(_children, ordinals, _childrenIndexed, label);
 }
 
 ZoListedEmailAddress* ZoWildcardNode::_searchLeaves(const ZoIndexedString& name) const {
-  return Sorted::searchSorted(_leaves, _leafOrdinals.get(), _leavesIndexed, name);
+  const std::uint32_t* ordinals = nullptr;
+  if (_aid && _aid->leafCount != 0 && _aid->leafCount == _leaves.size())
+    ordinals = _aid->ordinals.get() + _aid->childCount;
+  return Sorted::searchSorted(_leaves, ordinals, _leavesIndexed, name);
 }
 
 const ZoWildcardNode* ZoWildcardNode::_findMatchingChild(const ZoIndexedString& label) {
@@ -235,7 +316,23 @@ bool ZoWildcardNode::_addToLeafVector(ZoListedEmailAddress* leaf) {
 }
 
 bool ZoWildcardNode::_addToChildVector(ZoWildcardNode* node) {
-  return Sorted::insertSorted(_children, node);
+  if (!Sorted::insertSorted(_children, node)) return false;
+  // A node with many children finds them by label address while it is being
+  // built; the lock replaces that index with the ordinals.
+  if (isLocked()) return true;
+  if (_aid && !_aid->byLabel.empty()) {
+    if (node->_name == nullptr || !node->_name->isInStringtable()) {
+      _aid.reset();
+    } else if ((_children.size() + 1) * 2 > _aid->byLabel.size()) {
+      if (!_aid->index(_children)) _aid.reset();
+    } else {
+      _aid->place(node);
+    }
+  } else if (!_aid && _stringtable != nullptr && _children.size() > 16) {
+    _aid.reset(new (std::nothrow) LookupAid);
+    if (_aid && !_aid->index(_children)) _aid.reset();
+  }
+  return true;
 }
 
 bool ZoWildcardNode::_addOrModifyLeaf(const ZoIndexedString* name,

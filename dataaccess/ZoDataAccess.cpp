@@ -31,9 +31,24 @@ struct ZoDataAccess::Impl {
     std::thread::id borrower;
   };
 
+  // An idle connection, with what the pool knows about it.
+  struct Idle {
+    std::unique_ptr<ZoDbConnect> connection;
+    // When it came back (or was opened).
+    std::chrono::steady_clock::time_point since;
+    // A statement failed during its last loan.
+    bool failed = false;
+  };
+
   // How long a borrower waits for a connection to come back before an extra
   // one is opened.
   static constexpr std::chrono::seconds kLoanWait{2};
+  // A connection idle for longer than this is asked whether its server
+  // still answers before it is lent. One that came back sooner, without a
+  // failure, is lent as it is: its first statement reconnects once and runs
+  // again should the link turn out to be gone, so a loan costs no round
+  // trip of its own.
+  static constexpr std::chrono::seconds kIdleCheck{5};
 
   std::mutex mutex;
   std::condition_variable returned;
@@ -45,7 +60,7 @@ struct ZoDataAccess::Impl {
   // Bumped by reinit(): connections of older generations are closed when
   // they come back.
   unsigned generation = 0;
-  std::vector<std::unique_ptr<ZoDbConnect>> idle;
+  std::vector<Idle> idle;
   std::unordered_map<ZoDbConnect*, Lent> lent;
 
   struct Parameters {
@@ -65,6 +80,10 @@ struct ZoDataAccess::Impl {
     connection->connect(p.connectString.c_str(), view(p.dsn), view(p.user), view(p.password));
     return connection;
   }
+
+  void keepIdle(std::unique_ptr<ZoDbConnect> connection, bool failed) {
+    idle.push_back(Idle{std::move(connection), std::chrono::steady_clock::now(), failed});
+  }
 };
 
 ZoDataAccess::ZoDataAccess() : _impl(std::make_unique<Impl>()) {}
@@ -73,7 +92,7 @@ ZoDataAccess::~ZoDataAccess() = default;
 
 void ZoDataAccess::init(const char* connectString, int count, const char* dsn, const char* user,
                         const char* password) {
-  std::vector<std::unique_ptr<ZoDbConnect>> old;
+  std::vector<Impl::Idle> old;
   {
     std::lock_guard<std::mutex> guard(_impl->mutex);
     _impl->initialised = true;
@@ -90,12 +109,12 @@ void ZoDataAccess::init(const char* connectString, int count, const char* dsn, c
   for (size_t i = 0; i < static_cast<size_t>(std::max(count, 1)); ++i) {
     auto connection = Impl::open(p);  // throws; what was made stays
     std::lock_guard<std::mutex> guard(_impl->mutex);
-    _impl->idle.push_back(std::move(connection));
+    _impl->keepIdle(std::move(connection), false);
   }
 }
 
 bool ZoDataAccess::reinit() {
-  std::vector<std::unique_ptr<ZoDbConnect>> old;
+  std::vector<Impl::Idle> old;
   size_t count = 0;
   {
     std::lock_guard<std::mutex> guard(_impl->mutex);
@@ -113,7 +132,7 @@ bool ZoDataAccess::reinit() {
     for (size_t i = 0; i < count; ++i) {
       auto connection = Impl::open(p);
       std::lock_guard<std::mutex> guard(_impl->mutex);
-      _impl->idle.push_back(std::move(connection));
+      _impl->keepIdle(std::move(connection), false);
       _impl->returned.notify_one();
     }
   } catch (const char* text) {
@@ -125,6 +144,7 @@ bool ZoDataAccess::reinit() {
 
 ZoDbConnect* ZoDataAccess::getConnect() {
   std::unique_ptr<ZoDbConnect> connection;
+  bool check = false;
   unsigned generation = 0;
   {
     std::unique_lock<std::mutex> lock(_impl->mutex);
@@ -142,18 +162,27 @@ ZoDbConnect* ZoDataAccess::getConnect() {
     }
     generation = _impl->generation;
     if (!_impl->idle.empty()) {
-      connection = std::move(_impl->idle.back());
+      Impl::Idle& last = _impl->idle.back();
+      check = last.failed || std::chrono::steady_clock::now() - last.since > Impl::kIdleCheck;
+      connection = std::move(last.connection);
       _impl->idle.pop_back();
     }
   }
-  // A connection whose server went away (a restart, a dropped link) is
-  // replaced here, so that the borrower gets one that works.
-  if (connection && !connection->ping()) {
+  // A connection that sat idle long or saw a failure may have lost its
+  // server (a restart, a dropped link): it is asked first and replaced when
+  // it does not answer. Any other is lent unchecked, with one transparent
+  // reconnect for its first statement.
+  if (connection && check && !connection->ping()) {
     PolicyLog::log(PolicyLog::Warning,
                    "ZoDataAccess::getConnect: replacing a connection that no longer answers");
     connection.reset();
   }
-  if (!connection) connection = Impl::open(_impl->parameters());
+  if (connection) {
+    connection->startLoan(!check);
+  } else {
+    connection = Impl::open(_impl->parameters());
+    connection->startLoan(false);
+  }
   ZoDbConnect* raw = connection.get();
   std::lock_guard<std::mutex> guard(_impl->mutex);
   _impl->lent.emplace(raw, Impl::Lent{std::move(connection), generation, std::this_thread::get_id()});
@@ -178,7 +207,8 @@ void ZoDataAccess::returnConnect(ZoDbConnect* connection) {
                         entry.generation == _impl->generation &&
                         _impl->idle.size() < _impl->count;
     if (keepIt) {
-      _impl->idle.push_back(std::move(entry.connection));
+      const bool failed = entry.connection->failedDuringLoan();
+      _impl->keepIdle(std::move(entry.connection), failed);
       _impl->returned.notify_one();
     } else {
       closing = std::move(entry.connection);

@@ -120,6 +120,13 @@ struct ZoDbConnect::Impl {
   std::vector<std::string> values;    // texts of the current row
   std::vector<bool> nulls;            // which values are SQL NULL
   bool rowCurrent = false;
+  // The connection string of the last connect(), for a reconnect.
+  std::string target;
+  // Set by the pool for a loan it did not check: the first statement may
+  // reconnect once (see ZoDbConnect::startLoan).
+  bool retryArmed = false;
+  // A statement failed since the loan began.
+  bool failed = false;
   // When the current call into the driver began: a failure for a lock held
   // elsewhere says how long it waited.
   std::chrono::steady_clock::time_point callStart;
@@ -156,6 +163,7 @@ struct ZoDbConnect::Impl {
     if (text.empty()) text = std::string("HY000: ") + what + " failed without a diagnostic";
     explainLock(text, std::chrono::steady_clock::now() - callStart);
     if (isLinkFailure(state) || linkDead()) broken = true;
+    failed = true;
     clearResult();
     throwFailure(std::move(text));
   }
@@ -217,6 +225,29 @@ struct ZoDbConnect::Impl {
       }
       columns.emplace_back(reinterpret_cast<const char*>(name));
     }
+  }
+
+  // Runs the first statement of a loan the pool did not check. When it fails
+  // because the link is gone, nothing has run on the loan yet: the
+  // connection is made again and the statement runs once more. A failed
+  // reconnect throws its own failure, as the loan would have.
+  void runFirst(const std::string& sql) {
+    retryArmed = false;
+    try {
+      runOne(sql);
+      return;
+    } catch (const char*) {
+      if (!broken) throw;
+    }
+    PolicyLog::log(PolicyLog::Warning,
+                   "ZoDataAccess::getConnect: replacing a connection that no longer answers");
+    std::string failure = tryConnect(target);
+    if (!failure.empty()) {
+      close();
+      failed = true;
+      throwFailure(std::move(failure));
+    }
+    runOne(sql);
   }
 
   void runOne(const std::string& sql) {
@@ -282,7 +313,10 @@ void ZoDbConnect::connect(const char* connectString, const char* dsn, const char
       std::this_thread::sleep_for(std::chrono::seconds(_impl->retryPause));
     }
     failure = _impl->tryConnect(target);
-    if (failure.empty()) return;
+    if (failure.empty()) {
+      _impl->target = target;
+      return;
+    }
   }
   _impl->close();
   // The password never appears in the failure text.
@@ -297,7 +331,11 @@ void ZoDbConnect::executeSQL(const char* sql, SQL_TYPE type, ...) {
   }
   if (sql == nullptr) throwFailure("HY009: null statement text");
   if (type == ZO_SQL_BATCH) {
-    _impl->runOne(sql);
+    if (_impl->retryArmed) {
+      _impl->runFirst(sql);
+    } else {
+      _impl->runOne(sql);
+    }
     return;
   }
   const std::vector<std::string> pieces = quor::dataaccess::detail::splitStatements(sql);
@@ -314,7 +352,11 @@ void ZoDbConnect::executeSQL(const char* sql, SQL_TYPE type, ...) {
   std::vector<std::string> open;
   for (const std::string& piece : pieces) {
     try {
-      _impl->runOne(piece);
+      if (_impl->retryArmed) {
+        _impl->runFirst(piece);
+      } else {
+        _impl->runOne(piece);
+      }
     } catch (const char* text) {
       if (open.empty()) throw;
       std::string failure = text;
@@ -389,6 +431,13 @@ void ZoDbConnect::getError(short handleType, void* handle, char* buffer, int buf
 }
 
 bool ZoDbConnect::isBroken() const { return _impl->broken; }
+
+void ZoDbConnect::startLoan(bool retry) {
+  _impl->retryArmed = retry;
+  _impl->failed = false;
+}
+
+bool ZoDbConnect::failedDuringLoan() const { return _impl->failed; }
 
 bool ZoDbConnect::ping() {
   if (!_impl->connected || _impl->broken) return false;

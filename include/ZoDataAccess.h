@@ -109,15 +109,28 @@ class QUOR_DATAACCESS_API ZoDbConnect {
   // not answer. Never throws.
   virtual bool ping();
 
+  // Called by the pool as it lends the connection: forgets the failures of
+  // earlier loans. With `retry`, the first statement of the loan, should it
+  // find the link to the server gone, reconnects once and runs again; the
+  // caller sees only the second outcome. Nothing ran in the loan before
+  // that statement, so running it again changes nothing else.
+  void startLoan(bool retry);
+  // True when a statement failed since startLoan.
+  bool failedDuringLoan() const;
+
   struct Impl;
   std::unique_ptr<Impl> _impl;
 };
 
 // A pool of connections, lent to any number of threads.
 //
-// init() opens `count` connections. getConnect() lends an idle one after
-// checking that its server still answers (a connection that does not, for
-// example after the server restarted, is replaced on the spot). When every
+// init() opens `count` connections. getConnect() lends an idle one. One that
+// was idle for more than a few seconds, or saw a failure in its last loan, is
+// first checked with a trivial statement and replaced on the spot when its
+// server does not answer; any other is lent without a round trip, and its
+// first statement reconnects once and runs again if the link turns out to be
+// gone (for example after the server restarted). A server that cannot be
+// reached at all then shows as the failure of that first statement. When every
 // connection is lent, a thread that already holds one (a unit of work nested
 // in another) gets an extra connection at once, so it never waits for
 // itself; other threads wait up to two seconds for a connection to come back

@@ -175,12 +175,12 @@ class QUORPOLICY_API ZoWildcardNode : public ZoLockableClass, public ZoIndexedSt
   using Emit = void (*)(void* context, ZoListedEmailAddress* leaf);
   void _walk(const ZoIndexedString* name, stack& pieces, Emit emit, void* context);
 
-  // Ordinals of the children's and leaves' names, built at lock when they all
-  // carry one: element 0 holds the count, then the ordinals in vector order.
-  // A count that no longer matches the vector (an addition after the lock)
-  // disables the array.
-  std::unique_ptr<std::uint32_t[]> _childOrdinals;
-  std::unique_ptr<std::uint32_t[]> _leafOrdinals;
+  // What speeds up the searches of a node with many children or leaves, or
+  // null when plain binary search does as well: while the tree is built, the
+  // children by the address of their interned label; after the lock, the
+  // ordinals of the children's and leaves' names in vector order.
+  struct LookupAid;
+  std::unique_ptr<LookupAid> _aid;
 };
 
 class QUORPOLICY_API ZoWildcardRootNode : public ZoWildcardNode {

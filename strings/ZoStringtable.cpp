@@ -52,7 +52,15 @@ const ZoIndexedString* ZoStringtable::_addToStringtable(const ZoIndexedString* s
         text, static_cast<unsigned long>(s->index));
     return nullptr;
   }
-  if (const ZoIndexedString* present = _store->find(text)) {
+  bool inserted = false;
+  const ZoIndexedString* added = nullptr;
+  try {
+    added = _store->findOrInsert(text, inserted);
+  } catch (const std::bad_alloc&) {
+    added = nullptr;
+  }
+  if (added != nullptr && !inserted) {
+    const ZoIndexedString* present = added;
     if (present == s && s->isNotInStringtable()) {
       PolicyLog::log(
           PolicyLog::Error,
@@ -62,12 +70,6 @@ const ZoIndexedString* ZoStringtable::_addToStringtable(const ZoIndexedString* s
           text, static_cast<unsigned long>(s->index));
     }
     return present;
-  }
-  const ZoIndexedString* added = nullptr;
-  try {
-    added = _store->insert(text);
-  } catch (const std::bad_alloc&) {
-    added = nullptr;
   }
   if (added == nullptr) {
     PolicyLog::log(
@@ -241,6 +243,8 @@ void ZoStringtable::lock() {
     e->_setIndex(counter);
     ++counter;
   }
+  // No element is added from now on: the look-up index needs no more room.
+  _store->fitIndex();
   if (counter == ZoIndexedString::INDEX_LIMIT) {
     PolicyLog::log(PolicyLog::Error,
                    "ZoStrintable::lock: index exceeded maximum allowed. Remainder of strings will "

@@ -4,8 +4,19 @@
 // schema and one global setting. A unit makes an RdbmsInterface, runs one
 // query, reads its row and destroys the object. The answer is checked once
 // before timing. PostgreSQL runs when QUOR_TEST_PG_PORT names a server.
+//
+// The floor: the same statement through the engine's own client library
+// (SQLite's C API, libpq) on a connection opened once, preparing or sending
+// the text and reading the row each time. BM_UnitOfWork_Pooled divided by
+// BM_Floor_* is how far a pooled unit is from what the engine itself needs.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
+#ifdef QUOR_BENCH_SQLITE3
+#include <sqlite3.h>
+#endif
+#ifdef QUOR_BENCH_LIBPQ
+#include <libpq-fe.h>
+#endif
 
 #include <cstdlib>
 #include <cstring>
@@ -69,6 +80,7 @@ class Setup {
               "\nDatabase = quor_bench\nUsername = quor\n";
       direct = base + "Database=quor_bench;";
     }
+    _database = database;
     std::ofstream(_root / "config" / "odbc.ini") << odbc;
     std::ofstream(_root / "config" / "database.ini")
         << "[Database_Settings]\nDataSourceName = QuorBench\nUserId = quor\nDatabase = " << database << "\n";
@@ -91,9 +103,12 @@ class Setup {
   }
   bool ok() const { return _ok; }
   const fs::path& root() const { return _root; }
+  // The SQLite file, or the PostgreSQL database name.
+  const std::string& database() const { return _database; }
 
  private:
   fs::path _root;
+  std::string _database;
   bool _ok = false;
 };
 
@@ -140,6 +155,64 @@ void BM_UnitOfWork_FreshConnection(benchmark::State& state) { runUnits(state, fa
 
 BENCHMARK(BM_UnitOfWork_Pooled)->Arg(kSqlite)->Arg(kPostgres);
 BENCHMARK(BM_UnitOfWork_FreshConnection)->Arg(kSqlite)->Arg(kPostgres);
+
+#ifdef QUOR_BENCH_SQLITE3
+void BM_Floor_SqliteCApi(benchmark::State& state) {
+  Setup& setup = setupFor(kSqlite);
+  sqlite3* db = nullptr;
+  if (!setup.ok() || sqlite3_open_v2(setup.database().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    state.SkipWithError("backend not available");
+    return;
+  }
+  const auto unit = [db] {
+    sqlite3_stmt* stmt = nullptr;
+    bool ok = false;
+    if (sqlite3_prepare_v2(db, kQuery, -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW) {
+      const auto* value = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+      ok = value != nullptr && std::strcmp(value, "on") == 0;
+    }
+    sqlite3_finalize(stmt);
+    return ok;
+  };
+  if (!unit()) {
+    state.SkipWithError("the statement does not give the expected answer");
+  } else {
+    for (auto _ : state) benchmark::DoNotOptimize(unit());
+    state.SetLabel("sqlite");
+  }
+  sqlite3_close(db);
+}
+BENCHMARK(BM_Floor_SqliteCApi);
+#endif
+
+#ifdef QUOR_BENCH_LIBPQ
+void BM_Floor_Libpq(benchmark::State& state) {
+  Setup& setup = setupFor(kPostgres);
+  const char* port = std::getenv("QUOR_TEST_PG_PORT");
+  if (!setup.ok() || port == nullptr) {
+    state.SkipWithError("backend not available");
+    return;
+  }
+  const std::string info = std::string("host=127.0.0.1 port=") + port + " user=quor dbname=" + setup.database();
+  PGconn* conn = PQconnectdb(info.c_str());
+  const auto unit = [conn] {
+    PGresult* result = PQexec(conn, kQuery);
+    const bool ok = PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) == 1 &&
+                    std::strcmp(PQgetvalue(result, 0, 0), "on") == 0;
+    PQclear(result);
+    return ok;
+  };
+  if (PQstatus(conn) != CONNECTION_OK || !unit()) {
+    state.SkipWithError("the statement does not give the expected answer");
+  } else {
+    for (auto _ : state) benchmark::DoNotOptimize(unit());
+    state.SetLabel("pgsql");
+  }
+  PQfinish(conn);
+}
+BENCHMARK(BM_Floor_Libpq);
+#endif
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "strings/detail/StringtableStore.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -36,20 +37,22 @@ std::uint64_t hashBytes(std::string_view text) noexcept {
   return mix(h, kSeed0);
 }
 
-ZoIndexedString* StringtableStore::find(std::string_view text) const noexcept {
-  if (_mask == 0) return nullptr;
-  if (text.data() == nullptr) text = std::string_view("", 0);
-  const std::uint64_t h = hashBytes(text);
-  const auto tag = static_cast<std::uint32_t>(h >> 32);
-  for (size_t i = h & _mask;; i = (i + 1) & _mask) {
+size_t StringtableStore::probe(std::string_view text, std::uint32_t tag) const noexcept {
+  for (size_t i = home(tag);; i = nextSlot(i)) {
     const Slot& slot = _slots[i];
-    if (slot.ref == 0) return nullptr;
+    if (slot.ref == 0) return i;
     if (slot.tag == tag) {
-      ZoIndexedString* e = element(slot.ref);
-      const char* t = e->identifier;
-      if (std::strncmp(t, text.data(), text.size()) == 0 && t[text.size()] == '\0') return e;
+      const char* t = element(slot.ref)->identifier;
+      if (std::strncmp(t, text.data(), text.size()) == 0 && t[text.size()] == '\0') return i;
     }
   }
+}
+
+ZoIndexedString* StringtableStore::find(std::string_view text) const noexcept {
+  if (_slotCount == 0) return nullptr;
+  if (text.data() == nullptr) text = std::string_view("", 0);
+  const Slot& slot = _slots[probe(text, static_cast<std::uint32_t>(hashBytes(text) >> 32))];
+  return slot.ref == 0 ? nullptr : element(slot.ref);
 }
 
 unsigned char* StringtableStore::allocate(size_t bytes, std::uint32_t& ref) {
@@ -81,30 +84,47 @@ unsigned char* StringtableStore::allocate(size_t bytes, std::uint32_t& ref) {
   return out;
 }
 
-void StringtableStore::placeInIndex(std::uint32_t ref, std::uint64_t hash) {
-  for (size_t i = hash & _mask;; i = (i + 1) & _mask) {
+void StringtableStore::placeInIndex(std::uint32_t ref, std::uint32_t tag) {
+  for (size_t i = home(tag);; i = nextSlot(i)) {
     if (_slots[i].ref == 0) {
-      _slots[i] = Slot{ref, static_cast<std::uint32_t>(hash >> 32)};
+      _slots[i] = Slot{ref, tag};
       return;
     }
   }
 }
 
-void StringtableStore::growIndex() {
-  const size_t slots = _mask == 0 ? 64 : (_mask + 1) * 2;
+void StringtableStore::resizeIndex(size_t slots) {
   std::unique_ptr<Slot[]> old = std::move(_slots);
-  const size_t oldCount = _mask == 0 ? 0 : _mask + 1;
+  const size_t oldCount = _slotCount;
   _slots.reset(new Slot[slots]());
-  _mask = slots - 1;
+  _slotCount = slots;
   for (size_t i = 0; i < oldCount; ++i) {
-    if (old[i].ref != 0) placeInIndex(old[i].ref, hashBytes(element(old[i].ref)->identifier));
+    if (old[i].ref != 0) placeInIndex(old[i].ref, old[i].tag);
   }
 }
 
-ZoIndexedString* StringtableStore::insert(std::string_view text) {
+void StringtableStore::fitIndex() {
+  // At most 0.7 full, as while growing: the index serves every look-up of
+  // the matcher, misses included.
+  const size_t slots = std::max<size_t>(64, _count * 10 / 7 + 1);
+  if (_slotCount == 0 || slots >= _slotCount) return;
+  try {
+    resizeIndex(slots);
+  } catch (const std::bad_alloc&) {
+    // The larger index stays.
+  }
+}
+
+ZoIndexedString* StringtableStore::findOrInsert(std::string_view text, bool& inserted) {
+  inserted = false;
   if (text.data() == nullptr) text = std::string_view("", 0);
   // Keep the load factor at or below 0.7; grow before placing anything.
-  if (_mask == 0 || (_count + 1) * 10 > (_mask + 1) * 7) growIndex();
+  if (_slotCount == 0 || (_count + 1) * 10 > _slotCount * 7) {
+    resizeIndex(_slotCount == 0 ? 64 : _slotCount * 2);
+  }
+  const auto tag = static_cast<std::uint32_t>(hashBytes(text) >> 32);
+  const size_t at = probe(text, tag);
+  if (_slots[at].ref != 0) return element(_slots[at].ref);
   std::uint32_t ref = 0;
   unsigned char* place = allocate(sizeof(ZoIndexedString) + text.size() + 1, ref);
   if (place == nullptr) return nullptr;
@@ -113,9 +133,15 @@ ZoIndexedString* StringtableStore::insert(std::string_view text) {
   copy[text.size()] = '\0';
   auto* e = new (place) ZoIndexedString(copy);
   e->index = ZoIndexedString::UNINDEXED_IN_STRINGTABLE;
-  placeInIndex(ref, hashBytes(text));
+  _slots[at] = Slot{ref, tag};
   ++_count;
+  inserted = true;
   return e;
+}
+
+ZoIndexedString* StringtableStore::insert(std::string_view text) {
+  bool inserted = false;
+  return findOrInsert(text, inserted);
 }
 
 void StringtableStore::releaseAll() noexcept {
@@ -124,7 +150,7 @@ void StringtableStore::releaseAll() noexcept {
     e.index = ZoIndexedString::NOT_IN_STRINGTABLE;
   });
   _slots.reset();
-  _mask = 0;
+  _slotCount = 0;
   _count = 0;
   _blocks.clear();
   _used = kBlockBytes;

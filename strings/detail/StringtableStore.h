@@ -34,12 +34,19 @@ class StringtableStore {
   // Adds a new element (UNINDEXED_IN_STRINGTABLE) with a copy of the text.
   // REQUIRES: find(text) is null. Null when memory ran out.
   ZoIndexedString* insert(std::string_view text);
+  // The element with these bytes; a new one (`inserted` set) when there was
+  // none. Null when memory ran out.
+  ZoIndexedString* findOrInsert(std::string_view text, bool& inserted);
+
+  // Sizes the index to the elements there are, for a table that is not
+  // going to grow any more (it still may; the index then grows again).
+  void fitIndex();
 
   size_t size() const { return _count; }
   // Calls f(element) for every element, in no particular order.
   template <class F>
   void forEach(F&& f) const {
-    for (size_t i = 0; _mask != 0 && i <= _mask; ++i) {
+    for (size_t i = 0; i < _slotCount; ++i) {
       if (_slots[i].ref != 0) f(*element(_slots[i].ref));
     }
   }
@@ -54,10 +61,19 @@ class StringtableStore {
   static constexpr size_t kBlockBytes = size_t{8} << kOffsetBits;  // 64 KiB
   static constexpr std::uint32_t kMaxBlocks = (std::uint32_t{1} << (32 - kOffsetBits)) - 1;
 
+  // The high 32 bits of an element's hash decide its first slot (scaled to
+  // the slot count) and are kept in the slot, so that the index is rebuilt
+  // without reading a text and any slot count will do.
   struct Slot {
     std::uint32_t ref;  // place plus one; 0 marks an empty slot
     std::uint32_t tag;  // high bits of the hash
   };
+  size_t home(std::uint32_t tag) const {
+    return static_cast<size_t>((std::uint64_t{tag} * _slotCount) >> 32);
+  }
+  size_t nextSlot(size_t i) const { return i + 1 == _slotCount ? 0 : i + 1; }
+  // The slot holding `text`, or the empty slot where it would go.
+  size_t probe(std::string_view text, std::uint32_t tag) const noexcept;
 
   ZoIndexedString* element(std::uint32_t ref) const {
     const std::uint32_t place = ref - 1;
@@ -66,15 +82,15 @@ class StringtableStore {
   }
   // Room for an element and its text; the place is returned in `ref`.
   unsigned char* allocate(size_t bytes, std::uint32_t& ref);
-  void growIndex();
-  void placeInIndex(std::uint32_t ref, std::uint64_t hash);
+  void resizeIndex(size_t slots);
+  void placeInIndex(std::uint32_t ref, std::uint32_t tag);
 
   std::vector<std::unique_ptr<unsigned char[]>> _blocks;
   std::uint32_t _current = 0;  // block being filled (valid when _used < kBlockBytes)
   size_t _used = kBlockBytes;  // bytes used in the current block
   size_t _count = 0;
   std::unique_ptr<Slot[]> _slots;
-  size_t _mask = 0;  // slot count minus one, or 0 while there is no index
+  size_t _slotCount = 0;  // 0 while there is no index
 };
 
 }  // namespace quor::detail

@@ -302,5 +302,30 @@ TEST(ZoDbConnectText, BuildConnectString_FromBootstrapForm) {
   }
 }
 
+// A loan sends nothing to the server; a connection killed while idle is
+// made again by the next unit, which still succeeds.
+TEST(ZoDataAccess, Postgres_LoanSendsNothingAndKilledConnectionIsReplaced) {
+  TestDatabase db(Backend::Postgres, "da_killed");
+  QUOR_REQUIRE_DATABASE(db);
+  ZoDataAccess pool;
+  pool.init(db.connectString().c_str(), 1, nullptr, nullptr, nullptr);
+  const char* const pidQuery = "SELECT pg_backend_pid() AS v";
+  const auto unit = [&] {
+    ZoDbConnect* c = pool.getConnect();
+    std::string rows;
+    EXPECT_EQ("<nothing thrown>", thrownText([&] { rows = rowsOf(*c, pidQuery); }));
+    pool.returnConnect(c);
+    return rows.substr(0, rows.find('|'));
+  };
+  const std::string pid = unit();
+  pool.returnConnect(pool.getConnect());
+  EXPECT_EQ(pidQuery, db.scalar("SELECT query AS v FROM pg_stat_activity WHERE pid = " + pid));
+  ASSERT_EQ("1", db.scalar("SELECT pg_terminate_backend(" + pid + ", 10000) AS v"));
+  LogCapture log;  // the replacement is reported as a warning
+  const std::string next = unit();
+  EXPECT_NE(pid, next) << "a new backend answered";
+  EXPECT_NE("", next);
+}
+
 }  // namespace
 }  // namespace quor::test
