@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "NaiveOracle.h"
@@ -96,18 +97,34 @@ TEST(ZoListedEmailAddress, Membership_MergesOnlyIntoAllowedStates) {
   }
 }
 
+// A leaf whose name a subclass has dropped.
+class NamelessLeaf : public ZoListedEmailAddress {
+ public:
+  NamelessLeaf() : ZoListedEmailAddress(nullptr, "u@a.b", "u") { std::swap(_kept, _name); }
+  ~NamelessLeaf() override { std::swap(_kept, _name); }
+
+ private:
+  const ZoIndexedString* _kept = nullptr;
+};
+
+// matchName takes the user or the whole pattern; == compares the name only.
 TEST(ZoListedEmailAddress, MatchName_PlainLeafMatchesUserOrPattern) {
   ZoListedEmailAddress plain(nullptr, "u@a.b", "u");
   ZoWildcardedEmailAddress wild(nullptr, "*@a.b", "*");
   const ZoListedEmailAddress& wildBase = wild;  // still matches anything through the base
+  const NamelessLeaf nameless;
   for (const char* name : {"u", "u@a.b", "v", "U", "", "a.b"}) {
     SCOPED_TRACE(name);
     const bool want = std::string(name) == "u" || std::string(name) == "u@a.b";
     const ZoIndexedString h(name);
     EXPECT_EQ(want, plain.matchName(name));
     EXPECT_EQ(want, plain.matchName(h));
+    EXPECT_EQ(std::string(name) == "u", plain == h);
+    EXPECT_EQ(std::string(name) == "u", plain == name);
     EXPECT_TRUE(wildBase.matchName(name));
     EXPECT_TRUE(wildBase.matchName(h));
+    EXPECT_FALSE(nameless.matchName(name));
+    EXPECT_FALSE(nameless.matchName(h));
   }
 }
 

@@ -117,6 +117,9 @@ TEST(ZoIndexedStringNamedClass, Construct_OwnershipFollowsTheTable) {
   Named two(&table, &text);
   EXPECT_EQ(one.getNameAsPtr(), two.getNameAsPtr());
   EXPECT_EQ(table.getRef("net"), one.getNameAsPtr());
+  // A name already interned is shared, not copied.
+  Named shared(&table, table.getStringtableRef("net"));
+  EXPECT_EQ(one.getNameAsPtr(), shared.getNameAsPtr());
   // Locked table without the text: a private copy, never the caller's text.
   table.lock();
   std::string caller = "org";
