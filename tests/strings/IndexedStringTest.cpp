@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ZoIndexedString.h"
+#include "strings/detail/StringtableStore.h"
 #include "support/LogCapture.h"
 
 namespace {
@@ -16,6 +17,7 @@ using Strings = std::vector<std::string>;
 class TestTable : public ZoStringtable {
  public:
   using ZoStringtable::_addToStringtable;
+  using ZoStringtable::_deepDelete;
   using ZoStringtable::_findInStringtable;
 };
 
@@ -58,6 +60,10 @@ TEST(ZoIndexedString, Predicates_FollowTheIndexWordAndCleanupFreesCallerCopies) 
   EXPECT_TRUE(ZoStringtable::cleanupReference(new ZoIndexedString("heap")));
   EXPECT_TRUE(ZoStringtable::cleanupReference(copy));
   EXPECT_FALSE(ZoStringtable::cleanupReference(static_cast<const ZoIndexedString*>(nullptr)));
+  const ZoIndexedString* second = ZoIndexedString::deepCopy(&wrapper);
+  EXPECT_TRUE(TestTable::_deepDelete(second));
+  EXPECT_TRUE(TestTable::_deepDelete(unindexed));
+  EXPECT_FALSE(TestTable::_deepDelete(static_cast<const ZoIndexedString*>(nullptr)));
   EXPECT_STREQ("u", unindexed->getIdentifier());
 }
 
@@ -193,6 +199,13 @@ TEST(ZoStringtable, NullArguments_AreLoggedExactly) {
       byText,
       byText};
   EXPECT_EQ(want, capture.texts(1));
+}
+
+// The index hash reads every byte, of the eight-byte words and of the tail:
+// a hash that skipped some would pile texts into one probe chain.
+TEST(ZoStringtable, Hash_DependsOnEveryByte) {
+  EXPECT_NE(quor::detail::hashBytes("abcdefgh"), quor::detail::hashBytes("abcdefgX"));
+  EXPECT_NE(quor::detail::hashBytes("abc"), quor::detail::hashBytes("abX"));
 }
 
 TEST(ZoStringtable, ManyStrings_StayDistinctAndFindable) {
