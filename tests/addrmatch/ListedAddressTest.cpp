@@ -97,6 +97,8 @@ TEST(ZoListedEmailAddress, MatchName_PlainLeafMatchesUserOrPattern) {
   ZoWildcardedEmailAddress wild(nullptr, "*@a.b", "*");
   const ZoListedEmailAddress& wildBase = wild;  // still matches anything through the base
   const NamelessLeaf nameless;
+  EXPECT_TRUE(plain == ZoListedEmailAddress(nullptr, "u@a.b", "other"));
+  EXPECT_FALSE(plain == wildBase);
   for (const char* name : {"u", "u@a.b", "v", "U", "", "a.b"}) {
     SCOPED_TRACE(name);
     const bool want = std::string(name) == "u" || std::string(name) == "u@a.b";

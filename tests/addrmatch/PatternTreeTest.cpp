@@ -157,6 +157,19 @@ TEST(ZoWildcardNode, AddAddressPattern_OwnerAndOriginalAddress) {
   EXPECT_STREQ("*@a.b", leaves[1]->getFullAddressAsStr());
   // Floating trees keep private copies.
   EXPECT_EQ(0xFFFFFFFFu, leaves[0]->getFullAddressAsPtr()->getIndex());
+  // The labels handed in come back as they were.
+  ZoWildcardNode::stack pieces;
+  char* buffer = ZoWildcardEmail::allocateNewEmailAddressString("v@a.b");
+  ZoWildcardNode::parseAddress(nullptr, "v@a.b", buffer, pieces);
+  const ZoIndexedString* user = ZoWildcardNode::getEmailAddressName(pieces);
+  const ZoIndexedString* top = pieces.top();
+  const ZoIndexedString full("v@a.b");
+  EXPECT_TRUE(root->addAddressPattern(&full, user, pieces, OverrideableWhitelist, nullptr, nullptr));
+  ASSERT_EQ(2u, pieces.size());
+  EXPECT_EQ(top, pieces.top());
+  pieces.push(user);
+  ZoWildcardEmail::cleanupDomainStack(&pieces, nullptr);
+  ZoWildcardEmail::freeEmailAddressString(buffer);
 }
 
 // Exposes the children and the protected search of a root.
@@ -192,6 +205,19 @@ TEST(ZoWildcardNode, Children_SortedAndLockedShortCut) {
   ASSERT_NE(nullptr, root.child(*element));
   EXPECT_STREQ("b", root.child(*element)->getNameAsStr());
   EXPECT_STREQ("\xE9", root.child(*table.getRef("\xE9"))->getNameAsStr());
+  // A table locked before the tree: "b" gets a private copy, and the labels
+  // with ordinals are still found beside it.
+  ZoStringtable early;
+  for (const char* s : {"a", "c", "u"}) early.getStringtableRef(s);
+  ZoWildcardEmail::initScanTimeMode();
+  ZoWildcardRootNode mixed(&early, ZoStringtable::getConstEmptyIndexedString());
+  for (const char* p : {"u@a", "u@b", "u@c"})
+    ASSERT_TRUE(mixed.addAddressPattern(p, NonOverrideableWhitelist, nullptr, nullptr));
+  ZoWildcardEmail::initScanTimeMode();
+  for (const char* address : {"u@a", "u@b", "u@c"}) {
+    std::vector<ZoListedEmailAddress*> leaves;
+    EXPECT_EQ(1u, mixed.findMatches(address, leaves).size()) << address;
+  }
 }
 
 // Labels are pushed left to right, then the user; a text without at-sign
