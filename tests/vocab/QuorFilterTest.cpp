@@ -62,4 +62,15 @@ TEST(QuorFilter, GetHighestOrderFilter_SmallestKindWithOtherFilterFloor) {
   }
 }
 
+// What a filter or an action inherits unless it says otherwise: no named
+// objects, a single type, thread data accepted.
+TEST(QuorFilter, Defaults_NoNamedObjectsAndThreadDataAccepted) {
+  FakeFilter filter(1);
+  quor::test::FakeAction action(0);
+  std::vector<unsigned int> ids;
+  EXPECT_TRUE(filter.setThreadData(nullptr));
+  EXPECT_FALSE(filter.isMultiFilterType() || filter.hasNamedObjects() || action.hasNamedObjects());
+  EXPECT_FALSE(filter.getNamedObjectIds(std::string("1;2"), ids));
+}
+
 }  // namespace
