@@ -67,7 +67,6 @@ TEST_F(ActionTokenString, ListsLocalizedNamesInDisplayOrder) {
       {"null", nullptr, false, "", {invalid("NULL", 0)}},
       {"13 characters", "1000000000000", false, "", {invalid("1000000000000", 13)}},
       {"15 characters", "100000000000001", false, "", {invalid("100000000000001", 15)}},
-      {"empty", "", false, "", {invalid("", 0)}},
   };
   for (const auto& c : cases) run(c);
 }
