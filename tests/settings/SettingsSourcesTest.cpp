@@ -58,13 +58,15 @@ class SettingsSources : public ::testing::Test {
 
 TEST_F(SettingsSources, FileAndMemoryAreReadSeparately) {
   TempRoot::write(ini(), kIni);
+  LogCapture log;
+  QuorErrC rc[4] = {-1, -1, -1, -1};
+  // The first read from memory loads the in-memory store from the file.
+  EXPECT_EQ("100 1 8443 1 30 40 8 16 30", readServer(true, rc[0]));
   QUOR::GlobalSettingOnMem* store =
       QUOR::GlobalSettingOnMem::Instance(nullptr, true, nullptr, nullptr, nullptr, nullptr, true);
   ASSERT_TRUE(store != nullptr && store->ok());
   ASSERT_TRUE(store->insertReplaceItemOnMem("backlog", "200", "policy_server"));
   ASSERT_TRUE(store->insertReplaceItemOnMem("host", "memory.example", "policy_client"));
-  LogCapture log;
-  QuorErrC rc[4] = {-1, -1, -1, -1};
   EXPECT_EQ("100 1 8443 1 30 40 8 16 30", readServer(false, rc[0]));
   EXPECT_EQ("200 1 8443 1 30 40 8 16 30", readServer(true, rc[1]));
   // The client's recv_timeout_secs is missing from its section: the store
