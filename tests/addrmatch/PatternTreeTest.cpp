@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -318,24 +317,6 @@ TEST(ZoWildcardNode, OddAddresses_MatchAsParsed) {
   patterns.push_back({"*", 8});
   patterns.push_back({"u@*", 4});
   expectLikeOracle(patterns, addresses);
-}
-
-TEST(ZoWildcardNode, RandomTrees_AgreeWithNaiveModel) {
-  std::mt19937 rng(12345);
-  const Strings users = {"u", "v", "*", "", "w*"};
-  const Strings labels = {"a", "b", "c", "*", "", "A"};
-  const std::uint32_t memberships[] = {0, 1, 2, 4, 8, 16, 32};
-  for (int round = 0; round < 20; ++round) {
-    SCOPED_TRACE(round);
-    std::vector<quor::test::Pattern> patterns;
-    for (int k = 0; k < 40; ++k)
-      patterns.push_back(
-          {quor::test::randomText(rng, users, labels, 4, true, 10), memberships[rng() % 7]});
-    Strings addresses;
-    for (int q = 0; q < 100; ++q)
-      addresses.push_back(quor::test::randomText(rng, users, labels, 4, false, 10));
-    expectLikeOracle(patterns, addresses);
-  }
 }
 
 TEST(ZoWildcardNode, Children_ManyFoundExactlyAfterLock) {
