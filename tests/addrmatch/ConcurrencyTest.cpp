@@ -30,7 +30,8 @@ TEST(ZoWildcardEmail, MatchEmailAddress_ConcurrentReadersAgreeWithSingleThread) 
   auto domain = [&rng] { return "d" + std::to_string(rng() % 400) + ".com"; };
   std::vector<std::unique_ptr<ZoWildcardNode>> owned;
   std::vector<ZoWildcardNode*> trees;
-  for (const ZoEmailBelongsTo m : {NonOverrideableBlacklist, OverrideableBlacklist, OverrideableWhitelist}) {
+  for (const ZoEmailBelongsTo m :
+       {NonOverrideableBlacklist, OverrideableBlacklist, OverrideableWhitelist}) {
     owned.emplace_back(ZoWildcardEmail::makeNewTree());
     trees.push_back(owned.back().get());
     for (int i = 0; i < 2000; ++i) {

@@ -68,7 +68,6 @@ Outcome match(const char* address, std::vector<ZoWildcardNode*>& trees) {
           static_cast<std::uint32_t>(membership)};
 }
 
-
 TEST(ZoWildcardEmail, MatchEmailAddress_DecisionRules) {
   struct Case {
     const char* name;

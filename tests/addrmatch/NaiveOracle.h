@@ -62,8 +62,8 @@ class NaiveTree {
       if (l == "*") break;
     }
     const bool wildUser = user == "*";
-    const auto literal = static_cast<std::uint32_t>(std::count_if(
-        labels.begin(), labels.end(), [](const std::string& l) { return l != "*"; }));
+    const auto literal = static_cast<std::uint32_t>(
+        std::count_if(labels.begin(), labels.end(), [](const std::string& l) { return l != "*"; }));
     std::uint32_t weight = (wildUser ? 4001u : 5001u) + literal;
     if (literal < labels.size()) weight = literal == 0 ? (wildUser ? 1u : 1001u) : weight - 2000;
     auto it = _entries.try_emplace(key, NaiveEntry{lowerAscii(pattern), weight, 0}).first;
@@ -79,11 +79,12 @@ class NaiveTree {
   // the address is an ordinary text that no exact node has: the walk stops.
   std::vector<const NaiveEntry*> matches(const std::string& address) const {
     const auto [user, labels] = naiveParse(address);
-    const size_t reachable = static_cast<size_t>(
-        std::find(labels.begin(), labels.end(), "*") - labels.begin());
+    const size_t reachable =
+        static_cast<size_t>(std::find(labels.begin(), labels.end(), "*") - labels.begin());
     std::vector<const NaiveEntry*> out;
     for (size_t d = reachable + 1; d-- > 0;) {
-      std::vector<std::string> path(labels.begin(), labels.begin() + static_cast<std::ptrdiff_t>(d));
+      std::vector<std::string> path(labels.begin(),
+                                    labels.begin() + static_cast<std::ptrdiff_t>(d));
       if (d != labels.size()) path.push_back("*");
       for (int wild = user == "*"; wild < 2; ++wild) {
         auto it = _entries.find(Key{path, wild ? "*" : user});
@@ -144,7 +145,8 @@ inline NaiveDecision naiveDecide(const std::vector<const NaiveTree*>& trees,
   const std::uint32_t bw = b != nullptr ? b->first->weight : 0;
   const std::uint32_t ww = w != nullptr ? w->first->weight : 0;
   const Cand* c = bw > ww ? b : w;
-  d.result = (bw == ww ? 9 : (bw > ww ? 2 : 1)) + (b != nullptr && w != nullptr && nonOverrideable ? 128 : 0);
+  d.result = (bw == ww ? 9 : (bw > ww ? 2 : 1)) +
+             (b != nullptr && w != nullptr && nonOverrideable ? 128 : 0);
   d.tree = c->second;
   d.pattern = c->first->fullAddress;
   d.hasPattern = true;

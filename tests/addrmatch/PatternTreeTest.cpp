@@ -163,7 +163,8 @@ TEST(ZoWildcardNode, AddAddressPattern_OwnerAndOriginalAddress) {
   const ZoIndexedString* user = ZoWildcardNode::getEmailAddressName(pieces);
   const ZoIndexedString* top = pieces.top();
   const ZoIndexedString full("v@a.b");
-  EXPECT_TRUE(root->addAddressPattern(&full, user, pieces, OverrideableWhitelist, nullptr, nullptr));
+  EXPECT_TRUE(
+      root->addAddressPattern(&full, user, pieces, OverrideableWhitelist, nullptr, nullptr));
   ASSERT_EQ(2u, pieces.size());
   EXPECT_EQ(top, pieces.top());
   pieces.push(user);

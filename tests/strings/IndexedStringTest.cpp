@@ -74,7 +74,7 @@ TEST(ZoIndexedString, Compare_IsUnsignedBytewiseWithoutOrdinals) {
     int want;
   };
   const Case cases[] = {
-      {"a", "a", 0},   {"a", "b", -1},        {"b", "a", 1}, {"ab", "a", 1},
+      {"a", "a", 0},   {"a", "b", -1},      {"b", "a", 1}, {"ab", "a", 1},
       {"a", "ab", -1}, {"\x80", "\x7F", 1}, {"", "", 0},
   };
   for (const auto& c : cases) {

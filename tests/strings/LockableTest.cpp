@@ -178,12 +178,12 @@ TEST(ZoIndexedStringNamedClass, Compare_FollowsByteOrderOfNames) {
   const std::pair<const char*, const char*> pairs[] = {
       {"ab", "ac"}, {"ab", "ab"}, {"ac", "ab"}, {"a", "ab"}, {"\x80", "\x7F"}};
   auto all = [](const auto& x, const auto& y) {
-    return std::vector<bool>{x == y, x != y, x < y, x <= y, x > y, x >= y};
+    return std::vector<bool>{x == y, x != y, x<y, x <= y, x> y, x >= y};
   };
   for (const auto& [a, b] : pairs) {
     SCOPED_TRACE(std::string(a) + " vs " + b);
     const int c = std::string(a).compare(b);
-    const std::vector<bool> want{c == 0, c != 0, c < 0, c <= 0, c > 0, c >= 0};
+    const std::vector<bool> want{c == 0, c != 0, c<0, c <= 0, c> 0, c >= 0};
     const Named named(nullptr, a);
     const Named other(nullptr, b);
     const ZoIndexedString handle(b);
