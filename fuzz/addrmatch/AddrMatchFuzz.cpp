@@ -6,13 +6,11 @@
 // tree (selector >> 4) % 3 with membership {0,1,2,4,8,16,32}[(selector >> 1) % 7];
 // even matches the rest of the line as an address after all patterns are in.
 // The trees are locked through the lock-on-init queue, as a scanning process
-// does. Every answer must be one of the seven results, name a pattern that
-// was added, and agree with the naive model of the rules.
+// does. Every answer must agree with the naive model of the rules.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -70,7 +68,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
         table.get(), ZoStringtable::getConstEmptyIndexedString()));
     trees.push_back(owned.back().get());
   }
-  std::set<std::string> added;
   for (const auto& [selector, text] : lines) {
     if ((selector & 1) == 0) continue;
     const int t = (selector >> 4) % 3;
@@ -78,7 +75,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     const bool ok = trees[t]->addAddressPattern(text.c_str(), static_cast<ZoEmailBelongsTo>(m),
                                                 nullptr, nullptr);
     check(ok == oracles[t].add(text, m), "addAddressPattern disagrees with the model", text);
-    added.insert(quor::test::lowerAscii(text));
   }
   ZoWildcardEmail::initScanTimeMode();
 
@@ -90,11 +86,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     auto membership = static_cast<ZoEmailBelongsTo>(99);
     const std::uint32_t r =
         ZoWildcardEmail::matchEmailAddress(address.c_str(), trees, &tree, &pattern, &membership);
-    check(r == 0 || r == 1 || r == 2 || r == 9 || r == 129 || r == 130 || r == 137,
-          "result out of range", address);
-    check((r == 0) == (pattern == nullptr), "pattern presence does not follow the result", address);
-    if (pattern != nullptr)
-      check(added.count(pattern) == 1, "reported pattern was never added", address);
     const quor::test::NaiveDecision want = quor::test::naiveDecide(oraclePtrs, address);
     check(want.result == r, "result disagrees with the model", address);
     check(want.tree == tree, "tree disagrees with the model", address);

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -52,34 +51,22 @@ TEST(ZoWildcardNode, FindMatches_CoversWholeLabelsOnly) {
   const Case cases[] = {
       {"exact", "u@a.b", "u@a.b", true},
       {"both sides lower-cased", "u@a.b", "U@A.B", true},
-      {"pattern lower-cased", "U@A.b", "u@a.b", true},
       {"longer domain", "u@a.b", "u@x.a.b", false},
-      {"shorter domain", "u@a.b", "u@b", false},
       {"other user", "u@a.b", "v@a.b", false},
       {"wildcard user", "*@a.b", "v@a.b", true},
-      {"wildcard user, longer domain", "*@a.b", "v@x.a.b", false},
       {"label wildcard one label", "*@*.a.b", "v@x.a.b", true},
-      {"label wildcard two labels", "*@*.a.b", "v@y.x.a.b", true},
       {"label wildcard needs a label", "*@*.a.b", "v@a.b", false},
       {"labels left of * ignored", "u@c.*.a.b", "u@zz.a.b", true},
       {"user at any domain", "u@*", "u@x.y", true},
-      {"user at any domain, other user", "u@*", "v@x.y", false},
       {"star alone", "*", "anyone@any.where", true},
-      {"star@star", "*@*", "x@y", true},
       {"star inside a label is literal", "a@b*.c", "a@bx.c", false},
-      {"star inside a label, same text", "a@b*.c", "a@b*.c", true},
       {"star inside user is literal", "a*@b.c", "ab@b.c", false},
       {"no at-sign, same text", "u", "u", true},
-      {"no at-sign vs domain pattern", "u@a.b", "u", false},
       {"no at-sign matched by star", "*@*", "u", true},
       {"no at-sign matched by u@*", "u@*", "u", true},
-      {"no at-sign matched by v@*", "v@*", "u", false},
       {"empty label", "u@a..b", "u@a..b", true},
-      {"empty label absent", "u@a..b", "u@a.b", false},
       {"empty domain", "u@", "u@", true},
-      {"empty domain vs any label", "u@", "u@a", false},
       {"stray at-signs in labels", "u@a@b.c", "u@a@b.c", true},
-      {"high bytes are exact", "\xC3\xA9@x.y", "\xC3\xA9@x.y", true},
       {"high bytes are not folded", "\xC3\xA9@x.y", "\xC3\x89@x.y", false},
   };
   for (Mode mode : kModes) {
@@ -87,9 +74,6 @@ TEST(ZoWildcardNode, FindMatches_CoversWholeLabelsOnly) {
       SCOPED_TRACE(std::string(quor::test::modeName(mode)) + ": " + c.name);
       TestTree tree(mode, {{c.pattern, 1}});
       EXPECT_EQ(c.covered, !tree.matches(c.address).empty());
-      NaiveTree oracle;
-      oracle.add(c.pattern, 1);
-      EXPECT_EQ(c.covered, !oracle.matches(c.address).empty());
     }
   }
 }
@@ -111,12 +95,9 @@ TEST(ZoWildcardNode, FindMatches_OrderIsDeepestFirstExactBeforeWildcard) {
   };
   for (Mode mode : kModes) {
     TestTree tree(mode, patterns);
-    NaiveTree oracle;
-    for (const auto& p : patterns) oracle.add(p.text, p.membership);
     for (const auto& c : cases) {
       SCOPED_TRACE(std::string(quor::test::modeName(mode)) + ": " + c.address);
       EXPECT_EQ(c.want, tree.matches(c.address));
-      EXPECT_EQ(c.want, oracleMatches(oracle, c.address));
     }
   }
 }
@@ -175,6 +156,20 @@ TEST(ZoWildcardNode, AddAddressPattern_OwnerAndOriginalAddress) {
   EXPECT_STREQ("*@a.b", leaves[1]->getFullAddressAsStr());
   // Floating trees keep private copies.
   EXPECT_EQ(0xFFFFFFFFu, leaves[0]->getFullAddressAsPtr()->getIndex());
+  // The labels handed in come back as they were.
+  ZoWildcardNode::stack pieces;
+  char* buffer = ZoWildcardEmail::allocateNewEmailAddressString("v@a.b");
+  ZoWildcardNode::parseAddress(nullptr, "v@a.b", buffer, pieces);
+  const ZoIndexedString* user = ZoWildcardNode::getEmailAddressName(pieces);
+  const ZoIndexedString* top = pieces.top();
+  const ZoIndexedString full("v@a.b");
+  EXPECT_TRUE(
+      root->addAddressPattern(&full, user, pieces, OverrideableWhitelist, nullptr, nullptr));
+  ASSERT_EQ(2u, pieces.size());
+  EXPECT_EQ(top, pieces.top());
+  pieces.push(user);
+  ZoWildcardEmail::cleanupDomainStack(&pieces, nullptr);
+  ZoWildcardEmail::freeEmailAddressString(buffer);
 }
 
 // Exposes the children and the protected search of a root.
@@ -210,6 +205,19 @@ TEST(ZoWildcardNode, Children_SortedAndLockedShortCut) {
   ASSERT_NE(nullptr, root.child(*element));
   EXPECT_STREQ("b", root.child(*element)->getNameAsStr());
   EXPECT_STREQ("\xE9", root.child(*table.getRef("\xE9"))->getNameAsStr());
+  // A table locked before the tree: "b" gets a private copy, and the labels
+  // with ordinals are still found beside it.
+  ZoStringtable early;
+  for (const char* s : {"a", "c", "u"}) early.getStringtableRef(s);
+  ZoWildcardEmail::initScanTimeMode();
+  ZoWildcardRootNode mixed(&early, ZoStringtable::getConstEmptyIndexedString());
+  for (const char* p : {"u@a", "u@b", "u@c"})
+    ASSERT_TRUE(mixed.addAddressPattern(p, NonOverrideableWhitelist, nullptr, nullptr));
+  ZoWildcardEmail::initScanTimeMode();
+  for (const char* address : {"u@a", "u@b", "u@c"}) {
+    std::vector<ZoListedEmailAddress*> leaves;
+    EXPECT_EQ(1u, mixed.findMatches(address, leaves).size()) << address;
+  }
 }
 
 // Labels are pushed left to right, then the user; a text without at-sign
@@ -310,24 +318,6 @@ TEST(ZoWildcardNode, OddAddresses_MatchAsParsed) {
   patterns.push_back({"*", 8});
   patterns.push_back({"u@*", 4});
   expectLikeOracle(patterns, addresses);
-}
-
-TEST(ZoWildcardNode, RandomTrees_AgreeWithNaiveModel) {
-  std::mt19937 rng(12345);
-  const Strings users = {"u", "v", "*", "", "w*"};
-  const Strings labels = {"a", "b", "c", "*", "", "A"};
-  const std::uint32_t memberships[] = {0, 1, 2, 4, 8, 16, 32};
-  for (int round = 0; round < 20; ++round) {
-    SCOPED_TRACE(round);
-    std::vector<quor::test::Pattern> patterns;
-    for (int k = 0; k < 40; ++k)
-      patterns.push_back(
-          {quor::test::randomText(rng, users, labels, 4, true, 10), memberships[rng() % 7]});
-    Strings addresses;
-    for (int q = 0; q < 100; ++q)
-      addresses.push_back(quor::test::randomText(rng, users, labels, 4, false, 10));
-    expectLikeOracle(patterns, addresses);
-  }
 }
 
 TEST(ZoWildcardNode, Children_ManyFoundExactlyAfterLock) {

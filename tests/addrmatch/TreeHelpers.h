@@ -3,7 +3,6 @@
 #define QUORPOLICY_TESTS_ADDRMATCH_TREEHELPERS_H_
 
 #include <memory>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -58,24 +57,6 @@ class TestTree {
   std::unique_ptr<ZoWildcardNode> _root;
   std::vector<bool> _results;
 };
-
-// A random address (or, with `pattern`, a pattern) over small alphabets; in
-// an address the wildcard user and label become the literals "x" and "z".
-// With `noAtOneIn`, one text in that many has no at-sign.
-inline std::string randomText(std::mt19937& rng, const std::vector<std::string>& users,
-                              const std::vector<std::string>& labels, unsigned maxLabels,
-                              bool pattern, unsigned noAtOneIn = 0) {
-  std::string s = users[rng() % users.size()];
-  if (!pattern && s == "*") s = "x";
-  if (noAtOneIn != 0 && rng() % noAtOneIn == 0) return s;
-  s += "@";
-  const unsigned n = 1 + static_cast<unsigned>(rng() % maxLabels);
-  for (unsigned k = 0; k < n; ++k) {
-    const std::string& l = labels[rng() % labels.size()];
-    s += (k > 0 ? "." : "") + (!pattern && l == "*" ? std::string("z") : l);
-  }
-  return s;
-}
 
 }  // namespace quor::test
 

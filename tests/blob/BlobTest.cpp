@@ -171,6 +171,12 @@ TEST(Blob, BindBlobField_ReadsStringAndRefusesNullKey) {
   EXPECT_FALSE(Blob::bindBlobField(fields, nullptr, value, true));
   EXPECT_FALSE(Blob::bindBlobField(fields, nullptr, number, false));
   EXPECT_EQ(5, number);
+  unsigned int u = 5;
+  short s = 5;
+  bool b = true;
+  EXPECT_FALSE(Blob::bindBlobField(fields, nullptr, u, true) ||
+               Blob::bindBlobField(fields, nullptr, s, true) ||
+               Blob::bindBlobField(fields, nullptr, b, true));
   EXPECT_TRUE(Blob::bindBlobField(fields, "k", value, false));
   EXPECT_EQ(" spaced \t", value);
   EXPECT_EQ((Fields{{"k", " spaced \t"}, {"", "1"}}), fields);

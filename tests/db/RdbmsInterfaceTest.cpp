@@ -279,6 +279,12 @@ TEST_P(RdbmsUnitTest, EscapeData_QuotedNameSurvivesRoundTrip) {
 
 TEST_P(RdbmsUnitTest, Units_AThousandLeaveThePoolAsItWasAndReInitRebuildsIt) {
   init(2);
+  ZoDataAccess* again = nullptr;
+  {
+    LogCapture log;
+    EXPECT_TRUE(RdbmsInterface::Init(2, &again, nullptr, nullptr, nullptr, nullptr));
+  }
+  EXPECT_EQ(nullptr, again) << "a second Init returns at once";
   const std::set<ZoDbConnect*> before = lendAll(*Access::pool(), 2);
   ASSERT_EQ(2u, before.size());
   for (int i = 0; i < 1000; ++i) {

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ZoIndexedString.h"
@@ -117,6 +118,9 @@ TEST(ZoIndexedStringNamedClass, Construct_OwnershipFollowsTheTable) {
   Named two(&table, &text);
   EXPECT_EQ(one.getNameAsPtr(), two.getNameAsPtr());
   EXPECT_EQ(table.getRef("net"), one.getNameAsPtr());
+  // A name already interned is shared, not copied.
+  Named shared(&table, table.getStringtableRef("net"));
+  EXPECT_EQ(one.getNameAsPtr(), shared.getNameAsPtr());
   // Locked table without the text: a private copy, never the caller's text.
   table.lock();
   std::string caller = "org";
@@ -165,6 +169,27 @@ TEST(ZoIndexedStringNamedClass, Construct_NullNamesGiveTheEmptyHandle) {
     capture.clear();
     named.reset();  // must not free the shared empty handle
     EXPECT_EQ(0u, capture.size()) << quor::test::describe(capture.entries());
+  }
+}
+
+// Every comparison of a named object, against a text, a handle or another
+// named object, follows the unsigned byte order of the names.
+TEST(ZoIndexedStringNamedClass, Compare_FollowsByteOrderOfNames) {
+  const std::pair<const char*, const char*> pairs[] = {
+      {"ab", "ac"}, {"ab", "ab"}, {"ac", "ab"}, {"a", "ab"}, {"\x80", "\x7F"}};
+  auto all = [](const auto& x, const auto& y) {
+    return std::vector<bool>{x == y, x != y, x<y, x <= y, x> y, x >= y};
+  };
+  for (const auto& [a, b] : pairs) {
+    SCOPED_TRACE(std::string(a) + " vs " + b);
+    const int c = std::string(a).compare(b);
+    const std::vector<bool> want{c == 0, c != 0, c<0, c <= 0, c> 0, c >= 0};
+    const Named named(nullptr, a);
+    const Named other(nullptr, b);
+    const ZoIndexedString handle(b);
+    EXPECT_EQ(want, all(named, b));
+    EXPECT_EQ(want, all(named, handle));
+    EXPECT_EQ(want, all(named, other));
   }
 }
 

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "GlobalSetting.h"
+#include "LogMsg.h"
 #include "vocab/FakeAction.h"
 
 namespace {
@@ -60,6 +62,20 @@ TEST(QuorFilter, GetHighestOrderFilter_SmallestKindWithOtherFilterFloor) {
     EXPECT_EQ(row.want, static_cast<int>(
                             QuorFilter::getHighestOrderFilter(list.pointers<QuorFilter>())));
   }
+}
+
+// What a filter or an action inherits unless it says otherwise: no named
+// objects, a single type, thread data accepted.
+TEST(QuorFilter, Defaults_NoNamedObjectsAndThreadDataAccepted) {
+  FakeFilter filter(1);
+  quor::test::FakeAction action(0);
+  std::vector<unsigned int> ids;
+  QUOR::GlobalSettingIF settings;
+  QUOR::LogMsg log;
+  EXPECT_TRUE(QuorFilter::init(settings, log));
+  EXPECT_TRUE(filter.setThreadData(nullptr));
+  EXPECT_FALSE(filter.isMultiFilterType() || filter.hasNamedObjects() || action.hasNamedObjects());
+  EXPECT_FALSE(filter.getNamedObjectIds(std::string("1;2"), ids));
 }
 
 }  // namespace

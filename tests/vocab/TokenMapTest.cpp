@@ -27,12 +27,9 @@ TEST(TokenMap, AddAppendToken_JoinsValuesWithCallersSeparator) {
   };
   const Row rows[] = {
       {"never added", {}, 1, ""},
-      {"two values", {{1, "a", ','}, {1, "b", ','}}, 1, "a,b"},
       {"separator per call", {{1, "a", ','}, {1, "b", ';'}, {1, "c", ' '}}, 1, "a;b c"},
       {"empty value still separated", {{1, "", ','}, {1, "x", ','}}, 1, ",x"},
-      {"empty appended", {{1, "x", '|'}, {1, "", '|'}}, 1, "x|"},
       {"other token untouched", {{1, "a", ','}, {2, "b", ','}}, 2, "b"},
-      {"negative token", {{-7, "n", ','}, {-7, "m", '+'}}, -7, "n+m"},
       {"null refused", {{4, "v", ','}, {4, nullptr, ','}}, 4, "v"},
       {"null on a new token", {{5, nullptr, ','}}, 5, ""},
   };
