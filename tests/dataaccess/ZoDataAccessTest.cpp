@@ -133,6 +133,7 @@ TEST_P(ZoDataAccessTest, Loans_ReuseThePoolsConnectionsAndReinitRebuilds) {
   ASSERT_EQ(2u, first.size());
   for (int i = 0; i < 1000; ++i) {
     ZoDbConnect* c = pool.getConnect();
+    if (i == 0) thrownText([&] { rowsOf(*c, "SELECT * FROM no_such_table"); });  // no link failure: kept
     ASSERT_EQ("1|", rowsOf(*c, "SELECT 1 AS v"));
     pool.returnConnect(c);
   }
@@ -166,12 +167,15 @@ TEST(ZoDataAccess, Uninitialised_LoanThrowsAndReinitFails) {
   EXPECT_EQ((std::vector<LogEntry>{{1, "ZoDataAccess::reinit: the pool was never initialised"}}), log.entries());
 }
 
-TEST(ZoDataAccess, Init_FailureThrowsDriverText) {
+TEST(ZoDataAccess, Init_FailureThrowsDriverTextAndDropsTheEarlierConnections) {
+  TestDatabase db(Backend::Sqlite, "da_reinit");
   ZoDataAccess pool;
+  pool.init(db.connectString().c_str(), 1, nullptr, nullptr, nullptr);
   const std::string text =
       thrownText([&] { pool.init("DRIVER=QuorNoSuchDriver;Database=x;", 2, nullptr, nullptr, nullptr); });
   EXPECT_NE(std::string::npos, text.find("QuorNoSuchDriver")) << text;
   EXPECT_EQ(": ", text.substr(5, 2)) << text;
+  EXPECT_EQ(text, thrownText([&] { pool.getConnect(); })) << "a connection of the first init was lent";
 }
 
 TEST(ZoDataAccess, Postgres_ServerRestartIsDetectedAndConnectionReplaced) {
@@ -232,6 +236,7 @@ TEST_F(ZoSqlLoaderTest, LoadSQL_BufferBoundaryAndFailuresNamingTheFile) {
       {"ui_Bad.sql", 64, l + "statement file ui_Bad.sql: unsupported conversion '%x' at offset 7", nullptr},
   };
   ZoSqlLoader loader(_dir.path().c_str());
+  EXPECT_EQ(l + "no buffer for statement file ui_Exact.sql", thrownText([&] { loader.loadSQL(nullptr, 64, "ui_Exact.sql"); }));
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.file) + " in " + std::to_string(c.size));
     char buffer[64];
@@ -270,6 +275,7 @@ TEST(ZoDbConnectText, SplitStatements_CutsOnlyOutsideQuotesAndComments) {
       {"comment marks inside literal", "SELECT '--;/*'; B", {"SELECT '--;/*'", "B"}},
       {"dollar body", "DO $f$ BEGIN; END $f$; B", {"DO $f$ BEGIN; END $f$", "B"}},
       {"parameter is no tag", "SELECT $1; B", {"SELECT $1", "B"}},
+      {"dollar inside a name", "SELECT a$b; B", {"SELECT a$b", "B"}},
       {"empty", " ; ;", {}},
   };
   for (const Case& c : cases) {
@@ -281,7 +287,7 @@ TEST(ZoDbConnectText, SplitStatements_CutsOnlyOutsideQuotesAndComments) {
 TEST(ZoDbConnectText, BuildConnectString_FromBootstrapForm) {
   TempDir dir;
   const std::string ini = dir.path() + "/odbc.ini";
-  writeFile(ini, "; comment\n[Other]\nDriver = X\n[PolicyDB]\nDescription = d\nDatabase = /data/p.db\nDriver = SQLite3\n");
+  writeFile(ini, "; comment\n[Other]\nDriver = X\n[PolicyDB]\n; Driver = Old\nDescription = d\nDatabase = /data/p.db\nDriver = SQLite3\n");
   const char* const sys = "ODBC;DRIVER=;DSN=Sys;UID=u;PWD=p;DATABASE=db";
   struct Case { const char* name; const char* in; const char* dsn; const char* user; const char* pwd; bool local; const char* want; };
   // clang-format off

@@ -1,4 +1,4 @@
-// AddressGroup: member list text, and add, modify, list and delete on real
+// AddressGroup: add, modify, list and delete on real
 // databases, with quotes in members, the 6003 path and caught statement
 // failures, among them a write that waits for another connection's lock.
 #include <gtest/gtest.h>
@@ -9,7 +9,6 @@
 
 #include "QuorNamedObj.h"
 #include "policyobj/PolicyWorld.h"
-#include "policyobj/detail/MemberList.h"
 #include "support/LogCapture.h"
 
 namespace quor::test {
@@ -29,23 +28,6 @@ std::vector<std::string> addresses(const std::vector<Member>& list) {
   std::vector<std::string> out;
   for (const Member& m : list) out.push_back(m.address);
   return out;
-}
-
-TEST(AddressGroup, MemberListText_WrapsEachAddressInOrder) {
-  struct Case {
-    const char* name;
-    std::vector<std::string> addresses;
-    const char* text;
-  };
-  const Case cases[] = {
-      {"none", {}, "<mas></mas>"},
-      {"two", {"a@x.org", "b@y.org"}, "<mas><ma>a@x.org</ma><ma>b@y.org</ma></mas>"},
-      {"copied unchanged", {"it's&<b>"}, "<mas><ma>it's&<b></ma></mas>"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.text, quor::policyobj::detail::memberListText(members(c.addresses)));
-  }
 }
 
 class AddressGroupDb : public PolicyDbTest {

@@ -119,35 +119,6 @@ TEST_P(EntityDb, GetEntity_TakesAnyTypeAndRefusesNullNames) {
             log.entries());
 }
 
-TEST_P(EntityDb, IsAdminRoot_TrueOnlyForOne) {
-  loadWorld();
-  struct Case {
-    const char* name;
-    unsigned admin;
-    const char* craftedSql;
-    bool root;
-    std::string message;
-  };
-  const Case cases[] = {
-      {"root", 1, nullptr, true, ""},
-      {"other administrator", 2, nullptr, false, ""},
-      {"unknown administrator", 99, nullptr, false,
-       "EntityUtils::isAdminRoot: No data returned for query " + statement("ui_IsAdminRoot_Id.sql", {"99"})},
-      {"value 2", 1, "SELECT 2 AS IsAdminRoot", false, ""},
-      {"not a number", 1, "SELECT 'yes' AS IsAdminRoot", false,
-       "EntityUtils::isAdminRoot: could not retrieve IsAdminRoot from yes for statement SELECT 'yes' AS IsAdminRoot"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    if (c.craftedSql != nullptr) craft("ui_IsAdminRoot_Id.sql", c.craftedSql);
-    RdbmsInterface db;
-    LogCapture log;
-    EXPECT_EQ(c.root, EntityUtils::isAdminRoot(db, c.admin));
-    const Entries expected = c.message.empty() ? Entries{} : Entries{{1, c.message}};
-    EXPECT_EQ(expected, log.entries());
-  }
-}
-
 TEST_P(EntityDb, FailingStatementsAreCaughtWithTheirMessages) {
   craft("ui_GetAllEntities.sql", "SELECT * FROM no_such_table");
   craft("ui_GetEntitiesByType.sql", "SELECT * FROM no_such_table_%d");

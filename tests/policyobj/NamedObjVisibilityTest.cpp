@@ -180,31 +180,6 @@ TEST_P(NamedObjDb, GetIds_SameListAndMessagesWithoutTheProgressTrace) {
   }
 }
 
-TEST_P(NamedObjDb, GetIds_OnTheSampleData) {
-  _db->exec(readFile(sqlSourceDir(Backend::Sqlite) + "/sample_data.sql"));
-  struct Case {
-    const char* name;
-    unsigned admin;
-    QuorNamedObj::NaObjType kind;
-    const char* listing;
-  };
-  const Case cases[] = {
-      {"alice's groups: a wildcard entity with no relative", 2, QuorNamedObj::AddressGroupList, "4 E- VIP senders\n"},
-      {"alice's areas", 2, QuorNamedObj::QuarantineArea, "2 E- Sales quarantine\n"},
-      {"bob's groups", 3, QuorNamedObj::AddressGroupList, "6 ED Engineering suppliers\n"},
-      {"bob's areas", 3, QuorNamedObj::QuarantineArea, "3 E- Engineering quarantine\n"},
-      {"root's groups", 1, QuorNamedObj::AddressGroupList,
-       "4 E- VIP senders\n5 E- Blocked partners\n6 ED Engineering suppliers\n"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    RdbmsInterface db;
-    std::vector<SummaryNamedObject> summaries;
-    ASSERT_TRUE(QuorNamedObj::getIds(db, c.admin, c.kind, summaries));
-    EXPECT_EQ(c.listing, describeSummaries(summaries));
-  }
-}
-
 TEST_P(NamedObjDb, GetIds_FailsForAnAdministratorWithoutEntities) {
   loadWorld();
   RdbmsInterface db;
@@ -263,6 +238,11 @@ TEST_P(NamedObjDb, IsEditable_CountsOwnEntitiesOnly) {
     RdbmsInterface db;
     EXPECT_EQ(c.editable, QuorNamedObj::isEditable(db, c.admin, c.object));
   }
+  craft("ui_GetEntityId4NamedObj.sql", "SELECT NULL AS EntityID WHERE %u > 0");
+  RdbmsInterface db;
+  LogCapture log;
+  EXPECT_FALSE(QuorNamedObj::isEditable(db, 2, 1001));
+  EXPECT_EQ("QuorNamedObj::isEditable: getEntityIds failed", log.texts(1).back());
 }
 
 TEST_P(NamedObjDb, Remove_AnswersEveryCode) {
@@ -353,6 +333,8 @@ TEST_P(NamedObjDb, WithoutConnection_NothingIsReadOrWritten) {
   EXPECT_FALSE(QuorNamedObj::getIds(db, 2, QuorNamedObj::QuarantineArea, summaries));
   EXPECT_EQ(0xFFFFFFFFu, QuorNamedObj::addObj(db, "n", "c", QuorNamedObj::QuarantineArea));
   EXPECT_EQ(0u, QuorNamedObj::modifyObj(db, "n", "c", QuorNamedObj::QuarantineArea, 1));
+  std::string a, b;
+  EXPECT_TRUE(QuorNamedObj::test(1, a, b));
   EXPECT_EQ((Entries{{1, noConnectionMessage()},
                      {1, "EntityUtils::isAdminRoot: No data returned for query " + statement("ui_IsAdminRoot_Id.sql", {"2"})},
                      {1, "[Verbose] administrator '2' has no managing group assignments."},

@@ -139,18 +139,5 @@ TEST(EntityUtils, WildcardSearch_LeavesNoLockOnInitEntriesBehind) {
   EXPECT_EQ(before, quor::detail::LockOnInitQueue::instance().pending());
 }
 
-TEST(EntityUtils, LdapSearch_FindsNothingAndTouchesNothing) {
-  GroupEntitySet all = candidates(kCandidates);
-  GroupEntitySet found = candidates({"*@keep.me"});
-  LogCapture log;
-  EXPECT_EQ(0, EntityUtils::getAllLdapParents("cn=a", all, found, true));
-  EXPECT_EQ(0, EntityUtils::getAllLdapChildren("cn=a", all, found, true));
-  EXPECT_EQ(kCandidates.size(), all.size());
-  EXPECT_EQ((Names{"*@keep.me"}), namesOf(found));
-  EXPECT_EQ((Entries{{4, "EntityUtils::getAllLdapParents: rootEntity: cn=a\n"},
-                     {4, "EntityUtils::getAllLdapChildren: checking root entity cn=a\n"}}),
-            log.entries());
-}
-
 }  // namespace
 }  // namespace quor::test

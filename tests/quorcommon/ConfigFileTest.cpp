@@ -109,10 +109,12 @@ TEST(ConfigFileOnDisk, GetparamsAddsWithoutClearing_SetparamWritesThrough) {
   ASSERT_TRUE(file.getparams("s", items));
   EXPECT_EQ(want, items);
   EXPECT_FALSE(file.getparams("absent", items));
+  EXPECT_FALSE(file.getparams(nullptr, items));
   EXPECT_EQ(want, items);
   EXPECT_TRUE(file.setparam("s", "k", "2"));
-  EXPECT_TRUE(file.setparam("n", "x", "y z"));
-  EXPECT_EQ("; keep\n[s]\nk=2\nj=two\n[t]\nx=3\n[n]\nx=y z\n", TempRoot::read(path));
+  std::map<std::string, std::string> more = {{"x", "y z"}, {"w", "1"}};
+  EXPECT_TRUE(file.setparams("n", more));
+  EXPECT_EQ("; keep\n[s]\nk=2\nj=two\n[t]\nx=3\n[n]\nw=1\nx=y z\n", TempRoot::read(path));
   const struct {
     const char* name;
     const char* section;
@@ -122,31 +124,16 @@ TEST(ConfigFileOnDisk, GetparamsAddsWithoutClearing_SetparamWritesThrough) {
       {"line break in value", "s", "k", "a\nb"},   {"blank at value end", "s", "k", "a "},
       {"= in key", "s", "k=j", "v"},               {"] in section", "s]", "k", "v"},
       {"comment key", "s", ";k", "v"},             {"empty key", "s", "", "v"},
-      {"null value", "s", "k", nullptr},
+      {"null value", "s", "k", nullptr},          {"blank at key start", "s", " k", "v"},
   };
   for (const auto& r : refused) {
     SCOPED_TRACE(r.name);
     EXPECT_FALSE(file.setparam(r.section, r.key, r.value));
   }
-  EXPECT_EQ("; keep\n[s]\nk=2\nj=two\n[t]\nx=3\n[n]\nx=y z\n", TempRoot::read(path));
+  EXPECT_EQ("; keep\n[s]\nk=2\nj=two\n[t]\nx=3\n[n]\nw=1\nx=y z\n", TempRoot::read(path));
   std::string value;
   EXPECT_TRUE(file.getparam("n", "x", value));
   EXPECT_EQ("y z", value);
-}
-
-TEST(ConfigFileOnDisk, Copy_KeepsPathOpenFlagAndValues) {
-  TempRoot root;
-  TempRoot::write(root.config("c.ini"), "[s]\nk=v\n");
-  QUOR::ConfigFileOnDisk original(root.config("c.ini").c_str());
-  QUOR::ConfigFileOnDisk copy(original), assigned("/nonexistent/x.ini");
-  assigned = original;
-  for (QUOR::ConfigFileOnDisk* f : {&copy, &assigned}) {
-    EXPECT_TRUE(f->isOpen());
-    EXPECT_STREQ(original.getCfgSrcName(), f->getCfgSrcName());
-    std::string value;
-    EXPECT_TRUE(f->getparam("s", "k", value));
-    EXPECT_EQ("v", value);
-  }
 }
 
 }  // namespace

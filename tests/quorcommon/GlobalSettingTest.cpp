@@ -273,6 +273,11 @@ TEST_F(GlobalSettingOnMemTest, Instance_LoadsQuorIniOfTheRootOnce) {
   EXPECT_EQ("100", value);
   EXPECT_STREQ(store->getInitFilePath(), copy.getInitFilePath());
   EXPECT_TRUE(copy.ok());
+  // After DestroyInstance the next Instance loads the file again.
+  QUOR::GlobalSettingOnMem::DestroyInstance();
+  TempRoot::write(ini(), "[s]\nk=v\n");
+  EXPECT_EQ(0, instance()->getItem("k", value, "s"));
+  EXPECT_EQ("v", value);
 }
 
 TEST_F(GlobalSettingOnMemTest, InsertReplaceChangesMemoryOnly_SetItemWritesBoth) {

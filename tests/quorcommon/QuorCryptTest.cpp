@@ -73,6 +73,7 @@ TEST(QuorCrypt, Decrypt_TamperedValuesFailAndLog) {
   } cases[] = {
       {"changed byte", flipped, kUndecryptable},
       {"cut short", good.substr(0, good.size() - 4), kUndecryptable},
+      {"data after padding", good.substr(0, good.size() - 2) + "=A", kMalformed},
       {"not base64", "ENC1:!!!!", kMalformed},
       {"too short", "ENC1:AAAA", kMalformed},
       {"empty body", "ENC1:", kMalformed},
@@ -173,6 +174,9 @@ TEST(QuorCrypt, KeyFile_OpenOrShortKeysAreRefusedOrReplaced) {
       {"short, left long ago", "abc", 0600, 3600, true, nullptr},
       {"empty, just made", "", 0600, 0, false,
        "NewEncryptStr: key file %s holds 0 bytes instead of 32; it changed within the last "
+       "minute and may still be being written, so it is left alone"},
+      {"as long as a key file may be, just made", std::string(4096, 'k'), 0600, 0, false,
+       "NewEncryptStr: key file %s holds 4096 bytes instead of 32; it changed within the last "
        "minute and may still be being written, so it is left alone"},
   };
   for (const auto& c : cases) {

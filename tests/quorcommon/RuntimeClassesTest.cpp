@@ -70,26 +70,19 @@ TEST(QuorRWLock, ReadLock_CountsReaders) {
   EXPECT_EQ(0, lock.writeUnlock());
 }
 
-TEST(LogMsg, Base_DoesNothingAndKeepsLevelThree) {
-  QUOR::LogMsg base;
-  EXPECT_EQ(3, base.getLevel());
-  EXPECT_FALSE(base.ok());
-  LogCapture capture;
-  base.logEntry(QUOR::QUOR_LOG_ERROR, "nothing %d", 1);
-  EXPECT_EQ(0u, capture.size());
-}
-
 TEST(LogMsg, PolicyLogMsg_ForwardsUpToItsLevel) {
   QUOR::PolicyLogMsg log;
   LogCapture capture;
   log.logEntry(QUOR::QUOR_LOG_ERROR, "failed %d", 5);
   log.logEntry(QUOR::QUOR_LOG_WARNING, "careful");
+  log.logEntry(QUOR::QUOR_LOG_INFO, "info");
+  log.logEventEntry("started", 7);
   log.logEntry(QUOR::QUOR_LOG_DEBUG, "hidden");
   log.logDebug("f.cpp", "fn", 7, "hidden too");
   log.setLevel(QUOR::QUOR_LOG_DEBUG);
   log.logDebug("f.cpp", "fn", 7, "x=%s", "y");
   const std::vector<quor::test::LogEntry> want = {
-      {1, "failed 5"}, {2, "careful"}, {4, "f.cpp:7 fn: x=y"}};
+      {1, "failed 5"}, {2, "careful"}, {4, "info"}, {4, "event 7: started"}, {4, "f.cpp:7 fn: x=y"}};
   EXPECT_EQ(want, capture.entries()) << quor::test::describe(capture.entries());
   EXPECT_TRUE(log.ok());
 }

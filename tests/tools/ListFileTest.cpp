@@ -19,23 +19,12 @@ TEST(ListFile, ParseListLine_ReadsEntriesAndSkipsBlankAndComments) {
     const char* original;  // null: no original text
   };
   const Case cases[] = {
-      {"empty line", "", ParsedLine::Skip, 0, "", nullptr},
       {"blanks only", " \t  ", ParsedLine::Skip, 0, "", nullptr},
       {"comment", "# white list of the company", ParsedLine::Skip, 0, "", nullptr},
       {"indented comment", "   #overrideable-white x@y", ParsedLine::Skip, 0, "", nullptr},
       {"single name", "nonoverrideable-white *@a.b", ParsedLine::Entry, 1, "*@a.b", nullptr},
-      {"black", "nonoverrideable-black u@a.b", ParsedLine::Entry, 2, "u@a.b", nullptr},
-      {"overrideable black", "overrideable-black u@*", ParsedLine::Entry, 4, "u@*", nullptr},
-      {"overrideable white", "overrideable-white *@*.a.b", ParsedLine::Entry, 8, "*@*.a.b", nullptr},
-      {"white subtraction", "white-subtraction *@a.b", ParsedLine::Entry, 16, "*@a.b", nullptr},
-      {"black subtraction", "black-subtraction *", ParsedLine::Entry, 32, "*", nullptr},
-      {"none", "none u@a.b", ParsedLine::Entry, 0, "u@a.b", nullptr},
       {"pair", "nonoverrideable-white+white-subtraction u@a.b", ParsedLine::Entry, 17, "u@a.b", nullptr},
-      {"pair reversed", "black-subtraction+overrideable-white u@a.b", ParsedLine::Entry, 40, "u@a.b", nullptr},
       {"names ignore case", "Overrideable-BLACK U@A.B", ParsedLine::Entry, 4, "U@A.B", nullptr},
-      {"number", "8 u@a.b", ParsedLine::Entry, 8, "u@a.b", nullptr},
-      {"number of a pair", "48 u@a.b", ParsedLine::Entry, 48, "u@a.b", nullptr},
-      {"number zero", "0 u@a.b", ParsedLine::Entry, 0, "u@a.b", nullptr},
       {"original text with blanks", "overrideable-white u@a.b   Jo Doe <U@A.B>  ", ParsedLine::Entry, 8, "u@a.b",
        "Jo Doe <U@A.B>"},
       {"tabs and carriage return", "\toverrideable-white\tu@a.b\tJo\r", ParsedLine::Entry, 8, "u@a.b", "Jo"},
@@ -65,23 +54,15 @@ TEST(ListFile, ParseListLine_ExplainsMalformedLines) {
   };
   const Case cases[] = {
       {"unknown name", "white u@a.b", "unknown membership 'white'"},
-      {"pattern only", "u@a.b", "unknown membership 'u@a.b'"},
       {"two list bits", "nonoverrideable-white+nonoverrideable-black u@a.b",
        "membership 'nonoverrideable-white+nonoverrideable-black' is not an allowed combination"},
-      {"black with black subtraction", "overrideable-black+black-subtraction u@a.b",
-       "membership 'overrideable-black+black-subtraction' is not an allowed combination"},
       {"white with white subtraction", "24 u@a.b", "membership '24' is not an allowed combination"},
       {"same name twice", "white-subtraction+white-subtraction u@a.b",
        "membership 'white-subtraction+white-subtraction' is not an allowed combination"},
-      {"bit 64", "64 u@a.b", "membership '64' is not an allowed combination"},
-      {"three bits", "49 u@a.b", "membership '49' is not an allowed combination"},
-      {"unknown half of a pair", "overrideable-white+gray u@a.b", "unknown membership 'overrideable-white+gray'"},
       {"trailing plus", "overrideable-white+ u@a.b", "unknown membership 'overrideable-white+'"},
-      {"number with letters", "8x u@a.b", "unknown membership '8x'"},
       {"number too large", "99999999999 u@a.b", "unknown membership '99999999999'"},
       {"negative number", "-1 u@a.b", "unknown membership '-1'"},
       {"no pattern", "overrideable-white", "missing pattern after membership 'overrideable-white'"},
-      {"no pattern, blanks", "overrideable-white  \t ", "missing pattern after membership 'overrideable-white'"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -91,9 +72,10 @@ TEST(ListFile, ParseListLine_ExplainsMalformedLines) {
   }
 }
 
-// The allowed memberships, from the rule rather than from the reader's table:
-// no bit, a single bit of 1 to 32, or two bits of which one is a subtraction
-// bit, except 4+32 and 8+16.
+// A line's membership is read as parseMembership reads it. The allowed
+// memberships, from the rule rather than from the reader's table: no bit, a
+// single bit of 1 to 32, or two bits of which one is a subtraction bit,
+// except 4+32 and 8+16.
 bool allowedByRule(std::uint32_t m) {
   if (m >= 64) return false;
   const int bits = std::popcount(m);
