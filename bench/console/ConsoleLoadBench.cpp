@@ -29,6 +29,7 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -83,6 +84,9 @@ struct Worker {
   unsigned next = 0;  // for new names
   unsigned long ops = 0;
   unsigned long failed = 0;
+  // Wall time and count per kind of operation: list, add, modify, remove.
+  std::chrono::steady_clock::duration spent[4]{};
+  unsigned long done[4]{};
   std::string mismatch;  // set when a list disagreed with `expected`
 };
 
@@ -438,23 +442,38 @@ void BM_ConsoleLoad(benchmark::State& state) {
       state.SkipWithError("setup failed");
       continue;
     }
+    const auto start = std::chrono::steady_clock::now();
+    int kind = 0;
     switch (w.ops++ % 6) {
       case 1:
+        kind = 1;
         add(w, admin);
         break;
       case 3:
+        kind = 2;
         modify(w, admin);
         break;
       case 5:
+        kind = 3;
         remove(w, admin);
         break;
       default:
         list(w, admin);
         break;
     }
+    w.spent[kind] += std::chrono::steady_clock::now() - start;
+    ++w.done[kind];
   }
   state.SetItemsProcessed(static_cast<int64_t>(w.ops));
   state.counters["failed"] = static_cast<double>(w.failed);
+  // Mean milliseconds per operation of each kind, over the threads.
+  const char* const names[4] = {"getIds_ms", "add_ms", "modify_ms", "remove_ms"};
+  for (int i = 0; i < 4; ++i) {
+    const double ms = w.done[i] == 0 ? 0.0
+                                     : std::chrono::duration<double, std::milli>(w.spent[i]).count() /
+                                           static_cast<double>(w.done[i]);
+    state.counters[names[i]] = benchmark::Counter(ms, benchmark::Counter::kAvgThreads);
+  }
   if (k == 0) state.SetLabel(quor::test::backendName(backend));
   if (k == 0 && gReady) {
     // Every thread has left the loop (the loop ends on a barrier).
