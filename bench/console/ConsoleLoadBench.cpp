@@ -16,12 +16,15 @@
 // An operation succeeded when it said so and logged no error (the
 // address-group operations give 0 also when the database refused them; they
 // log the failure). Each thread keeps what its successful operations should
-// have left; a getIds must list exactly that. After each run the database is
+// have left; while none of them failed, a getIds must list exactly that
+// (ids of added groups are learnt from these lists). After each run the database is
 // read with plain queries and compared with it: every group a successful
 // operation made or changed is there with its name, content and members,
 // linked to its administrator's two entities, every group removed is gone,
 // and nothing else is (no group, link or member that no successful operation
-// accounts for). A mismatch ends the program with the reason and exit code 1.
+// accounts for). A mismatch marks the run as failed, prints the reason, and
+// makes the program's exit code 1. The mean milliseconds of each kind of
+// operation are reported beside the throughput.
 //
 // items_per_second is the operations of all threads per second of wall time.
 // SQLite lets one connection write at a time, so its throughput cannot grow
