@@ -156,12 +156,7 @@ TEST_P(AddressGroupDb, StatementFailuresAreLoggedAndGiveZero) {
 
 TEST_P(AddressGroupDb, Add_LogNamesTheCallersOpenWriteTransaction) {
   if (GetParam() != Backend::Sqlite) GTEST_SKIP() << "only SQLite locks the whole database for one writer";
-  loadWorld();
-  // The driver's busy timeout, in milliseconds: a short wait keeps the test quick.
-  std::ofstream(_root->path() + "/config/odbc.ini", std::ios::app) << "Timeout = 200\n";
-  RdbmsInterface caller;
-  ASSERT_TRUE(caller.startTransaction());
-  caller.executeSQL("UPDATE named_objects SET name = 'renamed' WHERE object_id = 1001");
+  const auto caller = holdWriteLock();
   std::vector<Member> list = members({"a@b.c"});
   LogCapture log;
   EXPECT_EQ(0, AddressGroup::addAddressGroup(2, "g", 0, list));

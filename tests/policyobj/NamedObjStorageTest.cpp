@@ -91,18 +91,13 @@ TEST_P(NamedObjStore, AddAndModify_RoundTripTextsUnchanged) {
 
 TEST_P(NamedObjStore, Modify_FailedForALockLeavesNoTransactionOpen) {
   if (GetParam() != Backend::Sqlite) GTEST_SKIP() << "only SQLite locks the whole database for one writer";
-  loadWorld();
-  // The driver's busy timeout, in milliseconds: a short wait keeps the test quick.
-  std::ofstream(_root->path() + "/config/odbc.ini", std::ios::app) << "Timeout = 200\n";
-  RdbmsInterface caller;
-  ASSERT_TRUE(caller.startTransaction());
-  caller.executeSQL("UPDATE named_objects SET name = 'renamed' WHERE object_id = 1001");
+  const auto caller = holdWriteLock();
   RdbmsInterface db;
   LogCapture log;
   EXPECT_FALSE(QuorNamedObj::modify(db, 2001, 1, "n", "c", QuorNamedObj::AddressGroupList));
   // The failed change holds no lock that keeps the caller from committing,
   // and its connection is in no transaction.
-  EXPECT_TRUE(caller.commitTransaction());
+  EXPECT_TRUE(caller->commitTransaction());
   EXPECT_TRUE(db.startTransaction());
   const std::vector<std::string> errors = log.texts(1);
   ASSERT_EQ(1u, errors.size());

@@ -1,6 +1,7 @@
 #include "policyobj/PolicyWorld.h"
 
 #include <cctype>
+#include <fstream>
 #include <sstream>
 
 #include "db/detail/RdbmsTesting.h"
@@ -12,7 +13,8 @@ constexpr const char* kUnavailable = "08001: server unavailable";
 
 void PolicyDbTest::SetUp() {
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  _db = std::make_unique<TestDatabase>(GetParam(), std::string(info->test_suite_name()) + info->name());
+  _db = std::make_unique<TestDatabase>(GetParam(),
+                                       std::string(info->test_suite_name()) + info->name());
   QUOR_REQUIRE_DATABASE(*_db);
   _root = std::make_unique<InstallRoot>(GetParam(), _db.get());
   _root->writeDatabaseIni(_root->standardIni());
@@ -25,6 +27,16 @@ void PolicyDbTest::TearDown() {
   _db.reset();
 }
 
+std::unique_ptr<QUOR::RdbmsInterface> PolicyDbTest::holdWriteLock() const {
+  loadWorld();
+  // The driver's busy timeout, in milliseconds: a short wait keeps tests quick.
+  std::ofstream(_root->path() + "/config/odbc.ini", std::ios::app) << "Timeout = 200\n";
+  auto caller = std::make_unique<QUOR::RdbmsInterface>();
+  EXPECT_TRUE(caller->startTransaction());
+  caller->executeSQL("UPDATE named_objects SET name = 'renamed' WHERE object_id = 1001");
+  return caller;
+}
+
 void PolicyDbTest::loadWorld() const {
   _db->exec(
       "INSERT INTO entities (entity_id, entity_name, entity_type) VALUES"
@@ -32,7 +44,8 @@ void PolicyDbTest::loadWorld() const {
       " (5, '*@*.com', 6), (7, 'ldap://cn=ops', 2), (8, '*@other.org', 6),"
       " (9, '*@Mixed.Example.com', 6), (10, '*@*.Org', 6);"
       "INSERT INTO administrators (admin_id, admin_name, is_root) VALUES"
-      " (1, 'root', 1), (2, 'alice', 0), (3, 'bob', 0), (4, 'carol', 0), (5, 'dave', 0), (6, 'erin', 0);"
+      " (1, 'root', 1), (2, 'alice', 0), (3, 'bob', 0), (4, 'carol', 0), (5, 'dave', 0), (6, "
+      "'erin', 0);"
       "INSERT INTO admin_entities (admin_id, entity_id, position) VALUES"
       " (2, 1, 0), (2, 3, 1), (3, 2, 0), (4, 8, 0), (6, 7, 0);"
       "INSERT INTO named_objects (object_id, kind, name, content) VALUES"
@@ -60,7 +73,8 @@ void PolicyDbTest::craft(const std::string& file, const std::string& text) const
   writeFile(_root->path() + "/sql/" + backendName(GetParam()) + "/" + file, text);
 }
 
-std::string PolicyDbTest::statement(const std::string& file, const std::vector<std::string>& args) const {
+std::string PolicyDbTest::statement(const std::string& file,
+                                    const std::vector<std::string>& args) const {
   std::string text = readFile(_root->path() + "/sql/" + backendName(GetParam()) + "/" + file);
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
   std::string out;
@@ -103,7 +117,8 @@ void expectFramed(const std::string& message, const std::string& head, const std
 std::string describeSummaries(const std::vector<SummaryNamedObject>& summaries) {
   std::ostringstream out;
   for (const SummaryNamedObject& s : summaries) {
-    out << s.id << ' ' << (s.editable ? 'E' : '-') << (s.deletable ? 'D' : '-') << ' ' << s.name << '\n';
+    out << s.id << ' ' << (s.editable ? 'E' : '-') << (s.deletable ? 'D' : '-') << ' ' << s.name
+        << '\n';
   }
   return out.str();
 }

@@ -48,6 +48,10 @@ class PolicyDbTest : public ::testing::TestWithParam<Backend> {
   void dropConnections();
   // The message the facade logs when it finds no connection.
   static std::string noConnectionMessage();
+  // SQLite only: the world, a 200 ms busy timeout, and a caller's unit of
+  // work holding an open write transaction, so that writes on other
+  // connections find the database locked.
+  std::unique_ptr<QUOR::RdbmsInterface> holdWriteLock() const;
 
   std::unique_ptr<TestDatabase> _db;
   std::unique_ptr<InstallRoot> _root;
@@ -61,10 +65,10 @@ std::string describeSummaries(const std::vector<SummaryNamedObject>& summaries);
 void expectFramed(const std::string& message, const std::string& head, const std::string& tail);
 
 // Every parameterised suite runs on both backends.
-#define QUOR_POLICY_DB_SUITE(suite)                                                    \
-  INSTANTIATE_TEST_SUITE_P(Backends, suite, ::testing::ValuesIn(allBackends()),        \
-                           [](const ::testing::TestParamInfo<Backend>& param) {        \
-                             return std::string(backendName(param.param));              \
+#define QUOR_POLICY_DB_SUITE(suite)                                             \
+  INSTANTIATE_TEST_SUITE_P(Backends, suite, ::testing::ValuesIn(allBackends()), \
+                           [](const ::testing::TestParamInfo<Backend>& param) { \
+                             return std::string(backendName(param.param));      \
                            })
 
 }  // namespace quor::test
