@@ -107,7 +107,7 @@ void IniDocument::set(const std::string& section, const std::string& key,
     }
   }
   // New lines use the file's own line end.
-  std::string eol = "\n";
+  std::string_view eol = "\n";
   for (const Line& line : _lines) {
     if (!line.end.empty()) {
       eol = line.end;
@@ -119,7 +119,7 @@ void IniDocument::set(const std::string& section, const std::string& key,
   // "\r\n", which keeps the '\r' as part of the text.
   auto terminate = [&eol](Line& line) {
     if (!line.end.empty()) return;
-    line.end = !line.text.empty() && line.text.back() == '\r' ? "\r\n" : eol;
+    line.end = !line.text.empty() && line.text.back() == '\r' ? std::string_view("\r\n") : eol;
   };
   const std::string setting = key + "=" + value;
   if (keyLine >= 0) {

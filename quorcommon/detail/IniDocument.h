@@ -55,7 +55,9 @@ class IniDocument {
  private:
   struct Line {
     std::string text;  // without its line end
-    std::string end;   // "\n", "\r\n" or "" for a last line without one
+    // "\n", "\r\n" or "" for a last line without one; always one of
+    // these literals, so a view of static text.
+    std::string_view end;
   };
   void parse();
 
