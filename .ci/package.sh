@@ -5,7 +5,9 @@
 # removes the package again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake --preset package -DQUOR_WERROR=${QUOR_WERROR:-OFF}
+# Warnings fail the development builds (default, asan, tsan); the optimised
+# package build only reports them: GCC 12 gives false alarms at -O3.
+cmake --preset package -DQUOR_WERROR=OFF
 cmake --build --preset package
 (cd build-package && cpack -G DEB)
 deb=$(ls build-package/quorpolicy_*_amd64.deb)
