@@ -3,9 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <sstream>
-#include <vector>
 
 #include "ConfigFile.h"
 #include "PolicyLog.h"
@@ -40,24 +38,38 @@ void selectRoot(const std::string& home) {
                          "pgsql), or run `quorpolicy upgrade --db sqlite` once to record it");
 }
 
-void openRootDatabase(const std::string& home) {
-  selectRoot(home);
-  std::vector<std::string> errors;
-  std::mutex mutex;
+LibraryErrors::LibraryErrors() {
   PolicyLog::setSink(
-      [&](int level, const std::string& message) {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (level == PolicyLog::Error) errors.push_back(message);
+      [this](int level, const std::string& message) {
+        std::lock_guard<std::mutex> lock(_mutex);
+        if (level == PolicyLog::Error) _messages.push_back(message);
       },
       PolicyLog::Error);
-  const bool ok = QUOR::RdbmsInterface::Init(nullptr, nullptr, nullptr, nullptr);
-  PolicyLog::setSink(nullptr);
-  if (!ok) {
-    throw CommandError(
-        kExitFailure,
-        "cannot open the policy database of " + std::string(getQuorHome()) + ": " +
-            (errors.empty() ? std::string("see config/database.ini") : errors.back()));
+}
+
+LibraryErrors::~LibraryErrors() { PolicyLog::setSink(nullptr); }
+
+std::string LibraryErrors::first() const {
+  std::lock_guard<std::mutex> lock(_mutex);
+  return _messages.empty() ? std::string() : _messages.front();
+}
+
+std::string LibraryErrors::last() const {
+  std::lock_guard<std::mutex> lock(_mutex);
+  return _messages.empty() ? std::string() : _messages.back();
+}
+
+void openRootDatabase(const std::string& home) {
+  selectRoot(home);
+  std::string failure;
+  {
+    LibraryErrors errors;
+    if (QUOR::RdbmsInterface::Init(nullptr, nullptr, nullptr, nullptr)) return;
+    failure = errors.last();
   }
+  throw CommandError(kExitFailure, "cannot open the policy database of " +
+                                       std::string(getQuorHome()) + ": " +
+                                       (failure.empty() ? "see config/database.ini" : failure));
 }
 
 std::filesystem::path executableDir() {

@@ -9,13 +9,33 @@
 #define QUORPOLICY_TOOLS_QUORPOLICY_ROOTDATABASE_H_
 
 #include <filesystem>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace quor::tool {
 
 // The schema version this tool makes and knows; `quorpolicy upgrade` brings
 // older databases to it.
 inline constexpr int kSchemaVersion = 2;
+
+// Collects the library's error-level messages while it lives (the library
+// reports a failed bootstrap or connection only by logging), and restores the
+// default sink at the end.
+class LibraryErrors {
+ public:
+  LibraryErrors();
+  ~LibraryErrors();
+  LibraryErrors(const LibraryErrors&) = delete;
+  LibraryErrors& operator=(const LibraryErrors&) = delete;
+  // The first and the last message; empty when none was logged.
+  std::string first() const;
+  std::string last() const;
+
+ private:
+  mutable std::mutex _mutex;
+  std::vector<std::string> _messages;
+};
 
 // Sets QUOR_HOME to `home` when it is not empty, then QUOR_DB_DIR from the
 // root's record when the environment does not set it. Throws CommandError

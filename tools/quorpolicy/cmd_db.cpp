@@ -21,14 +21,12 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "ConfigFile.h"
-#include "PolicyLog.h"
 #include "QuorHome.h"
 #include "RdbmsInterface.h"
 #include "tools/quorpolicy/Command.h"
@@ -54,15 +52,11 @@ class RootSession {
   explicit RootSession(const std::string& home) {
     openRootDatabase(home);
     std::string failure;
-    std::mutex mutex;
-    PolicyLog::setSink(
-        [&](int level, const std::string& message) {
-          std::lock_guard<std::mutex> lock(mutex);
-          if (level == PolicyLog::Error && failure.empty()) failure = message;
-        },
-        PolicyLog::Error);
-    _db = std::make_unique<QUOR::RdbmsInterface>();
-    PolicyLog::setSink(nullptr);
+    {
+      LibraryErrors errors;
+      _db = std::make_unique<QUOR::RdbmsInterface>();
+      failure = errors.first();
+    }
     if (!failure.empty()) {
       throw CommandError(kExitFailure, "cannot connect to the policy database: " + failure);
     }

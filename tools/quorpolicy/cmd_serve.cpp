@@ -38,7 +38,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "PolicyLog.h"
 #include "QuorHome.h"
 #include "QuorPolicyServerInterface.h"
 #include "tools/quorpolicy/Command.h"
