@@ -3,7 +3,6 @@
 // escaping, and the behaviour without a connection.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,15 +21,6 @@ using QUOR::RdbmsInterface;
 using Access = quor::db::detail::RdbmsTestAccess;
 using Entries = std::vector<LogEntry>;
 using Statements = std::vector<std::pair<std::string, int>>;
-
-// Column "v" of the first row `sql` gives on a fresh unit of work.
-std::string selectV(const std::string& sql) {
-  RdbmsInterface db;
-  db.executeSQL(sql.c_str());
-  if (db.fetchNextRow() != 0) return "<none>";
-  const char* value = db.getColVal("v");
-  return value == nullptr ? "<null>" : value;
-}
 
 // ---------------------------------------------------------------------------
 // Bootstrap: paths, configuration messages, connection string.
@@ -126,7 +116,6 @@ TEST(RdbmsInterface, Init_BuildsConnectionString) {
     EXPECT_EQ(c.dsn, Access::dsn());
     EXPECT_EQ("u", Access::user());
     EXPECT_EQ(c.password, Access::password());
-    EXPECT_EQ(nullptr, Access::pool());
   }
 }
 
@@ -175,63 +164,45 @@ TEST(RdbmsInterface, NoSuchDsn_PoolInitFailsAndUnitKeepsUnconnectedConnection) {
                          "found and no default driver specified (data source QuorNoSuchDsn)\" thrown for "
                          "ZoDataAccess::init(" + init + ", 2)"}}),
             log.entries());
-  // Without a pool a unit whose connect fails keeps its unconnected connection.
-  Access::reset();
-  ASSERT_TRUE(RdbmsInterface::Init(nullptr, nullptr, nullptr, nullptr));
-  log.clear();
-  RdbmsInterface db;
-  EXPECT_EQ((Entries{{1, "RdbmsInterface::RdbmsInterface: Exception \"IM002: [unixODBC][Driver Manager]Data source "
-                         "name not found and no default driver specified (data source QuorNoSuchDsn)\" thrown"}}),
-            log.entries());
-  EXPECT_EQ(1, db.fetchNextRow()) << "the unconnected connection answers, not the no-connection value";
-  EXPECT_EQ("08003: connection not open", thrownText([&] { db.executeSQL("SELECT 1"); }));
 }
 
 // ---------------------------------------------------------------------------
 // Units of work on real databases.
 
-class RdbmsUnitTest : public ::testing::TestWithParam<Backend> {
- protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    _db = std::make_unique<TestDatabase>(GetParam(), std::string("db_") + info->name());
-    QUOR_REQUIRE_DATABASE(*_db);
-    _root = std::make_unique<InstallRoot>(GetParam(), _db.get());
-    _root->writeDatabaseIni(_root->standardIni());
-  }
-  void TearDown() override { _root.reset(); }
-  // Initialises with a pool of `count` connections, or without a pool for 0.
-  static void init(int count) {
-    Access::reset();
-    ZoDataAccess* pool = nullptr;
-    LogCapture log;  // progress lines
-    if (count == 0) {
-      ASSERT_TRUE(RdbmsInterface::Init(nullptr, nullptr, nullptr, nullptr));
-      return;
-    }
-    ASSERT_TRUE(RdbmsInterface::Init(count, &pool, nullptr, nullptr, nullptr, nullptr)) << describe(log.entries());
-    ASSERT_NE(nullptr, pool);
-    ASSERT_EQ(pool, Access::pool());
-  }
-  std::string count(const std::string& key) {
-    return _db->scalar("SELECT COUNT(*) AS v FROM global_settings WHERE setting_key = '" + key + "'");
-  }
-  static void insertSetting(RdbmsInterface& db, const std::string& key) {
+class RdbmsUnitTest : public ::testing::TestWithParam<Backend> {};
+
+// The statement files of each backend begin, commit and roll back, with a
+// pool and without one.
+TEST_P(RdbmsUnitTest, Transaction_CommitKeepsRollbackOnDestructionUndoes) {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  TestDatabase database(GetParam(), std::string("db_") + info->name());
+  QUOR_REQUIRE_DATABASE(database);
+  InstallRoot root(GetParam(), &database);
+  root.writeDatabaseIni(root.standardIni());
+  const auto count = [&](const std::string& key) {
+    return database.scalar("SELECT COUNT(*) AS v FROM global_settings WHERE setting_key = '" + key + "'");
+  };
+  const auto insertSetting = [](RdbmsInterface& db, const std::string& key) {
     db.executeSQL(("INSERT INTO global_settings (section, setting_key, setting_value) VALUES ('t', '" + key +
                    "', 'x')").c_str());
-  }
-  std::unique_ptr<TestDatabase> _db;
-  std::unique_ptr<InstallRoot> _root;
-};
-
-TEST_P(RdbmsUnitTest, Transaction_CommitKeepsRollbackOnDestructionUndoes) {
+  };
   for (const int poolSize : {2, 0}) {
     SCOPED_TRACE(poolSize == 0 ? "without pool" : "pool");
-    init(poolSize);
+    Access::reset();
     if (poolSize == 0) {
+      ASSERT_TRUE(RdbmsInterface::Init(nullptr, nullptr, nullptr, nullptr));
       RdbmsInterface::setDbConnectTimeOut(5);
       RdbmsInterface::setDbRetryTimeOut(1);
       RdbmsInterface::setDbReconnectTrial(2);
+    } else {
+      ZoDataAccess* pool = nullptr;
+      LogCapture log;  // progress lines
+      ASSERT_TRUE(RdbmsInterface::Init(poolSize, &pool, nullptr, nullptr, nullptr, nullptr));
+      ASSERT_NE(nullptr, pool);
+      ASSERT_EQ(Access::pool(), pool);
+      ZoDataAccess* again = nullptr;
+      EXPECT_TRUE(RdbmsInterface::Init(poolSize, &again, nullptr, nullptr, nullptr, nullptr));
+      EXPECT_EQ(nullptr, again) << "a second Init returns at once";
     }
     const std::string tag = std::to_string(poolSize);
     {
@@ -257,75 +228,8 @@ TEST_P(RdbmsUnitTest, Transaction_CommitKeepsRollbackOnDestructionUndoes) {
   }
 }
 
-TEST_P(RdbmsUnitTest, EscapeData_QuotedNameSurvivesRoundTrip) {
-  init(1);
-  writeFile(_root->path() + "/sql/" + backendName(GetParam()) + "/ui_TestAddName.sql",
-            "INSERT INTO named_objects (kind, name) VALUES (5, '%s')");
-  for (const char* name : {"O'Brien", "''", "it's 50% 'quoted'", "plain"}) {
-    SCOPED_TRACE(name);
-    std::string buffer;
-    const char* escaped = nullptr;
-    RdbmsInterface::escapeData(name, buffer, escaped);
-    char statement[512];
-    ZoSqlLoader(RdbmsInterface::GetSqlPath()).loadSQL(statement, sizeof statement, "ui_TestAddName.sql", escaped);
-    {
-      RdbmsInterface db;
-      db.executeSQL(statement);
-    }
-    EXPECT_EQ(name, selectV("SELECT name AS v FROM named_objects WHERE object_id = "
-                            "(SELECT MAX(object_id) FROM named_objects)"));
-  }
-}
-
-TEST_P(RdbmsUnitTest, Units_AThousandLeaveThePoolAsItWasAndReInitRebuildsIt) {
-  init(2);
-  ZoDataAccess* again = nullptr;
-  {
-    LogCapture log;
-    EXPECT_TRUE(RdbmsInterface::Init(2, &again, nullptr, nullptr, nullptr, nullptr));
-  }
-  EXPECT_EQ(nullptr, again) << "a second Init returns at once";
-  const std::set<ZoDbConnect*> before = lendAll(*Access::pool(), 2);
-  ASSERT_EQ(2u, before.size());
-  for (int i = 0; i < 1000; ++i) {
-    RdbmsInterface db;
-    if (i % 3 == 0) {
-      ASSERT_TRUE(db.startTransaction());  // every third is rolled back at the end
-    }
-    db.executeSQL(("SELECT " + std::to_string(i) + " AS v").c_str());
-    ASSERT_EQ(0, db.fetchNextRow());
-    ASSERT_EQ(i, db.getColValInt("v"));
-  }
-  EXPECT_EQ(before, lendAll(*Access::pool(), 2));
-  ASSERT_TRUE(RdbmsInterface::ReInit());
-  EXPECT_EQ("after reinit", selectV("SELECT 'after reinit' AS v"));
-}
-
 INSTANTIATE_TEST_SUITE_P(Backends, RdbmsUnitTest, ::testing::ValuesIn(allBackends()),
                          [](const auto& p) { return std::string(backendName(p.param)); });
-
-TEST(RdbmsInterface, Postgres_UnitsRecoverAfterServerRestart) {
-  QUOR_REQUIRE_RESTARTABLE_PG();
-  RestartLock lock;
-  TestDatabase pg(Backend::Postgres, "db_restart", "QUOR_TEST_PG_RESTART_PORT");
-  QUOR_REQUIRE_DATABASE(pg);
-  InstallRoot root(Backend::Postgres, &pg);
-  root.writeDatabaseIni(root.standardIni());
-  {
-    LogCapture log;
-    ASSERT_TRUE(RdbmsInterface::Init(2, nullptr, nullptr, nullptr, nullptr, nullptr));
-  }
-  { RdbmsInterface warmUp; }
-  ASSERT_TRUE(restartPostgres());
-  LogCapture log;  // replacements are warnings
-  for (int round = 0; round < 3; ++round) {
-    SCOPED_TRACE(round);
-    std::string value;
-    EXPECT_EQ("<nothing thrown>", thrownText([&] { value = selectV("SELECT 'alive' AS v"); }));
-    EXPECT_EQ("alive", value);
-  }
-  EXPECT_TRUE(log.texts(1).empty()) << describe(log.entries());
-}
 
 // ---------------------------------------------------------------------------
 // Scripted connections: statement order, failures, no connection.
@@ -381,18 +285,6 @@ TEST_F(RdbmsScriptedTest, Transaction_StatementsResultsAndFailures) {
     EXPECT_EQ(std::vector<ZoDbConnect*>{&_conn}, _pool.returned);
     EXPECT_EQ(c.log, log.entries());
   }
-}
-
-TEST_F(RdbmsScriptedTest, Transaction_MissingStatementFileIsAFailure) {
-  const std::string file = _root.path() + "/sql/sqlite/ui_CommitTransaction.sql";
-  std::filesystem::remove(file);
-  LogCapture log;
-  RdbmsInterface db;
-  EXPECT_FALSE(db.commitTransaction());
-  EXPECT_EQ((Entries{{1, "RdbmsInterface::commitTransaction: Exception \"ZoSqlLoader::loadSQL: cannot open statement "
-                         "file ui_CommitTransaction.sql (" + file + ")\" thrown for statement "}}),
-            log.entries());
-  EXPECT_TRUE(_conn.statements.empty());
 }
 
 TEST_F(RdbmsScriptedTest, ExecuteSQL_TypeFollowsQuorDbTypeExactly) {
