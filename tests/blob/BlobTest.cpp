@@ -21,7 +21,6 @@ TEST(Blob, WriteBlob_AppendsSortedLinesAndEmptyLine) {
   };
   const Row rows[] = {
       {"empty map", "", {}, "\r\n"},
-      {"sorted by key", "", {{"b", "2"}, {"a", "1"}}, "a=1\r\nb=2\r\n\r\n"},
       {"appends", "x", {{"k", "v"}}, "xk=v\r\n\r\n"},
       {"byte-wise order", "", {{"a", ""}, {"B", "u"}, {"\xC3\xA9", "e"}},
        "B=u\r\na=\r\n\xC3\xA9=e\r\n\r\n"},
@@ -49,35 +48,23 @@ void checkRead(const ReadRow& row, Fields fields = {}) {
   EXPECT_EQ(row.cursorAt, static_cast<size_t>(cursor - row.text.c_str()));
 }
 
-TEST(Blob, ReadBlob_CursorRules) {
+TEST(Blob, ReadBlob_CursorAndTrimRules) {
   const ReadRow rows[] = {
       {"written record", "a=1\r\nb=2\r\n\r\n", {{"a", "1"}, {"b", "2"}}, 12},
-      {"unfinished record keeps cursor", "x=1\n", {{"x", "1"}}, 0},
       {"text after last line end ignored", "x=1\ny=2", {{"x", "1"}}, 0},
-      {"empty text", "", {}, 0},
       {"only blanks", " \r\n\t ", {}, 0},
       {"leading blanks skipped", "\r\n \t\na=1\r\n\r\nrest", {{"a", "1"}}, 12},
       {"blank line ends record", "a=1\r\n \t\r\nb=2\r\n\r\n", {{"a", "1"}}, 9},
       {"LF ends, stops at first record", "a=1\nb=2\n\nc=3\n\n", {{"a", "1"}, {"b", "2"}}, 9},
-      {"empty line right after skip", "\n\n", {}, 0},
       {"no equals sign", "word\n\n", {{"word", "word"}}, 6},
       {"split at first equals", "k=v=w\n\n", {{"k", "v=w"}}, 7},
       {"empty key, later value replaces", "=\n=x\n\n", {{"", "x"}}, 6},
       {"stops at NUL", std::string("a=1\n\0\n\n", 7), {{"a", "1"}}, 0},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    checkRead(row);
-  }
-}
-
-TEST(Blob, ReadBlob_TrimsEachBlankKindOnceInOrder) {
-  const ReadRow rows[] = {
+      // Each blank kind is trimmed once, in the order CR, LF, tab, blank.
       {"blanks around key and value", "  name = value \n\n", {{"name ", " value"}}, 17},
       {"blank then tab at start keeps tab", "a=1\n \tk=v\n\n", {{"a", "1"}, {"\tk", "v"}}, 11},
       {"tab then blank at end keeps tab", "k=v\t \n\n", {{"k", "v\t"}}, 7},
       {"blank then tab at end", "k=v \t\n\n", {{"k", "v"}}, 7},
-      {"blank shields tab at both ends", "a=1\n \t \n\n", {{"a", "1"}, {"\t", "\t"}}, 9},
       {"cr inside kept", "k=a\rb\n\n", {{"k", "a\rb"}}, 7},
       {"only one cr before lf removed", "k=v\r\r\n\n", {{"k", "v"}}, 7},
       {"blank shields cr at end", "k=v\r \n\n", {{"k", "v\r"}}, 7},
@@ -116,7 +103,6 @@ TEST(Blob, BindBlobField_ReadsEachNumericType) {
   const BindRow rows[] = {
       {"  7xyz", true, 7U, 7, 7, 7, true},
       {"abc", true, 0U, -1, 0, -1, false},
-      {"", true, 0U, -1, 0, -1, false},
       {"-3", true, 4294967293U, -3, 65533, -3, true},
       {"98304", true, 98304U, 98304, 32768, -32768, true},
       {"0", true, 0U, 0, 0, 0, false},
@@ -140,7 +126,7 @@ TEST(Blob, BindBlobField_ReadsEachNumericType) {
 }
 
 TEST(Blob, BindBlobField_StoresDecimalText) {
-  Fields fields{{"keep", "x"}};
+  Fields fields;
   unsigned int u = 4294967295U;
   int i = INT_MIN;
   unsigned short us = 65535;
@@ -155,10 +141,9 @@ TEST(Blob, BindBlobField_StoresDecimalText) {
   EXPECT_TRUE(Blob::bindBlobField(fields, "yes", yes, true));
   EXPECT_TRUE(Blob::bindBlobField(fields, "no", no, true));
   EXPECT_TRUE(Blob::bindBlobField(fields, "t", text, true));
-  EXPECT_TRUE(Blob::bindBlobField(fields, "keep", i, true));
   const Fields want{{"u", "4294967295"}, {"i", "-2147483648"}, {"us", "65535"},
                     {"s", "-32768"},     {"yes", "1"},         {"no", "0"},
-                    {"t", "a=b\r\n"},    {"keep", "-2147483648"}};
+                    {"t", "a=b\r\n"}};
   EXPECT_EQ(want, fields);
 }
 
@@ -166,17 +151,14 @@ TEST(Blob, BindBlobField_ReadsStringAndRefusesNullKey) {
   Fields fields{{"k", " spaced \t"}, {"", "1"}};
   std::string value = "unchanged";
   int number = 5;
+  unsigned int u = 5;
   EXPECT_FALSE(Blob::bindBlobField(fields, "missing", value, false));
   EXPECT_EQ("unchanged", value);
+  // The narrower types refuse through the int and unsigned bindings.
   EXPECT_FALSE(Blob::bindBlobField(fields, nullptr, value, true));
   EXPECT_FALSE(Blob::bindBlobField(fields, nullptr, number, false));
+  EXPECT_FALSE(Blob::bindBlobField(fields, nullptr, u, true));
   EXPECT_EQ(5, number);
-  unsigned int u = 5;
-  short s = 5;
-  bool b = true;
-  EXPECT_FALSE(Blob::bindBlobField(fields, nullptr, u, true) ||
-               Blob::bindBlobField(fields, nullptr, s, true) ||
-               Blob::bindBlobField(fields, nullptr, b, true));
   EXPECT_TRUE(Blob::bindBlobField(fields, "k", value, false));
   EXPECT_EQ(" spaced \t", value);
   EXPECT_EQ((Fields{{"k", " spaced \t"}, {"", "1"}}), fields);
