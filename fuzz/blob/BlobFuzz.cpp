@@ -27,22 +27,15 @@ void fail(const char* what) {
   std::abort();
 }
 
-bool isBlank(char c) { return c == '\r' || c == '\n' || c == '\t' || c == ' '; }
-
+// Drops what the format cannot carry; CR and LF are gone before the blanks
+// are trimmed.
 std::string clean(const std::string& piece, bool isKey) {
   std::string out;
   for (char c : piece) {
-    if (c == '\r' || c == '\n' || c == '\0' || (isKey && c == '=')) continue;
-    out.push_back(c);
+    if (c != '\r' && c != '\n' && c != '\0' && !(isKey && c == '=')) out.push_back(c);
   }
-  if (isKey) {
-    size_t start = 0;
-    while (start < out.size() && isBlank(out[start])) ++start;
-    out.erase(0, start);
-  } else {
-    while (!out.empty() && isBlank(out.back())) out.pop_back();
-  }
-  return out;
+  if (isKey) return out.erase(0, out.find_first_not_of("\t "));
+  return out.erase(out.find_last_not_of("\t ") + 1);
 }
 
 void checkReaderBounds(const std::uint8_t* data, size_t size) {
