@@ -11,7 +11,6 @@
 namespace {
 
 using quor::test::FakeFilter;
-using quor::test::FakeList;
 
 QuorFilter::FilterType kind(int value) { return static_cast<QuorFilter::FilterType>(value); }
 
@@ -40,27 +39,6 @@ TEST(QuorFilter, GetFilterNameAndAttachmentFlag_FollowKindTable) {
     SCOPED_TRACE(row.type);
     EXPECT_STREQ(row.name, QuorFilter::getFilterName(kind(row.type)));
     EXPECT_EQ(row.attachment, QuorFilter::isAttachmentFilter(kind(row.type)));
-  }
-}
-
-TEST(QuorFilter, GetHighestOrderFilter_SmallestKindWithOtherFilterFloor) {
-  struct Row {
-    const char* name;
-    std::vector<int> kinds;
-    int want;
-  };
-  const Row rows[] = {
-      {"empty", {}, 23},
-      {"content size phishing", {11, 6, 16}, 6},
-      {"above other filter", {24, 30}, 23},
-      {"zero wins", {3, 0}, 0},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    FakeList<FakeFilter> list;
-    for (int k : row.kinds) list.add(k);
-    EXPECT_EQ(row.want, static_cast<int>(
-                            QuorFilter::getHighestOrderFilter(list.pointers<QuorFilter>())));
   }
 }
 
