@@ -55,11 +55,6 @@ struct FakeList {
     for (const auto& f : owned) out.push_back(f.get());
     return out;
   }
-  int typeAsked() const {
-    int n = 0;
-    for (const auto& f : owned) n += f->typeAsked;
-    return n;
-  }
 };
 
 }  // namespace quor::test

@@ -25,13 +25,11 @@ TEST(NamedObjMgrForPolicy, Serialize_WritesLengthPrefixedFields) {
   const Row rows[] = {
       {"empty", 0, {}, {}, "0;0;"},
       {"one entry", 7, {{5, "abc", "x;y"}}, {{12, 0}}, "1;7;12;5;3;x;y;3;abc;"},
-      {"empty texts", 0, {{1, "", ""}}, {{3, 0}}, "1;0;3;1;0;;0;;"},
       {"null pointer counted only", 2, {{4, "n", "c"}}, {{5, -1}, {6, 0}}, "2;2;6;4;1;c;1;n;"},
       {"ascending ids", -1, {{1, "a", "b"}, {2, "cc", ""}}, {{20, 1}, {3, 0}},
        "2;-1;3;1;1;b;1;a;20;2;0;;2;cc;"},
       {"same id twice keeps second", 0, {{1, "first", ""}, {2, "second", ""}}, {{8, 0}, {8, 1}},
        "1;0;8;2;0;;6;second;"},
-      {"later null replaces record", 0, {{1, "a", "b"}}, {{8, 0}, {8, -1}}, "1;0;"},
       {"delimiters, line breaks and NUL in texts", 9,
        {{0, std::string("a\r\n;\0", 5), ";;"}}, {{1, 0}},
        std::string("1;9;1;0;2;;;;5;a\r\n;\0;", 21)},
