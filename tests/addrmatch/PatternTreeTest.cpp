@@ -205,18 +205,26 @@ TEST(ZoWildcardNode, Children_SortedAndLockedShortCut) {
   ASSERT_NE(nullptr, root.child(*element));
   EXPECT_STREQ("b", root.child(*element)->getNameAsStr());
   EXPECT_STREQ("\xE9", root.child(*table.getRef("\xE9"))->getNameAsStr());
-  // A table locked before the tree: "b" gets a private copy, and the labels
-  // with ordinals are still found beside it.
+  EXPECT_TRUE(root.isLocked());
+  // A table locked before the tree: "b" gets a private copy among more
+  // children than are searched without an index, and the labels with
+  // ordinals are still found beside it, while building and after the lock.
   ZoStringtable early;
-  for (const char* s : {"a", "c", "u"}) early.getStringtableRef(s);
+  Strings addresses;
+  for (int i = 0; i < 20; ++i) addresses.push_back("u@a" + std::to_string(i));
+  for (const auto& a : addresses) early.getStringtableRef(a.substr(2).c_str());
+  early.getStringtableRef("u");
+  addresses.push_back("u@b");
   ZoWildcardEmail::initScanTimeMode();
   ZoWildcardRootNode mixed(&early, ZoStringtable::getConstEmptyIndexedString());
-  for (const char* p : {"u@a", "u@b", "u@c"})
-    ASSERT_TRUE(mixed.addAddressPattern(p, NonOverrideableWhitelist, nullptr, nullptr));
+  addresses.push_back("v@b");
+  addresses.push_back("v@a3");
+  for (const auto& a : addresses)
+    ASSERT_TRUE(mixed.addAddressPattern(a.c_str(), NonOverrideableWhitelist, nullptr, nullptr)) << a;
   ZoWildcardEmail::initScanTimeMode();
-  for (const char* address : {"u@a", "u@b", "u@c"}) {
+  for (const auto& a : addresses) {
     std::vector<ZoListedEmailAddress*> leaves;
-    EXPECT_EQ(1u, mixed.findMatches(address, leaves).size()) << address;
+    EXPECT_EQ(1u, mixed.findMatches(a.c_str(), leaves).size()) << a;
   }
 }
 
@@ -311,7 +319,9 @@ TEST(ZoWildcardNode, OddAddresses_MatchAsParsed) {
   const Strings addresses = {
       "",          "@",      "@@",    "a@b@c", ".a.",     "a@..",   "a@.b.",
       "\xFF@\xFE", "\xE9",   "*",     "*@",    "@*",      "u@*.a",  "u@" + longLabel,
-      manyDots,    "u@a.b.", "U@A.B", "..@..", "*.*@*.*", "u@a..b", " u @ a . b "};
+      manyDots,    "u@a.b.", "U@A.B", "..@..", "*.*@*.*", "u@a..b", " u @ a . b ",
+      // the longest text parsed in place, and the two after it
+      "u@a." + std::string(251, 'x'), "u@a." + std::string(252, 'x'), "u@a." + std::string(253, 'x')};
   // Patterns built from the same odd texts, plus ordinary ones.
   std::vector<quor::test::Pattern> patterns;
   for (size_t i = 0; i < addresses.size(); ++i) patterns.push_back({addresses[i], 1u << (i % 6)});
@@ -338,6 +348,10 @@ TEST(ZoWildcardNode, Children_ManyFoundExactlyAfterLock) {
       table.getStringtableRef(label.c_str());  // interned, but no child
     }
   }
+  // Labels met again while building are found, not added a second time.
+  for (const auto& label : present)
+    ASSERT_TRUE(root.addAddressPattern(("v@" + label + ".com").c_str(), NonOverrideableWhitelist,
+                                       nullptr, nullptr));
   ZoWildcardEmail::initScanTimeMode();
   size_t found = 0;
   for (int i = 0; i < 6000; ++i) {
@@ -345,11 +359,12 @@ TEST(ZoWildcardNode, Children_ManyFoundExactlyAfterLock) {
       const std::string label = prefix + std::to_string(i);
       std::vector<ZoListedEmailAddress*> leaves;
       root.findMatches(("u@" + label + ".com").c_str(), leaves);
-      ASSERT_EQ(present.count(label), leaves.size()) << label;
+      root.findMatches(("v@" + label + ".com").c_str(), leaves);
+      ASSERT_EQ(2 * present.count(label), leaves.size()) << label;
       found += leaves.size();
     }
   }
-  EXPECT_EQ(present.size(), found);
+  EXPECT_EQ(2 * present.size(), found);
 }
 
 }  // namespace
