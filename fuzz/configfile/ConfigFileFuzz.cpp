@@ -1,11 +1,11 @@
 // Fuzzes the configuration-file reader and writer.
 //
 // Invariants checked on every input:
-//  1. every section, key and value read appears in the input;
-//  2. the reader agrees with a naive line-by-line reader written here;
-//  3. setting one key changes that key only: re-reading the edited text
+//  1. the reader agrees with a naive line-by-line reader written here (which
+//     takes every section, key and value from the input's own lines);
+//  2. setting one key changes that key only: re-reading the edited text
 //     gives the old values plus the new one;
-//  4. a file written from scratch with every storable value reads back equal.
+//  3. a file written from scratch with every storable value reads back equal.
 #include <cstdint>
 #include <cstdlib>
 #include <map>
@@ -68,13 +68,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   IniDocument doc(input);
   const IniSections& read = doc.sections();
 
-  for (const auto& [section, items] : read) {
-    check(input.find(section) != std::string::npos);
-    for (const auto& [key, value] : items) {
-      check(input.find(key) != std::string::npos);
-      check(input.find(value) != std::string::npos);
-    }
-  }
   check(naiveRead(input) == read);
   check(doc.text() == input);
 

@@ -67,31 +67,6 @@ TEST(ZoIndexedString, Predicates_FollowTheIndexWordAndCleanupFreesCallerCopies) 
   EXPECT_STREQ("u", unindexed->getIdentifier());
 }
 
-TEST(ZoIndexedString, Compare_IsUnsignedBytewiseWithoutOrdinals) {
-  struct Case {
-    const char* a;
-    const char* b;
-    int want;
-  };
-  const Case cases[] = {
-      {"a", "a", 0},   {"a", "b", -1},      {"b", "a", 1}, {"ab", "a", 1},
-      {"a", "ab", -1}, {"\x80", "\x7F", 1}, {"", "", 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
-    const ZoIndexedString a(c.a);
-    const ZoIndexedString b(c.b);
-    EXPECT_EQ(c.want, a.explicitCompare(b));
-    EXPECT_EQ(c.want, a.explicitCompare(c.b));
-    EXPECT_EQ(c.want == 0, a == b);
-    EXPECT_EQ(c.want < 0, a < b);
-    EXPECT_EQ(c.want <= 0, a <= c.b);
-    EXPECT_EQ(c.want > 0, a > c.b);
-    EXPECT_EQ(c.want >= 0, a >= b);
-    EXPECT_EQ(c.want != 0, a != c.b);
-  }
-}
-
 // Interning is idempotent; ordinals follow unsigned byte order; a second
 // lock only warns and leaves them; ordinal elements compare by ordinal,
 // against wrappers by text.

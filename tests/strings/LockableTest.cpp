@@ -76,9 +76,10 @@ TEST(ZoLockableClass, InitScanTimeMode_LocksLiveEntriesInFifoOrder) {
       capture.texts(1));
   ZoWildcardEmail::initScanTimeMode();
   EXPECT_EQ(3u, order.size());
-  // Clearing drops entries without locking them.
+  // Clearing drops entries, a null one too, without locking them.
   Recorder f(&order, "f");
   ZoStringtable cleared;
+  ZoWildcardEmailTestPeer::add(nullptr);
   ZoWildcardEmail::clearLockOnInitQueue();
   ZoWildcardEmail::initScanTimeMode();
   EXPECT_EQ(3u, order.size());
@@ -172,11 +173,11 @@ TEST(ZoIndexedStringNamedClass, Construct_NullNamesGiveTheEmptyHandle) {
   }
 }
 
-// Every comparison of a named object, against a text, a handle or another
-// named object, follows the unsigned byte order of the names.
+// Every comparison of a handle or a named object, against a text, a handle or
+// another named object, follows the unsigned byte order of the texts.
 TEST(ZoIndexedStringNamedClass, Compare_FollowsByteOrderOfNames) {
   const std::pair<const char*, const char*> pairs[] = {
-      {"ab", "ac"}, {"ab", "ab"}, {"ac", "ab"}, {"a", "ab"}, {"\x80", "\x7F"}};
+      {"ab", "ac"}, {"ab", "ab"}, {"ac", "ab"}, {"a", "ab"}, {"\x80", "\x7F"}, {"", ""}};
   auto all = [](const auto& x, const auto& y) {
     return std::vector<bool>{x == y, x != y, x<y, x <= y, x> y, x >= y};
   };
@@ -187,6 +188,10 @@ TEST(ZoIndexedStringNamedClass, Compare_FollowsByteOrderOfNames) {
     const Named named(nullptr, a);
     const Named other(nullptr, b);
     const ZoIndexedString handle(b);
+    const ZoIndexedString left(a);
+    EXPECT_EQ(c < 0 ? -1 : (c > 0 ? 1 : 0), left.explicitCompare(handle));
+    EXPECT_EQ(want, all(left, b));
+    EXPECT_EQ(want, all(left, handle));
     EXPECT_EQ(want, all(named, b));
     EXPECT_EQ(want, all(named, handle));
     EXPECT_EQ(want, all(named, other));
