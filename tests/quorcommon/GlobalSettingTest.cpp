@@ -149,11 +149,6 @@ TEST_F(GlobalSettingIFTest, SetItem_RemovesStaleTemporariesOfItsFileOnly) {
             configNames());
 }
 
-TEST_F(GlobalSettingIFTest, SetItem_CreatesMissingFileAndDefaultsToQuorIni) {
-  std::filesystem::remove(ini());
-  EXPECT_EQ(0, _settings.setItem("k", "v", "s", nullptr));
-  EXPECT_EQ("[s]\nk=v\n", TempRoot::read(ini()));
-}
 
 TEST_F(GlobalSettingIFTest, GetItemsInSection_OverwritesWithoutClearing) {
   Items items = {{"backlog", "1"}, {"host", "h"}};
@@ -188,7 +183,11 @@ TEST_F(GlobalSettingIFTest, GetItem_FailsWithoutRoot) {
   EXPECT_EQ("100", value);
 }
 
-TEST_F(GlobalSettingIFTest, SetItem_MissingFolderFailsAndLogs) {
+// A missing file (by default quor.ini) is made; a missing folder is not.
+TEST_F(GlobalSettingIFTest, SetItem_MakesMissingFileButFailsAndLogsForMissingFolder) {
+  std::filesystem::remove(ini());
+  EXPECT_EQ(0, _settings.setItem("k", "v", "s", nullptr));
+  EXPECT_EQ("[s]\nk=v\n", TempRoot::read(ini()));
   std::filesystem::remove_all(_root.root() / "config");
   LogCapture capture;
   EXPECT_EQ(QUOR::GS_WRITE_FAILED, _settings.setItem("k", "v", "s", "quor.ini"));
