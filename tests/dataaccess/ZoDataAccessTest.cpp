@@ -184,6 +184,7 @@ TEST_F(ZoSqlLoaderTest, LoadSQL_BufferBoundaryAndFailuresNamingTheFile) {
   put("ui_Exact.sql", "SELECT %d");  // with 12345: 12 characters
   put("ui_Bad.sql", "SELECT %x");
   put("ui_Bom.sql", "\xEF\xBB\xBFSELECT %d");
+  put("ui_Dir.sql/x", "");  // a folder, not a statement file
   const std::string l = "ZoSqlLoader::loadSQL: ";
   struct Case { const char* file; int size; std::string thrown; const char* buffer; };  // buffer null: not checked
   const Case cases[] = {
@@ -191,6 +192,7 @@ TEST_F(ZoSqlLoaderTest, LoadSQL_BufferBoundaryAndFailuresNamingTheFile) {
       {"ui_Bom.sql", 13, "<nothing thrown>", "SELECT 12345"},
       {"ui_Exact.sql", 12, l + "statement of file ui_Exact.sql needs 13 bytes, buffer has 12", ""},
       {"ui_Missing.sql", 64, l + "cannot open statement file ui_Missing.sql (" + _dir.path() + "/ui_Missing.sql)", ""},
+      {"ui_Dir.sql", 64, l + "cannot open statement file ui_Dir.sql (" + _dir.path() + "/ui_Dir.sql)", ""},
       {"ui_Bad.sql", 64, l + "statement file ui_Bad.sql: unsupported conversion '%x' at offset 7", nullptr},
   };
   ZoSqlLoader loader(_dir.path().c_str());
@@ -232,7 +234,7 @@ TEST(ZoDbConnectText, SplitStatements_CutsOnlyOutsideQuotesAndComments) {
       {"block comment", "A /* ; */x; B", {"A  x", "B"}},
       {"comment marks inside literal", "SELECT '--;/*'; B", {"SELECT '--;/*'", "B"}},
       {"dollar body", "DO $f$ BEGIN; END $f$; B", {"DO $f$ BEGIN; END $f$", "B"}},
-      {"parameter is no tag", "SELECT $1; B", {"SELECT $1", "B"}},
+      {"parameter is no tag", "SELECT $1$; B", {"SELECT $1$", "B"}},
       {"dollar inside a name", "SELECT a$b; B", {"SELECT a$b", "B"}},
       {"empty", " ; ;", {}},
   };
@@ -257,6 +259,7 @@ TEST(ZoDbConnectText, BuildConnectString_FromBootstrapForm) {
       {"local entry, driver first", "ODBC;DRIVER=;DSN=policydb;UID=;PWD=;DATABASE=", nullptr, nullptr, nullptr, true, "DRIVER=SQLite3;Database=/data/p.db;"},
       {"local file without the entry", "ODBC;DRIVER=;DSN=Elsewhere;UID=;PWD=;DATABASE=", nullptr, nullptr, nullptr, true, "DSN=Elsewhere;"},
       {"database keeps semicolons", "ODBC;DRIVER=;DSN=S;UID=;PWD=;DATABASE=a;b", nullptr, nullptr, nullptr, false, "DSN=S;DATABASE={a;b};"},
+      {"bootstrap form without fields", "ODBC;", nullptr, nullptr, nullptr, false, "DSN=;"},
       {"plain string unchanged", "DRIVER=SQLite3;Database=/y.db", "ignored", nullptr, nullptr, false, "DRIVER=SQLite3;Database=/y.db"},
   };
   // clang-format on
