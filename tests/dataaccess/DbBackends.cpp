@@ -96,8 +96,6 @@ TestDatabase::TestDatabase(Backend backend, const std::string& name, const char*
   _available = true;
 }
 
-TestDatabase::~TestDatabase() = default;
-
 void TestDatabase::writeOdbcIni(const std::string& path, const std::string& dsn) const {
   std::string text = "[" + dsn + "]\n";
   if (_backend == Backend::Sqlite) {

@@ -55,13 +55,11 @@ class TestDatabase {
   // that the recovery tests restart.
   TestDatabase(Backend backend, const std::string& name,
                const char* portVariable = "QUOR_TEST_PG_PORT");
-  ~TestDatabase();
   TestDatabase(const TestDatabase&) = delete;
   TestDatabase& operator=(const TestDatabase&) = delete;
 
   bool available() const { return _available; }
   const std::string& skipReason() const { return _skipReason; }
-  Backend backend() const { return _backend; }
 
   // A plain ODBC connection string for this database.
   const std::string& connectString() const { return _connectString; }

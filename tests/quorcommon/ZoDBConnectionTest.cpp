@@ -45,19 +45,18 @@ std::vector<std::string> rows(QUOR::ZoDBAbstractConnection& c, const char* sql) 
 }
 
 TEST_F(ZoDBConnectionTest, Excute_ReadsRowsNullsAndLongTexts) {
-  auto& c = _c;
-  EXPECT_EQ(QUOR::ZoDBAbstractConnection::DBMS_SQLITE, c.getDBMSType());
-  EXPECT_EQ(QUOR::ZoDBAbstractConnection::STATE_CONNECTED, c.getState());
+  EXPECT_EQ(QUOR::ZoDBAbstractConnection::DBMS_SQLITE, _c.getDBMSType());
+  EXPECT_EQ(QUOR::ZoDBAbstractConnection::STATE_CONNECTED, _c.getState());
   const std::string longText(5000, 'x');
   const std::string statements[] = {"CREATE TABLE t (id INTEGER, name TEXT)",
                                     "INSERT INTO t VALUES (1, 'one'), (2, NULL)",
                                     "INSERT INTO t VALUES (3, '" + longText + "')"};
-  for (const auto& sql : statements) EXPECT_TRUE(rows(c, sql.c_str()).empty()) << sql;
+  for (const auto& sql : statements) EXPECT_TRUE(rows(_c, sql.c_str()).empty()) << sql;
   EXPECT_EQ((std::vector<std::string>{"1|one", "2|<null>", "3|" + longText}),
-            rows(c, "SELECT id, name FROM t ORDER BY id"));
+            rows(_c, "SELECT id, name FROM t ORDER BY id"));
 
-  QUOR::ZoDBStatement* st = c.prepareStatement("SELECT name FROM t WHERE id = 1");
-  QUOR::ZoDBResultset* rs = c.excute(st);
+  QUOR::ZoDBStatement* st = _c.prepareStatement("SELECT name FROM t WHERE id = 1");
+  QUOR::ZoDBResultset* rs = _c.excute(st);
   ASSERT_NE(nullptr, rs);
   ASSERT_TRUE(rs->next());
   std::string value;
@@ -68,18 +67,17 @@ TEST_F(ZoDBConnectionTest, Excute_ReadsRowsNullsAndLongTexts) {
 }
 
 TEST_F(ZoDBConnectionTest, Rollback_UndoesTransactionWork) {
-  auto& c = _c;
-  rows(c, "CREATE TABLE t (id INTEGER)");
-  ASSERT_TRUE(c.beginTransaction());
-  EXPECT_FALSE(c.beginTransaction());
-  rows(c, "INSERT INTO t VALUES (1)");
-  EXPECT_TRUE(c.rollback());
-  EXPECT_TRUE(rows(c, "SELECT id FROM t").empty());
-  ASSERT_TRUE(c.beginTransaction());
-  rows(c, "INSERT INTO t VALUES (2)");
-  EXPECT_TRUE(c.commit());
-  EXPECT_EQ((std::vector<std::string>{"2"}), rows(c, "SELECT id FROM t"));
-  EXPECT_FALSE(c.commit());
+  rows(_c, "CREATE TABLE t (id INTEGER)");
+  ASSERT_TRUE(_c.beginTransaction());
+  EXPECT_FALSE(_c.beginTransaction());
+  rows(_c, "INSERT INTO t VALUES (1)");
+  EXPECT_TRUE(_c.rollback());
+  EXPECT_TRUE(rows(_c, "SELECT id FROM t").empty());
+  ASSERT_TRUE(_c.beginTransaction());
+  rows(_c, "INSERT INTO t VALUES (2)");
+  EXPECT_TRUE(_c.commit());
+  EXPECT_EQ((std::vector<std::string>{"2"}), rows(_c, "SELECT id FROM t"));
+  EXPECT_FALSE(_c.commit());
 }
 
 TEST_F(ZoDBConnectionTest, Failures_AreLoggedAndReported) {
