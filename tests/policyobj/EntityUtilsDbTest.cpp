@@ -1,5 +1,5 @@
 // EntityUtils database reads on real databases: all entities, entities of a
-// type, an administrator's entities, the root test, and their failures.
+// type, an administrator's entities, and unreadable rows.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -117,24 +117,6 @@ TEST_P(EntityDb, GetEntity_TakesAnyTypeAndRefusesNullNames) {
   EXPECT_EQ(8u, static_cast<unsigned>(entities[0].type));
   EXPECT_EQ((Entries{{1, "EntityUtils::getEntity: could not retrieve IdsColEntityName from NULL string"}}),
             log.entries());
-}
-
-TEST_P(EntityDb, FailingStatementsAreCaughtWithTheirMessages) {
-  craft("ui_GetAllEntities.sql", "SELECT * FROM no_such_table");
-  craft("ui_GetEntitiesByType.sql", "SELECT * FROM no_such_table_%d");
-  craft("ui_IsAdminRoot_Id.sql", "SELECT * FROM no_such_table_%u");
-  RdbmsInterface db;
-  GroupEntitySet all;
-  LogCapture log;
-  EXPECT_EQ(1003, EntityUtils::getAllEntities(db, all));
-  EXPECT_EQ(1003, EntityUtils::getAllWildcardEntities(db, all));
-  EXPECT_FALSE(EntityUtils::isAdminRoot(db, 4));
-  const std::vector<std::string> errors = log.texts(1);
-  ASSERT_EQ(3u, errors.size());
-  expectFramed(errors[0], "EntityUtils::getAllEntities: Exception \"", "\" thrown for statement SELECT * FROM no_such_table");
-  expectFramed(errors[1], "EntityUtils::_getAllEntitiesOfSameType: Exception \"",
-               "\" thrown for statement SELECT * FROM no_such_table_6");
-  expectFramed(errors[2], "EntityUtils::isAdminRoot: Exception \"", "\" thrown for statement SELECT * FROM no_such_table_4");
 }
 
 }  // namespace
