@@ -85,7 +85,6 @@ TEST_P(QuarantineDb, SharedArea_FirstReadableOppRowWins) {
     const char* area;  // id, name, content after the call
     std::vector<std::string> messages;
   };
-  const std::string tail = " for statement ";
   const Case cases[] = {
       {"prefix is case-sensitive and needs the colon",
        "SELECT 1 AS ID, 'OPP-1' AS Name, 'a' AS Content, 1 AS o UNION ALL SELECT 2, 'opp:1', 'b', 2 "
