@@ -110,6 +110,7 @@ TEST_P(SettingsDb, RuleOrder_ExpandsGroupsAndVerifiesRows) {
       {"2 3 5", "'on'", "(2, 'Attachment', 1), (3, 'Size', 2), (5, 'Content', 3)", true, {0, true, join({kAttachment, kSize, kContent}), {}}},
       {"invalid id takes a rank", "'on'", "(9, 'Nine', 1), (3, 'Size', 2)", true, {0, true, kSize, {"miscUtils::getUserDefinedRuleOrder: Invalid filter id 9", v + "unexpected filter type 9"}}},
       {"order mismatch only", "'on'", "(1, 'Virus', 2)", true, {0, true, kVirus, {v + "expected order 1 != dbOrder 2 for filter: 1; Virus"}}},
+      {"name mismatch only", "'on'", "(1, 'virus', 1)", true, {0, true, kVirus, {v + "expected name virus for  QuorFilter::Virus"}}},
       {"misnamed 2", "'on'", "(2, 'Misnamed', 1)", true, {0, true, kAttachment, {misnamed + "Attachment"}}},
       {"misnamed 3", "'on'", "(3, 'Misnamed', 1)", true, {0, true, kSize, {misnamed + "Size"}}},
       {"misnamed 4", "'on'", "(4, 'Misnamed', 1)", true, {0, true, kSpam, {misnamed + "SpamGorvo"}}},
