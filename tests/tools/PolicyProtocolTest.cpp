@@ -50,6 +50,7 @@ TEST(RequestBuffer, CutsRequestsWhereverTheBytesBreak) {
       {"a line without =",
        "sender=a@b\nbroken\nrecipient=x\n\nsender=c\n\n",
        {"malformed:line 2 is not name=value", "request:sender=c,"}},
+      {"an empty name", "=x\n\n", {"malformed:line 1 is not name=value"}},
       {"an attribute over the limit",
        atLimit + "a\n\n",
        {"malformed:line 1 is longer than 4096 bytes"}},
