@@ -1,6 +1,5 @@
 #include "policyobj/PolicyWorld.h"
 
-#include <cctype>
 #include <fstream>
 #include <sstream>
 
@@ -71,31 +70,6 @@ void PolicyDbTest::loadWorld() const {
 
 void PolicyDbTest::craft(const std::string& file, const std::string& text) const {
   writeFile(_root->path() + "/sql/" + backendName(GetParam()) + "/" + file, text);
-}
-
-std::string PolicyDbTest::statement(const std::string& file,
-                                    const std::vector<std::string>& args) const {
-  std::string text = readFile(_root->path() + "/sql/" + backendName(GetParam()) + "/" + file);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
-  std::string out;
-  size_t next = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 1 < text.size()) {
-      const char c = text[i + 1];
-      if (c == '%') {
-        out += '%';
-        ++i;
-        continue;
-      }
-      if ((c == 'd' || c == 'u' || c == 's') && next < args.size()) {
-        out += args[next++];
-        ++i;
-        continue;
-      }
-    }
-    out += text[i];
-  }
-  return out;
 }
 
 void PolicyDbTest::dropConnections() {

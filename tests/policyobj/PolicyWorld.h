@@ -41,9 +41,6 @@ class PolicyDbTest : public ::testing::TestWithParam<Backend> {
   void loadWorld() const;
   // Replaces a statement file of the installation with `text`.
   void craft(const std::string& file, const std::string& text) const;
-  // The statement text of a file of the installation with the arguments set
-  // in, written independently of the loader: each %d/%u/%s in order, %% as %.
-  std::string statement(const std::string& file, const std::vector<std::string>& args) const;
   // Makes every RdbmsInterface made from now on find no connection.
   void dropConnections();
   // The message the facade logs when it finds no connection.

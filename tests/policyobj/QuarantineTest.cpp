@@ -62,16 +62,10 @@ TEST_P(QuarantineDb, EditableData_WithoutSharedAreaAndForCallersElements) {
   EXPECT_EQ("1001 - : content of 1001\n2004 E OPP-1: content of 2004\n", describeAreas(areas));
 }
 
-TEST_P(QuarantineDb, EditableData_FailsWhenTheListOrAContentFails) {
+// The list failing for an administrator without entities is among the
+// named-object tests.
+TEST_P(QuarantineDb, EditableData_FailsWhenAContentFails) {
   loadWorld();
-  {
-    RdbmsInterface db;
-    std::vector<QuarantineData> areas;
-    LogCapture log;
-    EXPECT_FALSE(QuorNamedObj::getEditableQuanantineData(db, 5, areas));
-    EXPECT_TRUE(areas.empty());
-    EXPECT_EQ(2u, log.texts(1).size());
-  }
   craft("ui_GetNamedObjBlob.sql", "SELECT NULL AS Content, NULL AS Name WHERE %u > 0");
   RdbmsInterface db;
   std::vector<QuarantineData> areas;
@@ -91,7 +85,6 @@ TEST_P(QuarantineDb, SharedArea_FirstReadableOppRowWins) {
     const char* area;  // id, name, content after the call
     std::vector<std::string> messages;
   };
-  const std::string tail = " for statement ";
   const Case cases[] = {
       {"prefix is case-sensitive and needs the colon",
        "SELECT 1 AS ID, 'OPP-1' AS Name, 'a' AS Content, 1 AS o UNION ALL SELECT 2, 'opp:1', 'b', 2 "
@@ -120,25 +113,6 @@ TEST_P(QuarantineDb, SharedArea_FirstReadableOppRowWins) {
     for (const std::string& m : c.messages) wanted.push_back({1, m + c.sql});
     EXPECT_EQ(wanted, log.entries());
   }
-}
-
-TEST_P(QuarantineDb, SharedArea_FailuresAndNoConnection) {
-  craft("ui_GetNamedObjByType.sql", "SELECT * FROM nowhere_%d");
-  QuarantineData area;
-  {
-    RdbmsInterface db;
-    LogCapture log;
-    EXPECT_EQ(1003, QuorNamedObj::getOPPQuarantineArea(db, area));
-    const std::vector<std::string> errors = log.texts(1);
-    ASSERT_EQ(1u, errors.size());
-    expectFramed(errors[0], "QuorNamedObj::getOPPQuarantineArea: Exception \"",
-                 "\" thrown for statement SELECT * FROM nowhere_3");
-  }
-  dropConnections();
-  LogCapture log;
-  RdbmsInterface db;
-  EXPECT_EQ(1002, QuorNamedObj::getOPPQuarantineArea(db, area));
-  EXPECT_EQ(2u, log.texts(1).size());  // one per unit of work: the caller's and the area's own
 }
 
 }  // namespace

@@ -146,7 +146,6 @@ TEST_P(SettingsDb, AdminId_ResolvesExactNamesOnly) {
     Lines errors;
     // clang-format off
   } cases[] = {
-      {"root", 0, 1, {}},
       {"O'Brien", 0, 7, {}},
       {"Root", 1002, 555, {}},
       {"' OR '1'='1", 1002, 555, {}},

@@ -112,18 +112,4 @@ TEST_F(SettingsSources, WriteReadsBackExceptTheCacheLifetime) {
   EXPECT_EQ(0u, TempRoot::read(ini()).rfind("; gateway settings\n[policy_server]\n", 0));
 }
 
-TEST_F(SettingsSources, WriteToUnwritableFileGives1610AndKeepsIt) {
-  TempRoot::write(ini(), kIni);
-  // The store locks "<file>.lock" first; a folder there cannot be opened,
-  // even by root.
-  std::filesystem::create_directory(ini().string() + ".lock");
-  LogCapture log;
-  EXPECT_EQ(1610, P::setSettingsInDatabase(1, true, 1, P::HTTPS, 1, 2, 3));
-  EXPECT_EQ(kIni, TempRoot::read(ini()));
-  EXPECT_EQ(Lines{"GlobalSettingIF::setItem: could not write key backlog of section "
-                  "[policy_server] to " +
-                  ini().string() + ": Is a directory"},
-            log.texts(1));
-}
-
 }  // namespace
