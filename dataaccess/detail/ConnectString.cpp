@@ -18,19 +18,21 @@ struct Bootstrap {
 };
 
 // DATABASE is the last field of the bootstrap form, so it runs to the end of
-// the text; the other fields end at the next ';'.
+// the text; the other fields end at the next ';'. No field before it can hold
+// a ';', so the first field that starts with DATABASE= is the database, even
+// when its value holds ";DATABASE=" again.
 Bootstrap parseBootstrap(std::string_view body) {
   Bootstrap b;
   std::string_view head = body;
-  for (size_t pos = body.size(); pos-- > 0;) {
-    if (body[pos] == ';' || pos == 0) {
-      const size_t keyStart = body[pos] == ';' ? pos + 1 : 0;
-      if (body.size() - keyStart >= 9 && equalsNoCase(body.substr(keyStart, 9), "DATABASE=")) {
-        b.database = std::string(body.substr(keyStart + 9));
-        head = body.substr(0, pos);
-        break;
-      }
+  for (size_t keyStart = 0; keyStart < body.size();) {
+    if (body.size() - keyStart >= 9 && equalsNoCase(body.substr(keyStart, 9), "DATABASE=")) {
+      b.database = std::string(body.substr(keyStart + 9));
+      head = body.substr(0, keyStart == 0 ? 0 : keyStart - 1);
+      break;
     }
+    const size_t semicolon = body.find(';', keyStart);
+    if (semicolon == std::string_view::npos) break;
+    keyStart = semicolon + 1;
   }
   size_t start = 0;
   while (start <= head.size()) {

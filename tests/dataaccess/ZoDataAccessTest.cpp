@@ -259,6 +259,7 @@ TEST(ZoDbConnectText, BuildConnectString_FromBootstrapForm) {
       {"local entry, driver first", "ODBC;DRIVER=;DSN=policydb;UID=;PWD=;DATABASE=", nullptr, nullptr, nullptr, true, "DRIVER=SQLite3;Database=/data/p.db;"},
       {"local file without the entry", "ODBC;DRIVER=;DSN=Elsewhere;UID=;PWD=;DATABASE=", nullptr, nullptr, nullptr, true, "DSN=Elsewhere;"},
       {"database keeps semicolons", "ODBC;DRIVER=;DSN=S;UID=;PWD=;DATABASE=a;b", nullptr, nullptr, nullptr, false, "DSN=S;DATABASE={a;b};"},
+      {"database holds the key again", "ODBC;DRIVER=;DSN=S;UID=;PWD=;DATABASE=a;DATABASE=b", nullptr, nullptr, nullptr, false, "DSN=S;DATABASE={a;DATABASE=b};"},
       {"bootstrap form without fields", "ODBC;", nullptr, nullptr, nullptr, false, "DSN=;"},
       {"plain string unchanged", "DRIVER=SQLite3;Database=/y.db", "ignored", nullptr, nullptr, false, "DRIVER=SQLite3;Database=/y.db"},
   };
