@@ -60,6 +60,7 @@ class TestDatabase {
 
   bool available() const { return _available; }
   const std::string& skipReason() const { return _skipReason; }
+  Backend backend() const { return _backend; }
 
   // A plain ODBC connection string for this database.
   const std::string& connectString() const { return _connectString; }
