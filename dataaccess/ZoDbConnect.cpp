@@ -18,6 +18,7 @@
 #include "port/Port.h"
 
 using quor::dataaccess::detail::throwFailure;
+using quor::dataaccess::detail::isLinkFailure;
 
 namespace {
 
@@ -47,12 +48,6 @@ std::string diagnostic(SQLSMALLINT type, SQLHANDLE handle, std::string* state = 
   }
   if (state != nullptr) *state = firstState;
   return first;
-}
-
-// SQLSTATE classes that mean the link to the server is gone: connection
-// exceptions and the server's own shutdown notices.
-bool isLinkFailure(const std::string& state) {
-  return state.rfind("08", 0) == 0 || state == "57P01" || state == "57P02" || state == "57P03";
 }
 
 // SQLite gives up on a write with "database is locked" once its busy

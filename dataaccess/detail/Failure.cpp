@@ -31,4 +31,8 @@ void throwFailuref(const char* format, ...) {
   throwFailure(std::move(text));
 }
 
+bool isLinkFailure(const std::string& state) {
+  return state.rfind("08", 0) == 0 || state == "57P01" || state == "57P02" || state == "57P03";
+}
+
 }  // namespace quor::dataaccess::detail

@@ -11,6 +11,7 @@
 #include "ZoDataAccess.h"
 #include "dataaccess/DbBackends.h"
 #include "dataaccess/detail/ConnectString.h"
+#include "dataaccess/detail/Failure.h"
 #include "dataaccess/detail/SqlText.h"
 #include "support/LogCapture.h"
 
@@ -18,6 +19,7 @@ namespace quor::test {
 namespace {
 
 using quor::dataaccess::detail::buildConnectString;
+using quor::dataaccess::detail::isLinkFailure;
 using quor::dataaccess::detail::splitStatements;
 
 // Runs `sql` on `c` and gives column "v" of every row, each followed by '|'.
@@ -242,6 +244,13 @@ TEST(ZoDbConnectText, SplitStatements_CutsOnlyOutsideQuotesAndComments) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(c.want, splitStatements(c.text));
   }
+}
+
+// Only a lost link or a server shutting down makes a connection unfit to lend
+// again; any other failure leaves it in the pool.
+TEST(ZoDbConnectText, IsLinkFailure_ConnectionExceptionsAndShutdowns) {
+  for (const char* state : {"08001", "08S01", "57P01", "57P02", "57P03"}) EXPECT_TRUE(isLinkFailure(state)) << state;
+  for (const char* state : {"", "0", "80001", "57P04", "57014", "40001", "HY000"}) EXPECT_FALSE(isLinkFailure(state)) << state;
 }
 
 TEST(ZoDbConnectText, BuildConnectString_FromBootstrapForm) {
