@@ -90,6 +90,17 @@ TEST_P(ZoDbConnectTest, Failure_ThrowsSqlStateAndDriverMessage) {
   EXPECT_EQ(": ", text.substr(5, 2)) << "<5-character SQLSTATE>: <message>: " << text;
   EXPECT_EQ(1, c.fetchNextRow()) << "no rows after a failed statement";
   EXPECT_EQ("7|", rowsOf(c, "SELECT 7 AS v")) << "the connection is still usable";
+  // A text that opens a savepoint is undone to its first one when a later
+  // statement fails; the caller's transaction keeps what it held, and the
+  // caller's own savepoint, which the text did not open, is released by name.
+  const std::string insert = "INSERT INTO global_settings (section, setting_key, setting_value) VALUES ('s', ";
+  rowsOf(c, "BEGIN; " + insert + "'kept', '1'); SAVEPOINT mine");
+  EXPECT_NE("<nothing thrown>", thrownText([&] {
+    rowsOf(c, "SAVEPOINT f; SAVEPOINT f; RELEASE f; " + insert + "'undone', '2'); SELECT * FROM no_such_table");
+  }));
+  rowsOf(c, "RELEASE mine");
+  EXPECT_EQ("kept|", rowsOf(c, "SELECT setting_key AS v FROM global_settings WHERE section = 's'"));
+  rowsOf(c, "COMMIT");
 }
 
 TEST_P(ZoDbConnectTest, Connect_ResolvesDataSourceFromInstallationOdbcIni) {
@@ -193,6 +204,7 @@ TEST_F(ZoSqlLoaderTest, LoadSQL_BufferBoundaryAndFailuresNamingTheFile) {
       {"ui_Exact.sql", 13, "<nothing thrown>", "SELECT 12345"},
       {"ui_Bom.sql", 13, "<nothing thrown>", "SELECT 12345"},
       {"ui_Exact.sql", 12, l + "statement of file ui_Exact.sql needs 13 bytes, buffer has 12", ""},
+      {"ui_Exact.sql", 0, l + "no buffer for statement file ui_Exact.sql", nullptr},
       {"ui_Missing.sql", 64, l + "cannot open statement file ui_Missing.sql (" + _dir.path() + "/ui_Missing.sql)", ""},
       {"ui_Dir.sql", 64, l + "cannot open statement file ui_Dir.sql (" + _dir.path() + "/ui_Dir.sql)", ""},
       {"ui_Bad.sql", 64, l + "statement file ui_Bad.sql: unsupported conversion '%x' at offset 7", nullptr},
@@ -256,7 +268,7 @@ TEST(ZoDbConnectText, IsLinkFailure_ConnectionExceptionsAndShutdowns) {
 TEST(ZoDbConnectText, BuildConnectString_FromBootstrapForm) {
   TempDir dir;
   const std::string ini = dir.path() + "/odbc.ini";
-  writeFile(ini, "; comment\n[Other]\nDriver = X\n[PolicyDB]\n; Driver = Old\nDescription = d\nDatabase = /data/p.db\nDriver = SQLite3\n");
+  writeFile(ini, "Driver = Stray\n; comment\n[Other]\nDriver = X\n[PolicyDB]\n; Driver = Old\nDescription = d\nDatabase = /data/p.db\nDriver = SQLite3\n");
   const char* const sys = "ODBC;DRIVER=;DSN=Sys;UID=u;PWD=p;DATABASE=db";
   struct Case { const char* name; const char* in; const char* dsn; const char* user; const char* pwd; bool local; const char* want; };
   // clang-format off
