@@ -66,6 +66,9 @@ static const std::uint32_t* findOrdinal(const std::uint32_t* first, const std::u
 // Vectors up to this size are searched without the aid: a binary search
 // over so few elements costs no more than one over their ordinals.
 constexpr size_t kSmallVector = 8;
+// While a tree is built, a node gets its label index once it has more
+// children than this; fewer are found as fast by the binary search.
+constexpr size_t kIndexedWhileBuilding = 16;
 
 struct ZoWildcardNode::LookupAid {
   // While building: the children by the address of their label, an element
@@ -328,7 +331,7 @@ bool ZoWildcardNode::_addToChildVector(ZoWildcardNode* node) {
     } else {
       _aid->place(node);
     }
-  } else if (!_aid && _stringtable != nullptr && _children.size() > 16) {
+  } else if (!_aid && _stringtable != nullptr && _children.size() > kIndexedWhileBuilding) {
     _aid.reset(new (std::nothrow) LookupAid);
     if (_aid && !_aid->index(_children)) _aid.reset();
   }

@@ -245,6 +245,15 @@ struct ZoDbConnect::Impl {
     runOne(sql);
   }
 
+  // Runs one statement of the caller's, the loan's first one with its retry.
+  void run(const std::string& sql) {
+    if (retryArmed) {
+      runFirst(sql);
+    } else {
+      runOne(sql);
+    }
+  }
+
   void runOne(const std::string& sql) {
     SQLFreeStmt(stmt, SQL_CLOSE);
     clearResult();
@@ -326,11 +335,7 @@ void ZoDbConnect::executeSQL(const char* sql, SQL_TYPE type, ...) {
   }
   if (sql == nullptr) throwFailure("HY009: null statement text");
   if (type == ZO_SQL_BATCH) {
-    if (_impl->retryArmed) {
-      _impl->runFirst(sql);
-    } else {
-      _impl->runOne(sql);
-    }
+    _impl->run(sql);
     return;
   }
   const std::vector<std::string> pieces = quor::dataaccess::detail::splitStatements(sql);
@@ -347,11 +352,7 @@ void ZoDbConnect::executeSQL(const char* sql, SQL_TYPE type, ...) {
   std::vector<std::string> open;
   for (const std::string& piece : pieces) {
     try {
-      if (_impl->retryArmed) {
-        _impl->runFirst(piece);
-      } else {
-        _impl->runOne(piece);
-      }
+      _impl->run(piece);
     } catch (const char* text) {
       if (open.empty()) throw;
       std::string failure = text;

@@ -127,6 +127,18 @@ bool oneUnit() {
   return value != nullptr && std::strcmp(value, "on") == 0;
 }
 
+// Times `unit` once it has given the expected answer on a ready setup;
+// otherwise the run is skipped with the reason.
+template <class Unit>
+void timeUnit(benchmark::State& state, bool ready, const Unit& unit, const char* label) {
+  if (!ready || !unit()) {
+    state.SkipWithError("the unit of work does not give the expected answer");
+    return;
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(unit());
+  state.SetLabel(label);
+}
+
 void runUnits(benchmark::State& state, bool pooled) {
   const auto backend = static_cast<Backend>(state.range(0));
   Setup& setup = setupFor(backend);
@@ -139,14 +151,7 @@ void runUnits(benchmark::State& state, bool pooled) {
   ::unsetenv("ODBCINI");
   const bool ready = pooled ? RdbmsInterface::Init(2, nullptr, nullptr, nullptr, nullptr, nullptr)
                             : RdbmsInterface::Init(nullptr, nullptr, nullptr, nullptr);
-  if (!ready || !oneUnit()) {
-    state.SkipWithError("the unit of work does not give the expected answer");
-    return;
-  }
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(oneUnit());
-  }
-  state.SetLabel(backend == kSqlite ? "sqlite" : "pgsql");
+  timeUnit(state, ready, oneUnit, backend == kSqlite ? "sqlite" : "pgsql");
   Access::reset();
 }
 
@@ -175,12 +180,7 @@ void BM_Floor_SqliteCApi(benchmark::State& state) {
     sqlite3_finalize(stmt);
     return ok;
   };
-  if (!unit()) {
-    state.SkipWithError("the statement does not give the expected answer");
-  } else {
-    for (auto _ : state) benchmark::DoNotOptimize(unit());
-    state.SetLabel("sqlite");
-  }
+  timeUnit(state, true, unit, "sqlite");
   sqlite3_close(db);
 }
 BENCHMARK(BM_Floor_SqliteCApi);
@@ -203,12 +203,7 @@ void BM_Floor_Libpq(benchmark::State& state) {
     PQclear(result);
     return ok;
   };
-  if (PQstatus(conn) != CONNECTION_OK || !unit()) {
-    state.SkipWithError("the statement does not give the expected answer");
-  } else {
-    for (auto _ : state) benchmark::DoNotOptimize(unit());
-    state.SetLabel("pgsql");
-  }
+  timeUnit(state, PQstatus(conn) == CONNECTION_OK, unit, "pgsql");
   PQfinish(conn);
 }
 BENCHMARK(BM_Floor_Libpq);

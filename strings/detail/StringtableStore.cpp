@@ -139,11 +139,6 @@ ZoIndexedString* StringtableStore::findOrInsert(std::string_view text, bool& ins
   return e;
 }
 
-ZoIndexedString* StringtableStore::insert(std::string_view text) {
-  bool inserted = false;
-  return findOrInsert(text, inserted);
-}
-
 void StringtableStore::releaseAll() noexcept {
   forEach([](ZoIndexedString& e) {
     e.identifier = nullptr;

@@ -31,9 +31,6 @@ class StringtableStore {
 
   // The element with exactly these bytes, or null.
   ZoIndexedString* find(std::string_view text) const noexcept;
-  // Adds a new element (UNINDEXED_IN_STRINGTABLE) with a copy of the text.
-  // REQUIRES: find(text) is null. Null when memory ran out.
-  ZoIndexedString* insert(std::string_view text);
   // The element with these bytes; a new one (`inserted` set) when there was
   // none. Null when memory ran out.
   ZoIndexedString* findOrInsert(std::string_view text, bool& inserted);
