@@ -66,15 +66,69 @@ static const std::uint32_t* findOrdinal(const std::uint32_t* first, const std::u
 // Vectors up to this size are searched without the aid: a binary search
 // over so few elements costs no more than one over their ordinals.
 constexpr size_t kSmallVector = 8;
-// While a tree is built, a node gets its label index once it has more
-// children than this; fewer are found as fast by the binary search.
+// While a tree is built, a node gets an index of its children (or leaves)
+// once it has more than this many; fewer are found as fast by the binary
+// search.
 constexpr size_t kIndexedWhileBuilding = 16;
 
 struct ZoWildcardNode::LookupAid {
-  // While building: the children by the address of their label, an element
-  // of the tree's string table (open addressing, a power of two in size, at
-  // most half full). Empty when some child's label is not a table element.
-  std::vector<ZoWildcardNode*> byLabel;
+  // The elements of one vector of a node by the address of their name, an
+  // element of the tree's string table (open addressing, a power of two in
+  // size, at most half full), for a node that is being built.
+  template <class T>
+  struct ByName {
+    std::vector<T*> slots;  // empty: no index
+    // Set once an element's name is not a table element: that element stays,
+    // so the vector is never indexed again.
+    bool refused = false;
+
+    bool active() const { return !slots.empty(); }
+    static size_t slotOf(const ZoIndexedString* name, size_t mask) {
+      return static_cast<size_t>((reinterpret_cast<std::uintptr_t>(name) >> 3) * 0x9E3779B97F4A7C15ull >> 20) &
+             mask;
+    }
+    static bool indexable(const T* element) {
+      return element != nullptr && element->_name != nullptr && element->_name->isInStringtable();
+    }
+    void place(T* element) {
+      const size_t mask = slots.size() - 1;
+      for (size_t i = slotOf(element->_name, mask);; i = (i + 1) & mask) {
+        if (slots[i] == nullptr) {
+          slots[i] = element;
+          return;
+        }
+      }
+    }
+    // Indexes `elements`; false (no index) when a name is not a table
+    // element.
+    bool build(const std::vector<T*>& elements) {
+      if (!std::all_of(elements.begin(), elements.end(), indexable)) return false;
+      size_t count = 64;
+      while (count < elements.size() * 2) count *= 2;
+      slots.assign(count, nullptr);
+      for (T* e : elements) place(e);
+      return true;
+    }
+    // Adds `element`, just inserted into `elements`; false when it cannot
+    // be indexed (the caller then drops the index).
+    bool add(const std::vector<T*>& elements, T* element) {
+      if (!indexable(element)) return false;
+      if (elements.size() * 2 > slots.size()) return build(elements);
+      place(element);
+      return true;
+    }
+    T* find(const ZoIndexedString* name) const {
+      const size_t mask = slots.size() - 1;
+      for (size_t i = slotOf(name, mask);; i = (i + 1) & mask) {
+        T* e = slots[i];
+        if (e == nullptr || e->_name == name) return e;
+      }
+    }
+  };
+
+  // While building: the children and the leaves by name.
+  ByName<ZoWildcardNode> children;
+  ByName<ZoListedEmailAddress> leaves;
   // After the lock: the ordinals of the children's names, then those of the
   // leaves' names, each in vector order; a count that no longer matches its
   // vector (an addition after the lock) disables that part.
@@ -82,38 +136,10 @@ struct ZoWildcardNode::LookupAid {
   std::uint32_t childCount = 0;
   std::uint32_t leafCount = 0;
 
-  static size_t slotOf(const ZoIndexedString* label, size_t mask) {
-    return static_cast<size_t>((reinterpret_cast<std::uintptr_t>(label) >> 3) * 0x9E3779B97F4A7C15ull >> 20) &
-           mask;
-  }
-  void place(ZoWildcardNode* child) {
-    const size_t mask = byLabel.size() - 1;
-    for (size_t i = slotOf(child->_name, mask);; i = (i + 1) & mask) {
-      if (byLabel[i] == nullptr) {
-        byLabel[i] = child;
-        return;
-      }
-    }
-  }
-  // Rebuilds the index for `children`; false (index dropped) when a label is
-  // not a table element.
-  bool index(const std::vector<ZoWildcardNode*>& children) {
-    for (const ZoWildcardNode* c : children) {
-      if (c == nullptr || c->_name == nullptr || !c->_name->isInStringtable()) return false;
-    }
-    size_t slots = 64;
-    while (slots < children.size() * 2) slots *= 2;
-    byLabel.assign(slots, nullptr);
-    for (ZoWildcardNode* c : children) place(c);
-    return true;
-  }
-  ZoWildcardNode* find(const ZoIndexedString* label) const {
-    const size_t mask = byLabel.size() - 1;
-    for (size_t i = slotOf(label, mask);; i = (i + 1) & mask) {
-      ZoWildcardNode* c = byLabel[i];
-      if (c == nullptr || c->_name == label) return c;
-    }
-  }
+  template <class T>
+  static T* findByName(const ZoStringtable* table, const ByName<T>& index, const ZoIndexedString& key);
+  template <class T>
+  static bool add(ZoWildcardNode& node, std::vector<T*>& v, T* element, ByName<T> LookupAid::*index);
 };
 
 struct ZoWildcardNode::Sorted {
@@ -184,6 +210,41 @@ struct ZoWildcardNode::Sorted {
   }
 };
 
+// The element of `index` named `key`. A key that is not this table's
+// element for its text (a private copy, or another table's element) is
+// looked up by its text first.
+template <class T>
+T* ZoWildcardNode::LookupAid::findByName(const ZoStringtable* table, const ByName<T>& index,
+                                         const ZoIndexedString& key) {
+  if (T* found = index.find(&key)) return found;
+  if (table == nullptr) return nullptr;
+  const char* text = key.getIdentifier();
+  const ZoIndexedString* element = table->_lookup(text != nullptr ? text : "");
+  return element != nullptr && element != &key ? index.find(element) : nullptr;
+}
+
+// Inserts `element` in order into `v`, one of the vectors of `node`, and
+// keeps `index` (the same vector's index by name) up to date. While the node
+// is being built, a vector with more than a few elements gets an index, so
+// that an element is found by the address of its name; an element whose name
+// is not a table element drops the index.
+template <class T>
+bool ZoWildcardNode::LookupAid::add(ZoWildcardNode& node, std::vector<T*>& v, T* element,
+                                    ByName<T> LookupAid::*index) {
+  if (element == nullptr) return false;
+  if (!Sorted::insertSorted(v, element)) return false;
+  if (node.isLocked()) return true;
+  if (node._stringtable == nullptr || v.size() <= kIndexedWhileBuilding) return true;
+  if (!node._aid) {
+    node._aid.reset(new (std::nothrow) LookupAid);
+    if (!node._aid) return true;
+  }
+  ByName<T>& byName = node._aid.get()->*index;
+  if (byName.refused) return true;
+  if (!(byName.active() ? byName.add(v, element) : byName.build(v))) byName = ByName<T>{{}, true};
+  return true;
+}
+
 ZoWildcardNode::ZoWildcardNode(ZoStringtable* table, const ZoIndexedString* label)
     : ZoLockableClass(table != nullptr),
       ZoIndexedStringNamedClass(table, label),
@@ -247,13 +308,7 @@ void ZoWildcardNode::lock() {
 ZoWildcardNode* ZoWildcardNode::_searchChildren(const ZoIndexedString& label) const {
   const std::uint32_t* ordinals = nullptr;
   if (_aid) {
-    if (!_aid->byLabel.empty()) {
-      // Every child's label is an element of the table, and the table holds
-      // one element per text: an element is found by its address, and a key
-      // that is no element names no child.
-      if (label.isInStringtable()) return _aid->find(&label);
-      if (label.isNotInStringtable()) return nullptr;
-    }
+    if (_aid->children.active()) return LookupAid::findByName(_stringtable, _aid->children, label);
     if (_aid->childCount != 0 && _aid->childCount == _children.size()) ordinals = _aid->ordinals.get();
   }
   return Sorted::searchSorted(_children, ordinals, _childrenIndexed, label);
@@ -261,8 +316,11 @@ ZoWildcardNode* ZoWildcardNode::_searchChildren(const ZoIndexedString& label) co
 
 ZoListedEmailAddress* ZoWildcardNode::_searchLeaves(const ZoIndexedString& name) const {
   const std::uint32_t* ordinals = nullptr;
-  if (_aid && _aid->leafCount != 0 && _aid->leafCount == _leaves.size())
-    ordinals = _aid->ordinals.get() + _aid->childCount;
+  if (_aid) {
+    if (_aid->leaves.active()) return LookupAid::findByName(_stringtable, _aid->leaves, name);
+    if (_aid->leafCount != 0 && _aid->leafCount == _leaves.size())
+      ordinals = _aid->ordinals.get() + _aid->childCount;
+  }
   return Sorted::searchSorted(_leaves, ordinals, _leavesIndexed, name);
 }
 
@@ -315,27 +373,11 @@ bool ZoWildcardedWildcardNode::_matchesThisNode(stack&, const ZoIndexedString*& 
 // --- building ----------------------------------------------------------------
 
 bool ZoWildcardNode::_addToLeafVector(ZoListedEmailAddress* leaf) {
-  return Sorted::insertSorted(_leaves, leaf);
+  return LookupAid::add(*this, _leaves, leaf, &LookupAid::leaves);
 }
 
 bool ZoWildcardNode::_addToChildVector(ZoWildcardNode* node) {
-  if (!Sorted::insertSorted(_children, node)) return false;
-  // A node with many children finds them by label address while it is being
-  // built; the lock replaces that index with the ordinals.
-  if (isLocked()) return true;
-  if (_aid && !_aid->byLabel.empty()) {
-    if (node->_name == nullptr || !node->_name->isInStringtable()) {
-      _aid.reset();
-    } else if ((_children.size() + 1) * 2 > _aid->byLabel.size()) {
-      if (!_aid->index(_children)) _aid.reset();
-    } else {
-      _aid->place(node);
-    }
-  } else if (!_aid && _stringtable != nullptr && _children.size() > kIndexedWhileBuilding) {
-    _aid.reset(new (std::nothrow) LookupAid);
-    if (_aid && !_aid->index(_children)) _aid.reset();
-  }
-  return true;
+  return LookupAid::add(*this, _children, node, &LookupAid::children);
 }
 
 bool ZoWildcardNode::_addOrModifyLeaf(const ZoIndexedString* name,

@@ -299,6 +299,55 @@ TEST(ZoWildcardNode, FindMatches_AgreeWithTheModel) {
   expectLikeOracle(patterns, addresses);
 }
 
+// Nodes with more children and leaves than are searched without an index
+// while building: the root's wildcard node, a domain's leaves, a label's
+// children.
+TEST(ZoWildcardNode, FindMatches_ManyElementsAgreeWithTheModel) {
+  std::vector<quor::test::Pattern> patterns;
+  Strings addresses = {"w40@a.b", "w@c40.b", "w@b"};
+  for (int i = 0; i < 30; ++i) {
+    const std::string n = std::to_string(i);
+    patterns.push_back({"w" + n + "@*", 1u << (i % 6)});
+    patterns.push_back({"w" + n + "@a.b", 1u << ((i + 1) % 6)});
+    patterns.push_back({"w@c" + n + ".b", 1u << ((i + 2) % 6)});
+    addresses.push_back("w" + n + "@a.b");
+    addresses.push_back("w" + n + "@x.y");
+    addresses.push_back("w@c" + n + ".b");
+  }
+  expectLikeOracle(patterns, addresses);
+}
+
+// A node with many children or leaves finds them by name while it is being
+// built; pieces a caller parsed without a table (private copies of the
+// texts) must still reach the existing child and leaf, not add twins.
+TEST(ZoWildcardNode, AddAddressPattern_CallerPiecesReachIndexedElements) {
+  ZoWildcardEmail::clearLockOnInitQueue();
+  ZoStringtable table;
+  ZoWildcardRootNode root(&table, ZoStringtable::getConstEmptyIndexedString());
+  for (int i = 0; i < 40; ++i) {
+    const std::string n = std::to_string(i);
+    ASSERT_TRUE(root.addAddressPattern(("u@d" + n).c_str(), NonOverrideableWhitelist, nullptr, nullptr));
+    ASSERT_TRUE(root.addAddressPattern(("u" + n + "@d0").c_str(), NonOverrideableWhitelist, nullptr, nullptr));
+  }
+  for (const char* address : {"u@d7", "u7@d0"}) {
+    ZoWildcardNode::stack pieces;
+    char* buffer = ZoWildcardEmail::allocateNewEmailAddressString(address);
+    ZoWildcardNode::parseAddress(nullptr, address, buffer, pieces);
+    const ZoIndexedString* user = ZoWildcardNode::getEmailAddressName(pieces);
+    const ZoIndexedString full(address);
+    EXPECT_TRUE(root.addAddressPattern(&full, user, pieces, BlacklistSubtraction, nullptr, nullptr));
+    pieces.push(user);
+    ZoWildcardEmail::cleanupDomainStack(&pieces, nullptr);
+    ZoWildcardEmail::freeEmailAddressString(buffer);
+  }
+  ZoWildcardEmail::initScanTimeMode();
+  for (const char* address : {"u@d7", "u7@d0"}) {
+    std::vector<ZoListedEmailAddress*> leaves;
+    ASSERT_EQ(1u, root.findMatches(address, leaves).size()) << address;
+    EXPECT_EQ(NonOverrideableWhitelist | BlacklistSubtraction, leaves[0]->getMembership()) << address;
+  }
+}
+
 TEST(ZoWildcardNode, Children_ManyFoundExactlyAfterLock) {
   // Thousands of children under one node, with ordinals spread unevenly
   // (clusters of similar labels and gaps of other strings between them).
