@@ -232,17 +232,18 @@ void ZoStringtable::lock() {
     if (a.element == b.element) return false;
     return std::strcmp(a.element->getIdentifier() + 8, b.element->getIdentifier() + 8) < 0;
   });
-  std::vector<ZoIndexedString*> order;
-  order.reserve(keyed.size());
-  for (const Keyed& k : keyed) order.push_back(k.element);
-  keyed.clear();
-  keyed.shrink_to_fit();
+  // The elements are numbered in sorted order, which is scattered in memory:
+  // each is asked for a few numbers before it is written.
+  constexpr size_t kAhead = 16;
   unsigned long counter = 0;
-  for (ZoIndexedString* e : order) {
+  for (size_t i = 0; i < keyed.size(); ++i) {
     if (counter == ZoIndexedString::INDEX_LIMIT) break;
-    e->_setIndex(counter);
+    if (i + kAhead < keyed.size()) __builtin_prefetch(keyed[i + kAhead].element, 1);
+    keyed[i].element->_setIndex(counter);
     ++counter;
   }
+  keyed.clear();
+  keyed.shrink_to_fit();
   // No element is added from now on: the look-up index needs no more room.
   _store->fitIndex();
   if (counter == ZoIndexedString::INDEX_LIMIT) {
