@@ -475,10 +475,19 @@ bool ZoWildcardedWildcardNode::addAddressPattern(const ZoIndexedString* fullAddr
 bool ZoWildcardNode::addAddressPattern(const char* pattern, ZoEmailBelongsTo membership,
                                        const char* originalAddress, std::string* policyOwner) {
   if (pattern == nullptr) return false;
-  std::string lowered(pattern);
-  for (char& c : lowered) c = lowerAscii(c);
-  const ZoIndexedString fullAddress(lowered.c_str());
-  quor::detail::AddressPieces pieces(_stringtable, lowered.c_str(), false);
+  // The lower-cased pattern; on the stack unless it is unusually long, since
+  // a list load adds patterns by the million.
+  const size_t length = std::strlen(pattern);
+  char inlineCopy[256];
+  std::unique_ptr<char[]> heapCopy;
+  char* lowered = inlineCopy;
+  if (length >= sizeof inlineCopy) {
+    heapCopy = std::make_unique<char[]>(length + 1);
+    lowered = heapCopy.get();
+  }
+  for (size_t i = 0; i <= length; ++i) lowered[i] = lowerAscii(pattern[i]);
+  const ZoIndexedString fullAddress(lowered);
+  quor::detail::AddressPieces pieces(_stringtable, lowered, false);
   return addAddressPattern(&fullAddress, pieces.user(), pieces.labels(), membership,
                            originalAddress, policyOwner);
 }
