@@ -1,8 +1,4 @@
-#include <algorithm>
-#include <cstdint>
-#include <cstring>
 #include <new>
-#include <vector>
 
 #include "PolicyLog.h"
 #include "ZoIndexedString.h"
@@ -211,39 +207,7 @@ void ZoStringtable::lock() {
         "ZoStringtable::lock: warning: attempt made to lock a locked stringtable. Ignoring...");
     return;
   }
-  // Number the elements in ascending unsigned byte order. Sorting on the
-  // first eight bytes as a big-endian integer settles almost every
-  // comparison without touching the texts; texts are distinct, so equal
-  // prefixes mean both texts go on past them.
-  struct Keyed {
-    std::uint64_t prefix;
-    ZoIndexedString* element;
-  };
-  std::vector<Keyed> keyed;
-  keyed.reserve(_store->size());
-  _store->forEach([&keyed](ZoIndexedString& e) {
-    std::uint64_t prefix = 0;
-    const auto* t = reinterpret_cast<const unsigned char*>(e.getIdentifier());
-    for (int i = 0; i < 8 && t[i] != 0; ++i) prefix |= std::uint64_t{t[i]} << (56 - 8 * i);
-    keyed.push_back(Keyed{prefix, &e});
-  });
-  std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-    if (a.prefix != b.prefix) return a.prefix < b.prefix;
-    if (a.element == b.element) return false;
-    return std::strcmp(a.element->getIdentifier() + 8, b.element->getIdentifier() + 8) < 0;
-  });
-  // The elements are numbered in sorted order, which is scattered in memory:
-  // each is asked for a few numbers before it is written.
-  constexpr size_t kAhead = 16;
-  unsigned long counter = 0;
-  for (size_t i = 0; i < keyed.size(); ++i) {
-    if (counter == ZoIndexedString::INDEX_LIMIT) break;
-    if (i + kAhead < keyed.size()) __builtin_prefetch(keyed[i + kAhead].element, 1);
-    keyed[i].element->_setIndex(counter);
-    ++counter;
-  }
-  keyed.clear();
-  keyed.shrink_to_fit();
+  const size_t counter = _store->numberInByteOrder(ZoIndexedString::INDEX_LIMIT);
   // No element is added from now on: the look-up index needs no more room.
   _store->fitIndex();
   if (counter == ZoIndexedString::INDEX_LIMIT) {

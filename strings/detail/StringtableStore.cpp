@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace quor::detail {
 
@@ -105,6 +106,38 @@ void StringtableStore::resizeIndex(size_t slots) {
     if (i + kAhead < oldCount && old[i + kAhead].ref != 0) __builtin_prefetch(&_slots[home(old[i + kAhead].tag)], 1);
     if (old[i].ref != 0) placeInIndex(old[i].ref, old[i].tag);
   }
+}
+
+size_t StringtableStore::numberInByteOrder(std::uint32_t limit) {
+  // Sorting on the first eight bytes as a big-endian integer settles almost
+  // every comparison without touching the texts; texts are distinct, so
+  // equal prefixes mean both texts go on past them.
+  struct Keyed {
+    std::uint64_t prefix;
+    ZoIndexedString* element;
+  };
+  std::vector<Keyed> keyed;
+  keyed.reserve(_count);
+  forEach([&keyed](ZoIndexedString& e) {
+    std::uint64_t prefix = 0;
+    const auto* t = reinterpret_cast<const unsigned char*>(e.identifier);
+    for (int i = 0; i < 8 && t[i] != 0; ++i) prefix |= std::uint64_t{t[i]} << (56 - 8 * i);
+    keyed.push_back(Keyed{prefix, &e});
+  });
+  std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    if (a.element == b.element) return false;
+    return std::strcmp(a.element->identifier + 8, b.element->identifier + 8) < 0;
+  });
+  // Sorted order is scattered in memory: each element is asked for a few
+  // numbers before it is written.
+  constexpr size_t kAhead = 16;
+  const size_t numbered = std::min<size_t>(keyed.size(), limit);
+  for (size_t i = 0; i < numbered; ++i) {
+    if (i + kAhead < numbered) __builtin_prefetch(keyed[i + kAhead].element, 1);
+    keyed[i].element->index = static_cast<std::uint32_t>(i);
+  }
+  return numbered;
 }
 
 void StringtableStore::fitIndex() {

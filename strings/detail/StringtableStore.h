@@ -35,6 +35,11 @@ class StringtableStore {
   // none. Null when memory ran out.
   ZoIndexedString* findOrInsert(std::string_view text, bool& inserted);
 
+  // Gives the elements the ordinals 0, 1, ... in ascending unsigned byte
+  // order of their texts, at most `limit` of them (the rest keep theirs).
+  // Returns how many were numbered.
+  size_t numberInByteOrder(std::uint32_t limit);
+
   // Sizes the index to the elements there are, for a table that is not
   // going to grow any more (it still may; the index then grows again).
   void fitIndex();
