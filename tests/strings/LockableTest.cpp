@@ -98,6 +98,11 @@ TEST(ZoLockableClass, Destroyed_ManyShortLivedObjectsLeaveNoEntries) {
     std::vector<std::unique_ptr<Recorder>> batch;
     for (int i = 0; i < 1000; ++i) batch.push_back(std::make_unique<Recorder>(&order, "t"));
     for (size_t i = 0; i < batch.size(); i += 2) batch[i].reset();
+    ASSERT_EQ(501u, pending());
+    // Most of the queue is tombstones now: it is compacted, and the count
+    // of entries still to lock stays that of the live objects.
+    for (size_t i = 1; i + 20 < batch.size(); i += 2) batch[i].reset();
+    ASSERT_EQ(11u, pending());
     for (size_t i = 1; i < batch.size(); i += 2) batch[i].reset();
   }
   Recorder last(&order, "last");
