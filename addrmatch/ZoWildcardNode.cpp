@@ -231,7 +231,6 @@ T* ZoWildcardNode::LookupAid::findByName(const ZoStringtable* table, const ByNam
 template <class T>
 bool ZoWildcardNode::LookupAid::add(ZoWildcardNode& node, std::vector<T*>& v, T* element,
                                     ByName<T> LookupAid::*index) {
-  if (element == nullptr) return false;
   if (!Sorted::insertSorted(v, element)) return false;
   if (node.isLocked()) return true;
   if (node._stringtable == nullptr || v.size() <= kIndexedWhileBuilding) return true;
@@ -479,13 +478,14 @@ bool ZoWildcardNode::addAddressPattern(const char* pattern, ZoEmailBelongsTo mem
   // a list load adds patterns by the million.
   const size_t length = std::strlen(pattern);
   char inlineCopy[256];
-  std::unique_ptr<char[]> heapCopy;
+  std::string heapCopy;
   char* lowered = inlineCopy;
   if (length >= sizeof inlineCopy) {
-    heapCopy = std::make_unique<char[]>(length + 1);
-    lowered = heapCopy.get();
+    heapCopy.resize(length);  // its terminator is the copy's
+    lowered = heapCopy.data();
   }
-  for (size_t i = 0; i <= length; ++i) lowered[i] = lowerAscii(pattern[i]);
+  for (size_t i = 0; i < length; ++i) lowered[i] = lowerAscii(pattern[i]);
+  lowered[length] = '\0';
   const ZoIndexedString fullAddress(lowered);
   quor::detail::AddressPieces pieces(_stringtable, lowered, false);
   return addAddressPattern(&fullAddress, pieces.user(), pieces.labels(), membership,

@@ -23,8 +23,8 @@ void AddressPieces::parse(const ZoStringtable* table, const char* address, bool 
   if (length + 1 <= sizeof _inlineText) {
     _pieces = _inlineText;
   } else {
-    _heapText = std::make_unique<char[]>(length + 1);
-    _pieces = _heapText.get();
+    _heapText.resize(length);  // its terminator is the copy's
+    _pieces = _heapText.data();
   }
   if (lowerAll) {
     for (size_t i = 0; i <= length; ++i) _pieces[i] = lowerAscii(address[i]);

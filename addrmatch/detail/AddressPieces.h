@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 
 #include "ZoIndexedString.h"
 #include "ZoWildcardNode.h"
@@ -55,7 +56,7 @@ class AddressPieces {
   size_t _handleCount = 0;
   char _inlineText[kInlineText];
   alignas(ZoIndexedString) unsigned char _inlineHandles[kInlineHandles * sizeof(ZoIndexedString)];
-  std::unique_ptr<char[]> _heapText;
+  std::string _heapText;
   std::unique_ptr<unsigned char[]> _heapHandles;
 };
 

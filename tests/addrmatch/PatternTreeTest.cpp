@@ -117,6 +117,10 @@ TEST(ZoWildcardNode, AddAddressPattern_OwnerAndOriginalAddress) {
   ASSERT_EQ(1u, leaves[1]->getRelatedPolicyOwners()->size());
   EXPECT_EQ(&owner, leaves[1]->getRelatedPolicyOwners()->front());
   EXPECT_STREQ("*@a.b", leaves[1]->getFullAddressAsStr());
+  // The wildcard leaf becomes a direct entry again when added without owner.
+  leaves[1]->setDirectPolicyOwner(false);
+  EXPECT_TRUE(root->addAddressPattern("*@a.b", OverrideableWhitelist, nullptr, nullptr));
+  EXPECT_TRUE(leaves[1]->getDirectPolicyOwner());
   // Floating trees keep private copies.
   EXPECT_EQ(0xFFFFFFFFu, leaves[0]->getFullAddressAsPtr()->getIndex());
   // The labels handed in come back as they were.
@@ -146,6 +150,8 @@ class InspectableRoot : public ZoWildcardRootNode {
   }
   const ZoWildcardNode* child(const ZoIndexedString& label) { return _findMatchingChild(label); }
   bool childrenIndexed() const { return _childrenIndexed; }
+  using ZoWildcardRootNode::_addToChildVector;
+  using ZoWildcardRootNode::_addToLeafVector;
 };
 
 TEST(ZoWildcardNode, Children_SortedAndLockedShortCut) {
@@ -163,6 +169,13 @@ TEST(ZoWildcardNode, Children_SortedAndLockedShortCut) {
   // Locked: a key in no table is known to differ from every child without
   // any text comparison, even when the text is the same.
   EXPECT_EQ(nullptr, root.child(wrapper));
+  EXPECT_FALSE(root._addToChildVector(nullptr));
+  EXPECT_FALSE(root._addToLeafVector(nullptr));
+  // A plain node given no labels has nothing to pop: refused.
+  ZoWildcardNode plain(&table, table.getRef("b"));
+  ZoWildcardNode::stack none;
+  const ZoIndexedString full("u@b");
+  EXPECT_FALSE(plain.addAddressPattern(&full, table.getRef("u"), none, NonOverrideableWhitelist, nullptr, nullptr));
   const ZoIndexedString* element = table.getRef("b");
   ASSERT_TRUE(element->isIndexed());
   ASSERT_NE(nullptr, root.child(*element));
@@ -178,6 +191,11 @@ TEST(ZoWildcardNode, Children_SortedAndLockedShortCut) {
   for (const auto& a : addresses) early.getStringtableRef(a.substr(2).c_str());
   early.getStringtableRef("u");
   addresses.push_back("u@b");
+  // Leaves too: some users carry ordinals, the others get private copies.
+  for (int i = 0; i < 12; ++i) {
+    addresses.push_back("x" + std::to_string(i) + "@a1");
+    if (i % 2 == 0) early.getStringtableRef(("x" + std::to_string(i)).c_str());
+  }
   ZoWildcardEmail::initScanTimeMode();
   ZoWildcardRootNode mixed(&early, ZoStringtable::getConstEmptyIndexedString());
   addresses.push_back("v@b");
