@@ -1,12 +1,29 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "ZoIndexedString.h"
 #include "strings/detail/StringtableStore.h"
 #include "support/LogCapture.h"
+
+// The array allocations of this program go through malloc, and the nothrow
+// ones can be refused: the string table takes its storage blocks that way.
+namespace {
+bool gRefuseArrays = false;
+}  // namespace
+void* operator new[](std::size_t n) {
+  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+  return gRefuseArrays ? nullptr : std::malloc(n == 0 ? 1 : n);
+}
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -137,6 +154,26 @@ TEST(ZoStringtable, LockedTable_RefusesInsertionAndFallsBackToLookup) {
   EXPECT_TRUE(ZoStringtable::cleanupReference(table.getRef("a")));
   EXPECT_STREQ("a", table.getRef("a")->getIdentifier());
   EXPECT_EQ(0u, capture.size()) << quor::test::describe(capture.entries());
+}
+
+// Storage that cannot be had: the insertion fails with its messages, the
+// caller's handle comes back, and the table works again afterwards.
+TEST(ZoStringtable, OutOfMemory_InsertionFailsWithItsMessages) {
+  TestTable table;
+  LogCapture capture;
+  const ZoIndexedString wrapper("x");
+  gRefuseArrays = true;
+  const ZoIndexedString* refused = table.getStringtableRef(&wrapper);
+  gRefuseArrays = false;
+  EXPECT_EQ(&wrapper, refused);
+  EXPECT_EQ((Strings{"ZoStringtable::_addToStringtable: could not allocate memory for inserting x , "
+                     "4294967294 into a stringtable. Insertion failed.",
+                     "ZoStringtable::getStringtableRef(const ZoIndexedString *): could not insert "
+                     "argument into stringtable : x, 4294967294"}),
+            capture.texts(1));
+  const ZoIndexedString* element = table.getStringtableRef(&wrapper);
+  EXPECT_NE(&wrapper, element);
+  EXPECT_EQ(kUnindexed, element->getIndex());
 }
 
 TEST(ZoStringtable, NullArguments_AreLoggedExactly) {
