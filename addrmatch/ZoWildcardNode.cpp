@@ -487,7 +487,7 @@ bool ZoWildcardNode::addAddressPattern(const char* pattern, ZoEmailBelongsTo mem
   for (size_t i = 0; i < length; ++i) lowered[i] = lowerAscii(pattern[i]);
   lowered[length] = '\0';
   const ZoIndexedString fullAddress(lowered);
-  quor::detail::AddressPieces pieces(_stringtable, lowered, false);
+  quor::detail::AddressPieces pieces(_stringtable, pattern, true);
   return addAddressPattern(&fullAddress, pieces.user(), pieces.labels(), membership,
                            originalAddress, policyOwner);
 }

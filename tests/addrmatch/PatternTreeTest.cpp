@@ -207,6 +207,23 @@ TEST(ZoWildcardNode, Children_SortedAndLockedShortCut) {
     std::vector<ZoListedEmailAddress*> leaves;
     EXPECT_EQ(1u, mixed.findMatches(a.c_str(), leaves).size()) << a;
   }
+  // A child added after the lock takes a place among children that carry
+  // ordinals; they are still found, each with its own leaf.
+  ZoStringtable numbered;
+  ZoWildcardRootNode late(&numbered, ZoStringtable::getConstEmptyIndexedString());
+  for (int i = 0; i < 10; ++i) {
+    const std::string n = std::to_string(i);
+    ASSERT_TRUE(late.addAddressPattern(("u@a" + n).c_str(), NonOverrideableWhitelist, nullptr, nullptr));
+    ASSERT_TRUE(late.addAddressPattern(("u" + n + "@b").c_str(), NonOverrideableWhitelist, nullptr, nullptr));
+  }
+  ZoWildcardEmail::initScanTimeMode();
+  ASSERT_TRUE(late.addAddressPattern("u@a45", NonOverrideableWhitelist, nullptr, nullptr));
+  ASSERT_TRUE(late.addAddressPattern("u45@b", NonOverrideableWhitelist, nullptr, nullptr));
+  for (const char* a : {"u@a4", "u@a5", "u@a7", "u@a9", "u4@b", "u7@b"}) {
+    std::vector<ZoListedEmailAddress*> leaves;
+    ASSERT_EQ(1u, late.findMatches(a, leaves).size()) << a;
+    EXPECT_STREQ(a, leaves[0]->getFullAddressAsStr());
+  }
 }
 
 // Labels are pushed left to right, then the user; a text without at-sign
