@@ -139,6 +139,16 @@ TEST(ZoWildcardNode, AddAddressPattern_OwnerAndOriginalAddress) {
   ZoWildcardEmail::freeEmailAddressString(buffer);
 }
 
+// Adds u@<label>N and uN@<domain> for N below `count`, white: many children
+// of the root and many leaves of one node.
+void addChildrenAndLeaves(ZoWildcardNode& root, int count, const std::string& label, const std::string& domain) {
+  for (int i = 0; i < count; ++i) {
+    const std::string n = std::to_string(i);
+    ASSERT_TRUE(root.addAddressPattern(("u@" + label + n).c_str(), NonOverrideableWhitelist, nullptr, nullptr));
+    ASSERT_TRUE(root.addAddressPattern(("u" + n + "@" + domain).c_str(), NonOverrideableWhitelist, nullptr, nullptr));
+  }
+}
+
 // Exposes the children and the protected search of a root.
 class InspectableRoot : public ZoWildcardRootNode {
  public:
@@ -211,11 +221,7 @@ TEST(ZoWildcardNode, Children_SortedAndLockedShortCut) {
   // ordinals; they are still found, each with its own leaf.
   ZoStringtable numbered;
   ZoWildcardRootNode late(&numbered, ZoStringtable::getConstEmptyIndexedString());
-  for (int i = 0; i < 10; ++i) {
-    const std::string n = std::to_string(i);
-    ASSERT_TRUE(late.addAddressPattern(("u@a" + n).c_str(), NonOverrideableWhitelist, nullptr, nullptr));
-    ASSERT_TRUE(late.addAddressPattern(("u" + n + "@b").c_str(), NonOverrideableWhitelist, nullptr, nullptr));
-  }
+  addChildrenAndLeaves(late, 10, "a", "b");
   ZoWildcardEmail::initScanTimeMode();
   ASSERT_TRUE(late.addAddressPattern("u@a45", NonOverrideableWhitelist, nullptr, nullptr));
   ASSERT_TRUE(late.addAddressPattern("u45@b", NonOverrideableWhitelist, nullptr, nullptr));
@@ -359,11 +365,7 @@ TEST(ZoWildcardNode, AddAddressPattern_CallerPiecesReachIndexedElements) {
   ZoWildcardEmail::clearLockOnInitQueue();
   ZoStringtable table;
   ZoWildcardRootNode root(&table, ZoStringtable::getConstEmptyIndexedString());
-  for (int i = 0; i < 40; ++i) {
-    const std::string n = std::to_string(i);
-    ASSERT_TRUE(root.addAddressPattern(("u@d" + n).c_str(), NonOverrideableWhitelist, nullptr, nullptr));
-    ASSERT_TRUE(root.addAddressPattern(("u" + n + "@d0").c_str(), NonOverrideableWhitelist, nullptr, nullptr));
-  }
+  addChildrenAndLeaves(root, 40, "d", "d0");
   for (const char* address : {"u@d7", "u7@d0"}) {
     ZoWildcardNode::stack pieces;
     char* buffer = ZoWildcardEmail::allocateNewEmailAddressString(address);
