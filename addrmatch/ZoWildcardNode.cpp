@@ -126,15 +126,16 @@ struct ZoWildcardNode::LookupAid {
     }
   };
 
-  // While building: the children and the leaves by name.
-  ByName<ZoWildcardNode> children;
-  ByName<ZoListedEmailAddress> leaves;
   // After the lock: the ordinals of the children's names, then those of the
   // leaves' names, each in vector order; a count that no longer matches its
-  // vector (an addition after the lock) disables that part.
+  // vector (an addition after the lock) disables that part. First, so that
+  // a search after the lock reads one cache line of the aid.
   std::unique_ptr<std::uint32_t[]> ordinals;
   std::uint32_t childCount = 0;
   std::uint32_t leafCount = 0;
+  // While building: the children and the leaves by name.
+  ByName<ZoWildcardNode> children;
+  ByName<ZoListedEmailAddress> leaves;
 
   template <class T>
   static T* findByName(const ZoStringtable* table, const ByName<T>& index, const ZoIndexedString& key);
@@ -307,8 +308,11 @@ void ZoWildcardNode::lock() {
 ZoWildcardNode* ZoWildcardNode::_searchChildren(const ZoIndexedString& label) const {
   const std::uint32_t* ordinals = nullptr;
   if (_aid) {
-    if (_aid->children.active()) return LookupAid::findByName(_stringtable, _aid->children, label);
-    if (_aid->childCount != 0 && _aid->childCount == _children.size()) ordinals = _aid->ordinals.get();
+    if (_aid->childCount != 0 && _aid->childCount == _children.size()) {
+      ordinals = _aid->ordinals.get();
+    } else if (_aid->children.active()) {
+      return LookupAid::findByName(_stringtable, _aid->children, label);
+    }
   }
   return Sorted::searchSorted(_children, ordinals, _childrenIndexed, label);
 }
@@ -316,9 +320,11 @@ ZoWildcardNode* ZoWildcardNode::_searchChildren(const ZoIndexedString& label) co
 ZoListedEmailAddress* ZoWildcardNode::_searchLeaves(const ZoIndexedString& name) const {
   const std::uint32_t* ordinals = nullptr;
   if (_aid) {
-    if (_aid->leaves.active()) return LookupAid::findByName(_stringtable, _aid->leaves, name);
-    if (_aid->leafCount != 0 && _aid->leafCount == _leaves.size())
+    if (_aid->leafCount != 0 && _aid->leafCount == _leaves.size()) {
       ordinals = _aid->ordinals.get() + _aid->childCount;
+    } else if (_aid->leaves.active()) {
+      return LookupAid::findByName(_stringtable, _aid->leaves, name);
+    }
   }
   return Sorted::searchSorted(_leaves, ordinals, _leavesIndexed, name);
 }
