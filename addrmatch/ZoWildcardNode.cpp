@@ -84,7 +84,8 @@ struct ZoWildcardNode::LookupAid {
 
     bool active() const { return !slots.empty(); }
     static size_t slotOf(const ZoIndexedString* name, size_t mask) {
-      return static_cast<size_t>((reinterpret_cast<std::uintptr_t>(name) >> 3) * 0x9E3779B97F4A7C15ull >> 20) &
+      return static_cast<size_t>(
+                 (reinterpret_cast<std::uintptr_t>(name) >> 3) * 0x9E3779B97F4A7C15ull >> 20) &
              mask;
     }
     static bool indexable(const T* element) {
@@ -138,9 +139,11 @@ struct ZoWildcardNode::LookupAid {
   ByName<ZoListedEmailAddress> leaves;
 
   template <class T>
-  static T* findByName(const ZoStringtable* table, const ByName<T>& index, const ZoIndexedString& key);
+  static T* findByName(const ZoStringtable* table, const ByName<T>& index,
+                       const ZoIndexedString& key);
   template <class T>
-  static bool add(ZoWildcardNode& node, std::vector<T*>& v, T* element, ByName<T> LookupAid::*index);
+  static bool add(ZoWildcardNode& node, std::vector<T*>& v, T* element,
+                  ByName<T> LookupAid::*index);
 };
 
 struct ZoWildcardNode::Sorted {

@@ -103,7 +103,8 @@ void StringtableStore::resizeIndex(size_t slots) {
   // elements before it is written.
   constexpr size_t kAhead = 8;
   for (size_t i = 0; i < oldCount; ++i) {
-    if (i + kAhead < oldCount && old[i + kAhead].ref != 0) __builtin_prefetch(&_slots[home(old[i + kAhead].tag)], 1);
+    if (i + kAhead < oldCount && old[i + kAhead].ref != 0)
+      __builtin_prefetch(&_slots[home(old[i + kAhead].tag)], 1);
     if (old[i].ref != 0) placeInIndex(old[i].ref, old[i].tag);
   }
 }

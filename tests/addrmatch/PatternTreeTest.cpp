@@ -141,11 +141,14 @@ TEST(ZoWildcardNode, AddAddressPattern_OwnerAndOriginalAddress) {
 
 // Adds u@<label>N and uN@<domain> for N below `count`, white: many children
 // of the root and many leaves of one node.
-void addChildrenAndLeaves(ZoWildcardNode& root, int count, const std::string& label, const std::string& domain) {
+void addChildrenAndLeaves(ZoWildcardNode& root, int count, const std::string& label,
+                          const std::string& domain) {
   for (int i = 0; i < count; ++i) {
     const std::string n = std::to_string(i);
-    ASSERT_TRUE(root.addAddressPattern(("u@" + label + n).c_str(), NonOverrideableWhitelist, nullptr, nullptr));
-    ASSERT_TRUE(root.addAddressPattern(("u" + n + "@" + domain).c_str(), NonOverrideableWhitelist, nullptr, nullptr));
+    ASSERT_TRUE(root.addAddressPattern(("u@" + label + n).c_str(), NonOverrideableWhitelist,
+                                       nullptr, nullptr));
+    ASSERT_TRUE(root.addAddressPattern(("u" + n + "@" + domain).c_str(), NonOverrideableWhitelist,
+                                       nullptr, nullptr));
   }
 }
 
@@ -185,7 +188,8 @@ TEST(ZoWildcardNode, Children_SortedAndLockedShortCut) {
   ZoWildcardNode plain(&table, table.getRef("b"));
   ZoWildcardNode::stack none;
   const ZoIndexedString full("u@b");
-  EXPECT_FALSE(plain.addAddressPattern(&full, table.getRef("u"), none, NonOverrideableWhitelist, nullptr, nullptr));
+  EXPECT_FALSE(plain.addAddressPattern(&full, table.getRef("u"), none, NonOverrideableWhitelist,
+                                       nullptr, nullptr));
   const ZoIndexedString* element = table.getRef("b");
   ASSERT_TRUE(element->isIndexed());
   ASSERT_NE(nullptr, root.child(*element));
@@ -372,7 +376,8 @@ TEST(ZoWildcardNode, AddAddressPattern_CallerPiecesReachIndexedElements) {
     ZoWildcardNode::parseAddress(nullptr, address, buffer, pieces);
     const ZoIndexedString* user = ZoWildcardNode::getEmailAddressName(pieces);
     const ZoIndexedString full(address);
-    EXPECT_TRUE(root.addAddressPattern(&full, user, pieces, BlacklistSubtraction, nullptr, nullptr));
+    EXPECT_TRUE(
+        root.addAddressPattern(&full, user, pieces, BlacklistSubtraction, nullptr, nullptr));
     pieces.push(user);
     ZoWildcardEmail::cleanupDomainStack(&pieces, nullptr);
     ZoWildcardEmail::freeEmailAddressString(buffer);
@@ -381,7 +386,8 @@ TEST(ZoWildcardNode, AddAddressPattern_CallerPiecesReachIndexedElements) {
   for (const char* address : {"u@d7", "u7@d0"}) {
     std::vector<ZoListedEmailAddress*> leaves;
     ASSERT_EQ(1u, root.findMatches(address, leaves).size()) << address;
-    EXPECT_EQ(NonOverrideableWhitelist | BlacklistSubtraction, leaves[0]->getMembership()) << address;
+    EXPECT_EQ(NonOverrideableWhitelist | BlacklistSubtraction, leaves[0]->getMembership())
+        << address;
   }
 }
 

@@ -166,11 +166,12 @@ TEST(ZoStringtable, OutOfMemory_InsertionFailsWithItsMessages) {
   const ZoIndexedString* refused = table.getStringtableRef(&wrapper);
   gRefuseArrays = false;
   EXPECT_EQ(&wrapper, refused);
-  EXPECT_EQ((Strings{"ZoStringtable::_addToStringtable: could not allocate memory for inserting x , "
-                     "4294967294 into a stringtable. Insertion failed.",
-                     "ZoStringtable::getStringtableRef(const ZoIndexedString *): could not insert "
-                     "argument into stringtable : x, 4294967294"}),
-            capture.texts(1));
+  EXPECT_EQ(
+      (Strings{"ZoStringtable::_addToStringtable: could not allocate memory for inserting x , "
+               "4294967294 into a stringtable. Insertion failed.",
+               "ZoStringtable::getStringtableRef(const ZoIndexedString *): could not insert "
+               "argument into stringtable : x, 4294967294"}),
+      capture.texts(1));
   const ZoIndexedString* element = table.getStringtableRef(&wrapper);
   EXPECT_NE(&wrapper, element);
   EXPECT_EQ(kUnindexed, element->getIndex());
