@@ -5,12 +5,7 @@
 #include "PolicyLog.h"
 #include "addrmatch/detail/AddressPieces.h"
 
-namespace {
-bool isStar(const ZoIndexedString* s) {
-  const char* t = s->getIdentifier();
-  return t != nullptr && t[0] == '*' && t[1] == '\0';
-}
-}  // namespace
+using quor::detail::isStar;
 
 ZoListedEmailAddress::ZoListedEmailAddress(ZoStringtable* table, const char* fullAddress,
                                            const char* name)

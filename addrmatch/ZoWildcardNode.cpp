@@ -9,20 +9,17 @@
 #include "ZoWildcardEmail.h"
 #include "addrmatch/detail/AddressPieces.h"
 
+using quor::detail::isStar;
+using quor::detail::lowerAscii;
+
 namespace {
 
 const ZoIndexedString* subEmpty(const ZoIndexedString* p) {
   return p != nullptr ? p : ZoStringtable::getConstEmptyIndexedString();
 }
 
-bool isStar(const ZoIndexedString* s) {
-  const char* t = s->getIdentifier();
-  return t != nullptr && t[0] == '*' && t[1] == '\0';
-}
-
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Small fixed-capacity frame list with a heap fallback.
+// One level of a walk: the node, the label it popped, whether the domain
+// ended there.
 struct Frame {
   ZoWildcardNode* node;
   const ZoIndexedString* popped;

@@ -6,12 +6,6 @@
 
 namespace quor::detail {
 
-namespace {
-inline char lowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-}  // namespace
-
 void AddressPieces::parse(const ZoStringtable* table, const char* address, bool lowerAll) {
   _table = table;
   _user = nullptr;

@@ -19,6 +19,17 @@
 
 namespace quor::detail {
 
+// ASCII A to Z lower-cased; every other byte as it is.
+inline char lowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Whether a piece is exactly "*".
+inline bool isStar(const ZoIndexedString* s) {
+  const char* t = s->getIdentifier();
+  return t != nullptr && t[0] == '*' && t[1] == '\0';
+}
+
 class AddressPieces {
  public:
   // Parses `address` (null reads as ""). With lowerAll the whole text is
