@@ -147,6 +147,16 @@ TEST(ZoWildcardEmail, MatchEmailAddress_NullOutParametersAreNotWritten) {
             ZoWildcardEmail::matchEmailAddress("u@a.b", trees.roots(), nullptr, nullptr, nullptr));
 }
 
+// More overrideable candidates for one address than the matcher keeps in
+// place: the heaviest still decides, wherever it comes in the list.
+TEST(ZoWildcardEmail, MatchEmailAddress_ManyCandidatesHeaviestDecides) {
+  std::vector<std::vector<Pattern>> lists(12, std::vector<Pattern>{{"*@*", 4}});
+  lists[10] = {{"u@x", 8}};
+  Trees trees(lists);
+  EXPECT_EQ(Outcome(Whitelisted, 10, "u@x", OverrideableWhitelist), match("u@x", trees.roots()));
+  EXPECT_EQ(Outcome(Blacklisted, 0, "*@*", OverrideableBlacklist), match("v@x", trees.roots()));
+}
+
 TEST(ZoWildcardEmail, ResultPredicates_ReadTheBits) {
   struct Case {
     std::uint32_t r;
