@@ -2,6 +2,13 @@
 -- entities the group is linked to, the name, an entity to link it to as well
 -- (0 for none), and the member list "<mas><ma>address</ma>...</mas>", which is
 -- kept as the content and split into address_group_members.
+-- The savepoint makes the group, its links and its members one unit: when a
+-- statement fails, the data-access layer rolls back to it, so none of them
+-- is left. It is a transaction of its own when the caller has none open and
+-- nests inside the caller's otherwise. The first statement on the policy
+-- tables writes them, so that it waits for another connection's write lock
+-- (a unit that read first would fail at once when it came to write).
+SAVEPOINT add_address_group;
 CREATE TEMP TABLE IF NOT EXISTS address_group_request
   (admin_id INTEGER, name TEXT, entity_id INTEGER, members TEXT, group_id INTEGER);
 DELETE FROM address_group_request;
@@ -18,4 +25,5 @@ INSERT INTO address_group_members (group_id, position, address)
     UNION ALL
     SELECT position + 1, substr(rest, 5, instr(rest, '</ma>') - 5), substr(rest, instr(rest, '</ma>') + 5)
     FROM split WHERE substr(rest, 1, 4) = '<ma>' AND instr(rest, '</ma>') > 0)
-  SELECT r.group_id, s.position, s.address FROM split s, address_group_request r WHERE s.position > 0
+  SELECT r.group_id, s.position, s.address FROM split s, address_group_request r WHERE s.position > 0;
+RELEASE add_address_group

@@ -1,12 +1,14 @@
 // AddressGroup: add, modify, list and delete on real databases, with quotes
-// in members, and the 6003 path. Failing statements, a missing connection and
-// another connection's lock are in the named-object tests.
+// in members, the 6003 path, and writes that fail half-way leaving nothing
+// behind. Failing statements, a missing connection and another connection's
+// lock are in the named-object tests.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "QuorNamedObj.h"
+#include "ZoDataAccess.h"
 #include "policyobj/PolicyWorld.h"
 #include "support/LogCapture.h"
 
@@ -29,10 +31,60 @@ std::vector<std::string> addresses(const std::vector<Member>& list) {
   return out;
 }
 
+std::vector<int> levels(const Entries& entries) {
+  std::vector<int> out;
+  for (const LogEntry& e : entries) out.push_back(e.level);
+  return out;
+}
+
 class AddressGroupDb : public PolicyDbTest {
  protected:
   std::string groupId(const std::string& name) const {
     return _db->scalar("SELECT object_id AS v FROM named_objects WHERE kind = 5 AND name = '" + name + "'");
+  }
+
+  // Database triggers that fail the statement inserting the member
+  // "planted@fail.example" and the one deleting the object named "planted".
+  void plantFailures() const {
+    const std::vector<std::string> statements =
+        GetParam() == Backend::Sqlite
+            ? std::vector<std::string>{
+                  "CREATE TRIGGER planted_member BEFORE INSERT ON address_group_members"
+                  " WHEN NEW.address = 'planted@fail.example' BEGIN SELECT RAISE(ABORT, 'planted'); END",
+                  "CREATE TRIGGER planted_removal BEFORE DELETE ON named_objects"
+                  " WHEN OLD.name = 'planted' BEGIN SELECT RAISE(ABORT, 'planted'); END"}
+            : std::vector<std::string>{
+                  "CREATE FUNCTION planted() RETURNS trigger LANGUAGE plpgsql"
+                  " AS $$ BEGIN RAISE EXCEPTION 'planted'; END $$",
+                  "CREATE TRIGGER planted_member BEFORE INSERT ON address_group_members FOR EACH ROW"
+                  " WHEN (NEW.address = 'planted@fail.example') EXECUTE FUNCTION planted()",
+                  "CREATE TRIGGER planted_removal BEFORE DELETE ON named_objects FOR EACH ROW"
+                  " WHEN (OLD.name = 'planted') EXECUTE FUNCTION planted()"};
+    RdbmsInterface db;
+    for (const std::string& sql : statements) db.executeSQL(sql.c_str(), ZoDbConnect::ZO_SQL_BATCH);
+  }
+
+  // Every named object, entity link and member, one line each.
+  static std::string snapshot() {
+    const std::vector<std::pair<std::string, std::vector<const char*>>> tables = {
+        {"SELECT object_id, kind, name, content FROM named_objects ORDER BY object_id",
+         {"object_id", "kind", "name", "content"}},
+        {"SELECT entity_id, object_id, kind FROM entity_named_objects ORDER BY entity_id, "
+         "object_id",
+         {"entity_id", "object_id", "kind"}},
+        {"SELECT group_id, position, address FROM address_group_members ORDER BY group_id, "
+         "position",
+         {"group_id", "position", "address"}}};
+    std::string out;
+    RdbmsInterface db;
+    for (const auto& [sql, columns] : tables) {
+      db.executeSQL(sql.c_str());
+      while (db.fetchNextRow() == 0) {
+        for (const char* column : columns) out += std::string(db.getColVal(column)) + "|";
+        out += "\n";
+      }
+    }
+    return out;
   }
 };
 QUOR_POLICY_DB_SUITE(AddressGroupDb);
@@ -82,6 +134,38 @@ TEST_P(AddressGroupDb, AddModifyListDelete_RoundTrip) {
   ASSERT_EQ(0, AddressGroup::deleteAddressGroupByID(1002));
   EXPECT_EQ("1002", groupId("Bravo"));
   EXPECT_EQ("17", _db->scalar("SELECT COUNT(*) AS v FROM named_objects"));
+}
+
+TEST_P(AddressGroupDb, FailureHalfWay_LeavesEverythingAsItWas) {
+  loadWorld();
+  // Group 1001 with two members is the one changed and removed; each write
+  // fails after its first changes to the tables.
+  _db->exec(
+      "UPDATE named_objects SET name = 'planted' WHERE object_id = 1001;"
+      "INSERT INTO address_group_members (group_id, position, address)"
+      " VALUES (1001, 1, 'a@x.org'), (1001, 2, 'b@x.org')");
+  plantFailures();
+  const std::string before = snapshot();
+  ASSERT_NE(std::string::npos, before.find("1001|2|b@x.org|")) << before;
+  struct Case {
+    const char* name;
+    QuorErrC (*write)(std::vector<Member>&);
+  };
+  const Case cases[] = {
+      {"modify",
+       [](std::vector<Member>& m) { return AddressGroup::modifyAddressGroup(1001, "changed", m); }},
+      {"add",
+       [](std::vector<Member>& m) { return AddressGroup::addAddressGroup(2, "added", 10, m); }},
+      {"remove", [](std::vector<Member>&) { return AddressGroup::deleteAddressGroupByID(1001); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<Member> list = members({"new@x.org", "planted@fail.example"});
+    LogCapture log;
+    EXPECT_EQ(0, c.write(list));
+    EXPECT_EQ((std::vector<int>{1}), levels(log.entries()));
+    EXPECT_EQ(before, snapshot());
+  }
 }
 
 TEST_P(AddressGroupDb, GetMembers_UnreadableMemberGives6003) {
