@@ -24,13 +24,18 @@
 // and nothing else is (no group, link or member that no successful operation
 // accounts for). A mismatch marks the run as failed, prints the reason, and
 // makes the program's exit code 1. The mean milliseconds of each kind of
-// operation are reported beside the throughput.
+// operation, and the 99th percentile of all operations of all threads
+// (p99_ms), are reported beside the throughput. On PostgreSQL,
+// commits_per_op is the number of transactions the server committed in the
+// benchmark's database while the threads ran, divided by their operations
+// (a statement run outside a transaction is one commit of its own).
 //
 // items_per_second is the operations of all threads per second of wall time.
 // SQLite lets one connection write at a time, so its throughput cannot grow
 // with threads; PostgreSQL runs when QUOR_TEST_PG_PORT names a server.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -42,6 +47,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "PolicyLog.h"
@@ -90,13 +96,52 @@ struct Worker {
   // Wall time and count per kind of operation: list, add, modify, remove.
   std::chrono::steady_clock::duration spent[4]{};
   unsigned long done[4]{};
+  std::vector<std::chrono::steady_clock::duration> latencies;  // of every operation
   std::string mismatch;  // set when a list disagreed with `expected`
 };
+
+// PostgreSQL: the transactions the server has counted as committed in the
+// benchmark's database, once every connection still open to it is one of the
+// pool's and each of those has handed its pending counts to the server (a
+// backend does so only now and then while it works, and when it ends). Each
+// of the pool's connections commits one transaction more for that. Read on a
+// connection to another database, so that reading adds nothing here.
+long long serverCommits(const TestDatabase& database, ZoDataAccess& pool) {
+  std::string admin = database.connectString();
+  const std::string key = "Database=" + database.databaseValue();
+  admin.replace(admin.find(key), key.size(), "Database=postgres");
+  ZoDbConnect reader;
+  reader.connect(admin.c_str(), nullptr, nullptr, nullptr);
+  const auto scalar = [&reader](const std::string& sql) {
+    reader.executeSQL(sql.c_str(), ZoDbConnect::ZO_SQL_BATCH);
+    const long long value = reader.fetchNextRow() == 0 ? std::atoll(reader.getColVal("v")) : -1;
+    while (reader.fetchNextRow() == 0) {
+    }
+    return value;
+  };
+  const std::string where = " WHERE datname = '" + database.databaseValue() + "'";
+  // Connections of the set-up and the checks end on their own shortly.
+  for (int i = 0;
+       i < 200 && scalar("SELECT count(*) AS v FROM pg_stat_activity" + where) > kPoolSize; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  std::vector<ZoDbConnect*> lent;
+  for (int i = 0; i < kPoolSize; ++i) lent.push_back(pool.getConnect());
+  for (ZoDbConnect* c : lent) {
+    // The counts are handed over before the answer is sent.
+    c->executeSQL("SELECT pg_stat_force_next_flush()", ZoDbConnect::ZO_SQL_BATCH);
+    while (c->fetchNextRow() == 0) {
+    }
+  }
+  for (ZoDbConnect* c : lent) pool.returnConnect(c);
+  return scalar("SELECT xact_commit AS v FROM pg_stat_database" + where);
+}
 
 struct Environment {
   Environment(Backend backend) : database(backend, "console_load"), root(backend, &database) {}
   TestDatabase database;
   InstallRoot root;
+  ZoDataAccess* pool = nullptr;
   bool ready = false;
   std::string problem;
 };
@@ -105,6 +150,7 @@ std::unique_ptr<Environment> gEnvironment;
 std::vector<Worker> gWorkers(kMaxThreads);
 std::atomic<bool> gReady{false};
 std::atomic<bool> gCheckFailed{false};
+long long gCommitsBefore = 0;
 
 // Errors logged on this thread, and the last one.
 thread_local unsigned long tErrors = 0;
@@ -285,7 +331,7 @@ void prepare(Backend backend) {
     return;
   }
   env.root.writeDatabaseIni(env.root.standardIni());
-  if (!QUOR::RdbmsInterface::Init(kPoolSize, nullptr, nullptr, nullptr, nullptr, nullptr)) {
+  if (!QUOR::RdbmsInterface::Init(kPoolSize, &env.pool, nullptr, nullptr, nullptr, nullptr)) {
     env.problem = "the pool could not be made";
     return;
   }
@@ -431,6 +477,13 @@ void BM_ConsoleLoad(benchmark::State& state) {
         problem = std::string("reset failed: ") + text;
       }
     }
+    if (problem.empty() && backend == Backend::Postgres) {
+      try {
+        gCommitsBefore = serverCommits(gEnvironment->database, *gEnvironment->pool);
+      } catch (const char* text) {
+        problem = std::string("counting commits failed: ") + text;
+      }
+    }
     if (problem.empty()) {
       gReady = true;
     } else {
@@ -464,7 +517,9 @@ void BM_ConsoleLoad(benchmark::State& state) {
         list(w, admin);
         break;
     }
-    w.spent[kind] += std::chrono::steady_clock::now() - start;
+    const auto spent = std::chrono::steady_clock::now() - start;
+    w.spent[kind] += spent;
+    w.latencies.push_back(spent);
     ++w.done[kind];
   }
   state.SetItemsProcessed(static_cast<int64_t>(w.ops));
@@ -478,6 +533,33 @@ void BM_ConsoleLoad(benchmark::State& state) {
     state.counters[names[i]] = benchmark::Counter(ms, benchmark::Counter::kAvgThreads);
   }
   if (k == 0) state.SetLabel(quor::test::backendName(backend));
+  if (k == 0 && gReady && backend == Backend::Postgres) {
+    unsigned long ops = 0;
+    for (int i = 0; i < state.threads(); ++i) ops += gWorkers[static_cast<size_t>(i)].ops;
+    try {
+      const long long commits =
+          serverCommits(gEnvironment->database, *gEnvironment->pool) - gCommitsBefore - kPoolSize;
+      if (ops > 0) {
+        state.counters["commits_per_op"] = static_cast<double>(commits) / static_cast<double>(ops);
+      }
+    } catch (const char* text) {
+      std::fprintf(stderr, "counting commits failed: %s\n", text);
+    }
+  }
+  if (k == 0) {
+    // Every thread has left the loop, so every latency is recorded. Set on
+    // one thread only, so the sum over the threads is this value.
+    std::vector<std::chrono::steady_clock::duration> all;
+    for (int i = 0; i < state.threads(); ++i) {
+      const auto& l = gWorkers[static_cast<size_t>(i)].latencies;
+      all.insert(all.end(), l.begin(), l.end());
+    }
+    if (!all.empty()) {
+      const size_t rank = (all.size() * 99 + 99) / 100 - 1;
+      std::nth_element(all.begin(), all.begin() + static_cast<long>(rank), all.end());
+      state.counters["p99_ms"] = std::chrono::duration<double, std::milli>(all[rank]).count();
+    }
+  }
   if (k == 0 && gReady) {
     // Every thread has left the loop (the loop ends on a barrier).
     std::string problems;
