@@ -31,12 +31,6 @@ std::vector<std::string> addresses(const std::vector<Member>& list) {
   return out;
 }
 
-std::vector<int> levels(const Entries& entries) {
-  std::vector<int> out;
-  for (const LogEntry& e : entries) out.push_back(e.level);
-  return out;
-}
-
 class AddressGroupDb : public PolicyDbTest {
  protected:
   std::string groupId(const std::string& name) const {
@@ -66,23 +60,15 @@ class AddressGroupDb : public PolicyDbTest {
 
   // Every named object, entity link and member, one line each.
   static std::string snapshot() {
-    const std::vector<std::pair<std::string, std::vector<const char*>>> tables = {
-        {"SELECT object_id, kind, name, content FROM named_objects ORDER BY object_id",
-         {"object_id", "kind", "name", "content"}},
-        {"SELECT entity_id, object_id, kind FROM entity_named_objects ORDER BY entity_id, "
-         "object_id",
-         {"entity_id", "object_id", "kind"}},
-        {"SELECT group_id, position, address FROM address_group_members ORDER BY group_id, "
-         "position",
-         {"group_id", "position", "address"}}};
     std::string out;
     RdbmsInterface db;
-    for (const auto& [sql, columns] : tables) {
-      db.executeSQL(sql.c_str());
-      while (db.fetchNextRow() == 0) {
-        for (const char* column : columns) out += std::string(db.getColVal(column)) + "|";
-        out += "\n";
-      }
+    for (const char* sql :
+         {"SELECT object_id || '|' || kind || '|' || name || '|' || content AS v FROM "
+          "named_objects",
+          "SELECT entity_id || '|' || object_id || '|' || kind AS v FROM entity_named_objects",
+          "SELECT group_id || '|' || position || '|' || address AS v FROM address_group_members"}) {
+      db.executeSQL((std::string(sql) + " ORDER BY v").c_str());
+      while (db.fetchNextRow() == 0) out += std::string(db.getColVal("v")) + "\n";
     }
     return out;
   }
@@ -146,7 +132,7 @@ TEST_P(AddressGroupDb, FailureHalfWay_LeavesEverythingAsItWas) {
       " VALUES (1001, 1, 'a@x.org'), (1001, 2, 'b@x.org')");
   plantFailures();
   const std::string before = snapshot();
-  ASSERT_NE(std::string::npos, before.find("1001|2|b@x.org|")) << before;
+  ASSERT_NE(std::string::npos, before.find("\n1001|2|b@x.org\n")) << before;
   struct Case {
     const char* name;
     QuorErrC (*write)(std::vector<Member>&);
@@ -163,7 +149,7 @@ TEST_P(AddressGroupDb, FailureHalfWay_LeavesEverythingAsItWas) {
     std::vector<Member> list = members({"new@x.org", "planted@fail.example"});
     LogCapture log;
     EXPECT_EQ(0, c.write(list));
-    EXPECT_EQ((std::vector<int>{1}), levels(log.entries()));
+    EXPECT_EQ(1u, log.texts(1).size()) << describe(log.entries());
     EXPECT_EQ(before, snapshot());
   }
 }
