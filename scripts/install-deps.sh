@@ -9,6 +9,8 @@ packages=(
   postgresql
   libicu-dev icu-devtools libssl-dev
   python3 postfix
+  # The package step: dpkg-shlibdeps, file and the package checker.
+  dpkg-dev file lintian
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -87,19 +87,30 @@ struct NetSettings {
   unsigned int threads = 10;
 };
 
+// An installation root without a settings file (the package's fresh one) runs
+// on the built-in settings; a settings file that cannot be read or is wrong
+// stops the start.
 NetSettings readSettings(const ServeOptions& o) {
   NetSettings s;
   if (getQuorHome() != nullptr) {
-    // The reader fills only what it reads; the rest keeps these values.
-    unsigned int port = 5060, maxThreads = 50, cacheTTL = 1440;
-    P::Protocol protocol = P::HTTP;
-    const QuorErrC rc =
-        P::getSettingsFromDatabase(s.backlog, s.keepAlive, port, protocol, s.recvTimeoutSecs,
-                                   s.sendTimeoutSecs, s.threads, maxThreads, cacheTTL, false);
-    if (rc != 0) {
-      throw CommandError(
-          kExitFailure, "serve: the policy server settings in " + std::string(getQuorHome()) +
-                            "/config/quor.ini could not be read (code " + std::to_string(rc) + ")");
+    const std::string file = std::string(getQuorHome()) + "/config/quor.ini";
+    std::error_code ec;
+    // Only "no such file" counts as absent: a folder that cannot be searched
+    // goes on to the reader and fails there.
+    if (std::filesystem::symlink_status(file, ec).type() == std::filesystem::file_type::not_found) {
+      say("no settings file %s: running on the built-in settings", file.c_str());
+    } else {
+      // The reader fills only what it reads; the rest keeps these values.
+      unsigned int port = 5060, maxThreads = 50, cacheTTL = 1440;
+      P::Protocol protocol = P::HTTP;
+      const QuorErrC rc =
+          P::getSettingsFromDatabase(s.backlog, s.keepAlive, port, protocol, s.recvTimeoutSecs,
+                                     s.sendTimeoutSecs, s.threads, maxThreads, cacheTTL, false);
+      if (rc != 0) {
+        throw CommandError(kExitFailure, "serve: the policy server settings in " + file +
+                                             " could not be read (code " + std::to_string(rc) +
+                                             ")");
+      }
     }
   }
   if (o.threads) s.threads = *o.threads;
