@@ -1,17 +1,19 @@
-// Cutting a connection's bytes into policy requests, however they arrive.
+// Cutting a connection's bytes into policy requests, however they arrive, and
+// deciding them.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "support/ToolRun.h"
 #include "tools/quorpolicy/PolicyProtocol.h"
 
 namespace quor::tool {
 namespace {
 
 // Every request taken from `stream` fed in pieces of `piece` bytes, written
-// as "kind:name=value,name=value" (or "kind:error"). A request without an end
-// within the limit is the serve tests' business.
+// as "request:name=value,name=value," or "malformed:error" / "overflow:error".
 std::vector<std::string> cut(const std::string& stream, std::size_t piece) {
   RequestBuffer buffer;
   std::vector<std::string> out;
@@ -21,10 +23,8 @@ std::vector<std::string> cut(const std::string& stream, std::size_t piece) {
       std::string text = parsed->kind == ParsedRequest::Request     ? "request:"
                          : parsed->kind == ParsedRequest::Malformed ? "malformed:"
                                                                     : "overflow:";
-      if (parsed->kind != ParsedRequest::Request) text += parsed->error;
-      for (const auto& [name, value] : parsed->request.attributes) {
-        text += name + "=" + value + ",";
-      }
+      text += parsed->error;
+      for (const auto& [name, value] : parsed->request.attributes) text += name + "=" + value + ",";
       out.push_back(text);
     }
   }
@@ -33,7 +33,17 @@ std::vector<std::string> cut(const std::string& stream, std::size_t piece) {
 }
 
 TEST(RequestBuffer, CutsRequestsWhereverTheBytesBreak) {
+  const std::string type = "request=smtpd_access_policy\n";
   const std::string atLimit = "s=" + std::string(kMaxAttributeBytes - 2, 'a');
+  // A request of exactly kMaxRequestBytes: the type, filler lines, the end.
+  std::string full = type, fullWant = "request:request=smtpd_access_policy,";
+  while (full.size() + 12 + 1 <= kMaxRequestBytes) {
+    full += "f=123456789\n";
+    fullWant += "f=123456789,";
+  }
+  const std::string last = "g=" + std::string(kMaxRequestBytes - full.size() - 4, 'x');
+  full += last + "\n\n";
+  fullWant += last + ",";
   struct Case {
     const char* name;
     std::string stream;
@@ -41,20 +51,32 @@ TEST(RequestBuffer, CutsRequestsWhereverTheBytesBreak) {
   };
   const Case cases[] = {
       {"two requests",
-       "request=smtpd_access_policy\nsender=a@b\n\nsender=c@d\nrecipient=\n\n",
-       {"request:request=smtpd_access_policy,sender=a@b,", "request:sender=c@d,recipient=,"}},
+       type + "sender=a@b\n\n" + type + "sender=c@d\nrecipient=\n\n",
+       {"request:request=smtpd_access_policy,sender=a@b,",
+        "request:request=smtpd_access_policy,sender=c@d,recipient=,"}},
       {"CR LF and empty lines between requests",
-       "\r\n\nsender=a=b\r\n\r\n\n",
-       {"request:sender=a=b,"}},
-      {"an unfinished request waits", "sender=a@b\n\nsender=c", {"request:sender=a@b,", "pending"}},
-      {"a line without =",
-       "sender=a@b\nbroken\nrecipient=x\n\nsender=c\n\n",
-       {"malformed:line 2 is not name=value", "request:sender=c,"}},
-      {"an empty name", "=x\n\n", {"malformed:line 1 is not name=value"}},
-      {"an attribute over the limit",
-       atLimit + "a\n\n",
-       {"malformed:line 1 is longer than 4096 bytes"}},
-      {"an attribute at the limit", atLimit + "\n\n", {"request:" + atLimit + ","}},
+       "\r\n\nrequest=smtpd_access_policy\r\nsender=a=b\r\n\r\n\n",
+       {"request:request=smtpd_access_policy,sender=a=b,"}},
+      {"an unfinished request waits",
+       type + "sender=a@b\n\nsender=c",
+       {"request:request=smtpd_access_policy,sender=a@b,", "pending"}},
+      {"a line without = ends the stream",
+       type + "sender=a@b\nbro ken\x01\n\n" + type + "\n",
+       {"malformed:line 3 is not name=value: 'bro\\x20ken\\x01'"}},
+      {"no request type", "sender=a@b\n\n", {"malformed:no request type"}},
+      {"another request type",
+       "request=junk\xff\n\n",
+       {"malformed:unknown request type 'junk\\xff'"}},
+      {"an attribute over the limit, before its line ends",
+       type + atLimit + "a",
+       {"malformed:line 2 is longer than 4096 bytes"}},
+      {"an attribute at the limit",
+       type + atLimit + "\r\n\n",
+       {"request:request=smtpd_access_policy," + atLimit + ","}},
+      {"a request of the largest size", full, {fullWant}},
+      {"one byte more",
+       full.substr(0, full.size() - 2) + "y\n\n",
+       {"overflow:no end of request within 65536 bytes"}},
   };
   for (const auto& c : cases) {
     for (std::size_t piece : {std::size_t{1}, std::size_t{7}, c.stream.size()}) {
@@ -64,11 +86,117 @@ TEST(RequestBuffer, CutsRequestsWhereverTheBytesBreak) {
   }
 }
 
-TEST(PolicyRequest, GetTakesTheLastValueOfAName) {
-  PolicyRequest r;
-  r.attributes = {{"sender", "a@b"}, {"recipient", "x@y"}, {"sender", "c@d"}};
-  EXPECT_EQ("c@d", r.get("sender").value_or("absent"));
-  EXPECT_EQ("absent", r.get("client").value_or("absent"));
+class Decide : public test::ToolTest {
+ protected:
+  std::string list(const char* name, const char* text) {
+    const std::string path = (_dir / name).string();
+    std::ofstream(path) << text;
+    return path;
+  }
+};
+
+TEST_F(Decide, DecidesEveryFormOfAnAddressAlike) {
+  const auto lists = ListSet::load({list("white.list",
+                                         "nonoverrideable-white postmaster@*\n"
+                                         "nonoverrideable-white ceo@b\xC3\xBC"
+                                         "cher.example\n"
+                                         "overrideable-white user+news@tagged.example\n"),
+                                    list("black.list",
+                                         "nonoverrideable-black *@malware.example\n"
+                                         "nonoverrideable-black user@tagged.example\n")},
+                                   {});
+  const std::string rejected = "action=REJECT sender address rejected by policy";
+  struct Case {
+    const char* name;
+    CheckWhat what;
+    const char* sender;
+    const char* recipient;
+    const char* delimiters;
+    const char* want;
+  };
+  const Case cases[] = {
+      {"an @ in the local part is no listed user", CheckWhat::Sender,
+       "postmaster@x@malware.example", "", "", rejected.c_str()},
+      {"A-label, U-label entry", CheckWhat::Sender, "ceo@xn--bcher-kva.example", "", "",
+       "action=OK"},
+      {"null sender", CheckWhat::Sender, "", "", "", "action=DUNNO"},
+      {"recipient", CheckWhat::Recipient,
+       "ceo@b\xC3\xBC"
+       "cher.example",
+       "x@malware.example", "", "action=REJECT recipient address rejected by policy"},
+      {"white recipient beats black sender", CheckWhat::Both, "x@malware.example",
+       "postmaster@dest.example", "", "action=OK"},
+      {"black recipient beats white sender", CheckWhat::Both, "postmaster@a.example",
+       "x@malware.example", "", "action=REJECT recipient address rejected by policy"},
+      {"unlisted recipient, black sender", CheckWhat::Both, "x@malware.example", "r@dest.example",
+       "", rejected.c_str()},
+      {"extension without delimiter", CheckWhat::Sender, "user+tag@tagged.example", "", "",
+       "action=DUNNO"},
+      {"extension cut", CheckWhat::Sender, "user+tag@tagged.example", "", "+", rejected.c_str()},
+      {"extension listed as such", CheckWhat::Sender, "User+News@tagged.example", "", "+",
+       "action=OK"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PolicyRequest request;
+    request.attributes = {{"sender", c.sender}, {"recipient", c.recipient}};
+    DecideOptions options;
+    options.what = c.what;
+    options.delimiters = c.delimiters;
+    EXPECT_EQ(c.want, decide(*lists, request, options).action);
+  }
+}
+
+TEST_F(Decide, AnswersWithTheActionAndHeaderAsked) {
+  const auto lists = ListSet::load({list("l.list",
+                                         "nonoverrideable-black *@malware.example\n"
+                                         "\n"
+                                         "nonoverrideable-white ceo@example.com\n")},
+                                   {});
+  struct Case {
+    BlackAction action;
+    const char* header;
+    const char* text;
+    const char* black;
+    const char* white;
+  };
+  const Case cases[] = {
+      {BlackAction::Reject, "", "go away", "action=REJECT go away", "action=OK"},
+      {BlackAction::DeferIfPermit, "", "",
+       "action=DEFER_IF_PERMIT sender address rejected by policy", "action=OK"},
+      {BlackAction::Warn, "", "", "action=WARN sender address rejected by policy", "action=OK"},
+      {BlackAction::Reject, "X-Quor-Policy", "", "action=REJECT sender address rejected by policy",
+       "action=PREPEND X-Quor-Policy: white-listed"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.black) + " / " + c.white);
+    DecideOptions options;
+    options.blackAction = c.action;
+    options.prependHeader = c.header;
+    options.rejectText = c.text;
+    PolicyRequest request;
+    request.attributes = {{"sender", "x@malware.example"}};
+    EXPECT_EQ(c.black, decide(*lists, request, options).action);
+    request.attributes = {{"sender", "ceo@example.com"}};
+    EXPECT_EQ(c.white, decide(*lists, request, options).action);
+  }
+
+  // The log names the entry and escapes what the client sent.
+  PolicyRequest request;
+  request.attributes = {{"queue_id", "4F2A1"},
+                        {"client_address", "192.0.2.7"},
+                        {"sender", "x\x1b[2J@malware.example"},
+                        {"recipient", "r@dest.example"}};
+  EXPECT_EQ(
+      "decision: queue_id=4F2A1 client_address=192.0.2.7 sender=<x\\x1b[2J@malware.example> "
+      "recipient=<r@dest.example> black-listed action=REJECT by=sender list=" +
+          (_dir / "l.list").string() + " line=1 pattern=*@malware.example",
+      decisionLogLine(*lists, request, decide(*lists, request, {})));
+  request.attributes = {{"sender", "n@n.example"}};
+  EXPECT_EQ(
+      "decision: queue_id=NOQUEUE client_address= sender=<n@n.example> recipient=<> "
+      "not-listed action=DUNNO",
+      decisionLogLine(*lists, request, decide(*lists, request, {})));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Reader of the list files of `quorpolicy match`.
 #include "tools/quorpolicy/ListFile.h"
 
+#include "tools/quorpolicy/AddressNorm.h"
+
 #include <array>
 #include <charconv>
 #include <fstream>
@@ -156,7 +158,9 @@ ParsedLine parseListLine(std::string_view line) {
 
   parsed.kind = ParsedLine::Entry;
   parsed.entry.membership = membership;
-  parsed.entry.pattern = std::string(pattern);
+  // The domain in the form the service brings addresses to (no trailing dot,
+  // A-labels), so that every written form of one domain lists the same one.
+  parsed.entry.pattern = normalizePattern(pattern);
   const std::string_view original = trim(rest);
   if (!original.empty()) parsed.entry.original = std::string(original);
   return parsed;

@@ -1,5 +1,7 @@
 #include "tools/quorpolicy/PolicyProtocol.h"
 
+#include "tools/quorpolicy/AddressNorm.h"
+
 namespace quor::tool {
 
 std::optional<std::string_view> PolicyRequest::get(std::string_view name) const {
@@ -16,112 +18,239 @@ std::string_view stripCr(std::string_view line) {
   return line;
 }
 
-// Where the empty line that ends a request starting at `from` ends, or npos.
-std::size_t requestEnd(const std::string& data, std::size_t from) {
-  std::size_t lineStart = from;
-  while (true) {
-    const std::size_t nl = data.find('\n', lineStart);
-    if (nl == std::string::npos) return std::string::npos;
-    if (stripCr(std::string_view(data).substr(lineStart, nl - lineStart)).empty()) return nl + 1;
-    lineStart = nl + 1;
+// The length of the UTF-8 sequence at the start of `s` when it is valid and
+// not a C1 control character, else 0.
+std::size_t utf8Length(std::string_view s) {
+  const auto b = [&s](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+  const unsigned char lead = b(0);
+  std::size_t n = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    n = 2;
+    if (lead == 0xC2) low = 0xA0;  // U+0080 to U+009F are control characters
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    n = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    n = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
   }
+  if (s.size() < n || b(1) < low || b(1) > high) return 0;
+  for (std::size_t i = 2; i < n; ++i) {
+    if (b(i) < 0x80 || b(i) > 0xBF) return 0;
+  }
+  return n;
 }
 
-std::string lastComponent(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+const char* roleAddress(const char* role) {
+  return role[0] == 's' ? "sender address rejected by policy"
+                        : "recipient address rejected by policy";
 }
 
 }  // namespace
 
-std::optional<ParsedRequest> RequestBuffer::next() {
-  // Leading empty lines are keep-alive noise between requests, not requests.
-  while (_used < _data.size()) {
-    const std::size_t nl = _data.find('\n', _used);
-    if (nl == std::string::npos ||
-        !stripCr(std::string_view(_data).substr(_used, nl - _used)).empty())
-      break;
-    _used = nl + 1;
-  }
-  const std::size_t end = requestEnd(_data, _used);
-  if (end == std::string::npos) {
-    if (_data.size() - _used > kMaxRequestBytes) {
-      ParsedRequest overflow;
-      overflow.kind = ParsedRequest::Overflow;
-      overflow.error = "no end of request within " + std::to_string(kMaxRequestBytes) + " bytes";
-      _data.clear();
-      _used = 0;
-      return overflow;
+std::string escapeForLog(std::string_view bytes, std::size_t limit) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    if (out.size() >= limit) return out + "...";
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c > 0x20 && c < 0x7F && c != '\\') {
+      out += static_cast<char>(c);
+      ++i;
+      continue;
     }
-    // Keep the buffer small: drop what was consumed.
-    if (_used > 0) {
-      _data.erase(0, _used);
-      _used = 0;
+    if (c >= 0x80) {
+      if (const std::size_t n = utf8Length(bytes.substr(i)); n > 0) {
+        out.append(bytes.substr(i, n));
+        i += n;
+        continue;
+      }
     }
-    return std::nullopt;
+    out += "\\x";
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+    ++i;
   }
+  return out;
+}
 
+void RequestBuffer::append(std::string_view bytes) {
+  if (!_failed) _data.append(bytes);
+}
+
+std::optional<ParsedRequest> RequestBuffer::fail(ParsedRequest::Kind kind, std::string error) {
+  _failed = true;
+  _data.clear();
+  _line = 0;
+  _current.attributes.clear();
   ParsedRequest parsed;
-  std::size_t lineStart = _used;
-  std::size_t number = 0;
-  while (lineStart < end) {
-    const std::size_t nl = _data.find('\n', lineStart);
-    const std::string_view line =
-        stripCr(std::string_view(_data).substr(lineStart, nl - lineStart));
-    lineStart = nl + 1;
-    ++number;
-    if (line.empty()) break;
-    if (parsed.kind != ParsedRequest::Request) continue;
-    if (line.size() > kMaxAttributeBytes) {
-      parsed.kind = ParsedRequest::Malformed;
-      parsed.error = "line " + std::to_string(number) + " is longer than " +
-                     std::to_string(kMaxAttributeBytes) + " bytes";
-      continue;
-    }
-    const std::size_t eq = line.find('=');
-    if (eq == std::string_view::npos || eq == 0) {
-      parsed.kind = ParsedRequest::Malformed;
-      parsed.error = "line " + std::to_string(number) + " is not name=value";
-      continue;
-    }
-    parsed.request.attributes.emplace_back(std::string(line.substr(0, eq)),
-                                           std::string(line.substr(eq + 1)));
-  }
-  if (parsed.kind != ParsedRequest::Request) parsed.request.attributes.clear();
-  _used = end;
-  if (_used == _data.size()) {
-    _data.clear();
-    _used = 0;
-  }
+  parsed.kind = kind;
+  parsed.error = std::move(error);
   return parsed;
 }
 
-PolicyDecision dunno() { return {PolicyDecision::Dunno, "action=DUNNO"}; }
+std::optional<ParsedRequest> RequestBuffer::next() {
+  if (_failed) return std::nullopt;
+  // Every fault is reported at the first byte that proves it, the earliest
+  // first, so that how the bytes arrived never changes what is reported.
+  while (true) {
+    const std::size_t nl = _data.find('\n', _line);
+    const std::size_t seen = (nl == std::string::npos ? _data.size() : nl) - _line;
+    const std::string_view raw = std::string_view(_data).substr(_line, seen);
+    const std::size_t lineNumber = _current.attributes.size() + 1;
 
-PolicyDecision decide(const ListSet& lists, const PolicyRequest& request, CheckWhat what,
-                      const std::string& rejectText) {
-  const char* names[2] = {nullptr, nullptr};
-  if (what != CheckWhat::Recipient) names[0] = "sender";
-  if (what != CheckWhat::Sender) names[1] = "recipient";
-
-  bool white = false;
-  for (const char* name : names) {
-    if (name == nullptr) continue;
-    const auto address = request.get(name);
-    if (!address || address->empty()) continue;  // the null sender is not listed
-    const ListAnswer a = lists.answer(std::string(*address), false);
-    if (ZoWildcardEmail::isBlacklisted(a.result)) {
-      std::string text = rejectText;
-      if (text.empty()) {
-        text =
-            std::string(name) + " address is black-listed in " + lastComponent(lists.name(a.tree));
-      }
-      return {PolicyDecision::Reject, "action=REJECT " + text};
+    // Offsets into the line of the byte that makes the request too long and
+    // of the byte that makes the line too long ("\r" before "\n" is a line
+    // end, not content).
+    const std::size_t overflowAt = kMaxRequestBytes - _start;
+    std::size_t longAt = std::string::npos;
+    if (seen > kMaxAttributeBytes) {
+      longAt = raw[kMaxAttributeBytes] != '\r' || seen > kMaxAttributeBytes + 1
+                   ? kMaxAttributeBytes + (raw[kMaxAttributeBytes] == '\r' ? 1 : 0)
+                   : std::string::npos;
     }
-    if (ZoWildcardEmail::isWhitelisted(a.result)) white = true;
+    const std::size_t endAt = nl == std::string::npos ? std::string::npos : seen;
+    if (overflowAt <= seen && (nl != std::string::npos || overflowAt < seen) &&
+        overflowAt <= longAt) {
+      return fail(ParsedRequest::Overflow,
+                  "no end of request within " + std::to_string(kMaxRequestBytes) + " bytes");
+    }
+    if (longAt != std::string::npos) {
+      return fail(ParsedRequest::Malformed, "line " + std::to_string(lineNumber) +
+                                                " is longer than " +
+                                                std::to_string(kMaxAttributeBytes) + " bytes");
+    }
+    if (endAt == std::string::npos) break;
+
+    const std::string_view line = stripCr(raw);
+    _line = nl + 1;
+    if (line.empty()) {
+      if (_current.attributes.empty()) continue;  // keep-alive noise between requests
+      ParsedRequest parsed;
+      parsed.request = std::move(_current);
+      _current = PolicyRequest();
+      _start = 0;
+      const auto type = parsed.request.get("request");
+      if (!type) return fail(ParsedRequest::Malformed, "no request type");
+      if (*type != "smtpd_access_policy") {
+        return fail(ParsedRequest::Malformed,
+                    "unknown request type '" + escapeForLog(*type, 64) + "'");
+      }
+      return parsed;
+    }
+    const std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos || eq == 0) {
+      return fail(ParsedRequest::Malformed, "line " + std::to_string(lineNumber) +
+                                                " is not name=value: '" + escapeForLog(line, 64) +
+                                                "'");
+    }
+    _current.attributes.emplace_back(std::string(line.substr(0, eq)),
+                                     std::string(line.substr(eq + 1)));
+    _start += seen + 1;
   }
-  if (white) return {PolicyDecision::Ok, "action=OK"};
-  return dunno();
+  // Keep the buffer small: drop the lines already taken.
+  _data.erase(0, _line);
+  _line = 0;
+  return std::nullopt;
+}
+
+namespace {
+
+// The deciding answer for one address of the request.
+ListAnswer ask(const ListSet& lists, std::string_view raw, const DecideOptions& options,
+               bool details) {
+  const std::string address = normalizeAddress(raw);
+  ListAnswer a = lists.answer(address, details);
+  const auto base = withoutExtension(address, options.delimiters);
+  if (!base) return a;
+  // Listed as such: the deciding pattern names the whole local part, the
+  // extension included (the matcher gives patterns lower-cased).
+  if (a.listed) {
+    std::string local = address.substr(0, address.rfind('@'));
+    for (char& c : local) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    if (a.pattern.compare(0, a.pattern.find('@'), local) == 0) return a;
+  }
+  return lists.answer(*base, details);
+}
+
+}  // namespace
+
+PolicyDecision decide(const ListSet& lists, const PolicyRequest& request,
+                      const DecideOptions& options) {
+  // The recipient first: with both checked, a listed recipient decides.
+  const char* roles[2] = {nullptr, nullptr};
+  if (options.what != CheckWhat::Sender) roles[0] = "recipient";
+  if (options.what != CheckWhat::Recipient) roles[1] = "sender";
+
+  for (const char* role : roles) {
+    if (role == nullptr) continue;
+    const auto address = request.get(role);
+    if (!address || address->empty()) continue;  // the null sender is not listed
+    ListAnswer a = ask(lists, *address, options, options.details);
+    const bool black = ZoWildcardEmail::isBlacklisted(a.result);
+    if (!black && !ZoWildcardEmail::isWhitelisted(a.result)) continue;
+    // The remote side is told nothing of the lists; the log gets the entry.
+    if (black && !options.details) a = ask(lists, *address, options, true);
+
+    PolicyDecision d;
+    d.role = role;
+    d.list = a.tree;
+    d.line = a.line;
+    d.pattern = a.pattern;
+    const std::string text = options.rejectText.empty() ? roleAddress(role) : options.rejectText;
+    const bool header = !options.prependHeader.empty();
+    if (!black) {
+      d.kind = PolicyDecision::Ok;
+      d.action =
+          header ? "action=PREPEND " + options.prependHeader + ": white-listed" : "action=OK";
+      return d;
+    }
+    d.kind = PolicyDecision::Reject;
+    switch (options.blackAction) {
+      case BlackAction::Reject:
+        d.action = "action=REJECT " + text;
+        break;
+      case BlackAction::DeferIfPermit:
+        d.action = "action=DEFER_IF_PERMIT " + text;
+        break;
+      case BlackAction::Warn:
+        d.action = header ? "action=PREPEND " + options.prependHeader + ": black-listed"
+                          : "action=WARN " + text;
+        break;
+    }
+    return d;
+  }
+  PolicyDecision d;
+  d.action = "action=DUNNO";
+  return d;
+}
+
+std::string decisionLogLine(const ListSet& lists, const PolicyRequest& request,
+                            const PolicyDecision& decision) {
+  const auto value = [&request](const char* name) {
+    return escapeForLog(request.get(name).value_or(std::string_view()));
+  };
+  const std::string queueId = value("queue_id");
+  std::string line = "decision: queue_id=" + (queueId.empty() ? "NOQUEUE" : queueId) +
+                     " client_address=" + value("client_address") + " sender=<" + value("sender") +
+                     "> recipient=<" + value("recipient") + "> ";
+  const std::string_view action = std::string_view(decision.action).substr(7);  // "action="
+  line += decision.kind == PolicyDecision::Ok       ? "white-listed"
+          : decision.kind == PolicyDecision::Reject ? "black-listed"
+                                                    : "not-listed";
+  line += " action=" + escapeForLog(action.substr(0, action.find(' ')));
+  if (decision.role == nullptr) return line;
+  line += std::string(" by=") + decision.role + " list=" + escapeForLog(lists.name(decision.list)) +
+          " line=" + std::to_string(decision.line) + " pattern=" + escapeForLog(decision.pattern);
+  return line;
 }
 
 }  // namespace quor::tool

@@ -7,7 +7,8 @@
 //
 // This file holds what does not touch the network: cutting the byte stream
 // into requests (with the size limits that keep a client from holding a
-// worker), and turning a request into an action with the loaded lists.
+// worker), turning a request into an action with the loaded lists, and the
+// log line of a decision.
 #ifndef QUORPOLICY_TOOLS_QUORPOLICY_POLICYPROTOCOL_H_
 #define QUORPOLICY_TOOLS_QUORPOLICY_POLICYPROTOCOL_H_
 
@@ -22,10 +23,10 @@
 
 namespace quor::tool {
 
-// A request of more than this many bytes without its ending empty line ends
-// the connection: the client is not speaking the protocol.
+// A request of more than this many bytes, its ending empty line included,
+// ends the connection: the client is not speaking the protocol.
 inline constexpr std::size_t kMaxRequestBytes = 64 * 1024;
-// An attribute line longer than this makes the request malformed.
+// An attribute line longer than this (its line end not counted) ends it too.
 inline constexpr std::size_t kMaxAttributeBytes = 4096;
 
 struct PolicyRequest {
@@ -39,44 +40,94 @@ struct ParsedRequest {
   enum Kind { Request, Malformed, Overflow };
   Kind kind = Request;
   PolicyRequest request;  // Request
-  std::string error;      // Malformed and Overflow: why, for the log
+  std::string error;      // Malformed and Overflow: why, the client's bytes escaped
 };
 
 // Collects the bytes of one connection and cuts them into requests.
+//
+// A request is a run of "name=value" lines ended by an empty line, and its
+// "request" attribute is "smtpd_access_policy". Anything else is not
+// understood: a line without "=" or with an empty name, a line longer than
+// kMaxAttributeBytes, no end within kMaxRequestBytes, a missing or other
+// request type. Such a request is reported (Malformed or Overflow) as soon as
+// the bytes received prove it, and nothing after it is ever returned: the
+// server must close the connection without an answer, so that the SMTP server
+// applies its own default instead of a guess. Empty lines between requests
+// are skipped. What is returned does not depend on how the bytes were split
+// into appends.
 class RequestBuffer {
  public:
-  void append(std::string_view bytes) { _data.append(bytes); }
-  // The next complete request, a malformed one (answered "DUNNO", the
-  // connection goes on), an overflow (the connection must end), or nothing
-  // when more bytes are needed.
+  void append(std::string_view bytes);
+  // The next complete request, a request that is not understood, or nothing
+  // when more bytes are needed (or after a request not understood).
   std::optional<ParsedRequest> next();
   // True when bytes of an unfinished request are waiting.
-  bool pending() const { return _used < _data.size(); }
+  bool pending() const { return _line < _data.size() || !_current.attributes.empty(); }
 
  private:
+  std::optional<ParsedRequest> fail(ParsedRequest::Kind kind, std::string error);
+
   std::string _data;
-  std::size_t _used = 0;  // bytes of _data already cut into requests
+  std::size_t _line = 0;   // start of the first line of _data not yet taken
+  std::size_t _start = 0;  // bytes of the current request before _line
+  PolicyRequest _current;  // its attributes so far
+  bool _failed = false;
 };
+
+// `bytes` for a log line: printable ASCII and valid UTF-8 as they are; control
+// characters (C0, DEL, C1), spaces, backslashes and bytes that are not UTF-8
+// as \xNN. At most about `limit` characters; a cut shows "...".
+std::string escapeForLog(std::string_view bytes, std::size_t limit = 120);
 
 enum class CheckWhat { Sender, Recipient, Both };
 
-// What the server answers, and why (for the statistics).
-struct PolicyDecision {
-  enum Kind { Ok, Reject, Dunno };
-  Kind kind = Dunno;
-  std::string action;  // the whole answer line without its line end
+// The answer given for a black-listed address.
+enum class BlackAction { Reject, DeferIfPermit, Warn };
+
+struct DecideOptions {
+  CheckWhat what = CheckWhat::Sender;
+  BlackAction blackAction = BlackAction::Reject;
+  // The text of REJECT, DEFER_IF_PERMIT and WARN answers, one line; empty
+  // gives "sender address rejected by policy" (or "recipient ...").
+  std::string rejectText;
+  // A header name: white-listed mail, and black-listed mail under Warn, is
+  // answered "PREPEND <name>: white-listed" (or "black-listed") instead of
+  // OK (or WARN). Empty: no header.
+  std::string prependHeader;
+  // The characters that start an address extension ("+"); empty: none.
+  std::string delimiters;
+  // Line numbers for every listed decision; black-listed ones always get it.
+  bool details = false;
 };
 
-// Decides a request: "action=REJECT <text>" when an address checked is
-// black-listed, "action=OK" when one is white-listed (and none black),
-// "action=DUNNO" otherwise. An empty or absent address (the null sender of
-// bounces) is not listed. `rejectText` empty gives a text that names the
-// deciding list file (its last path component), never the pattern.
-PolicyDecision decide(const ListSet& lists, const PolicyRequest& request, CheckWhat what,
-                      const std::string& rejectText);
+// What the server answers, and why (for the statistics and the log).
+struct PolicyDecision {
+  // Reject: black-listed, whatever the action; Ok: white-listed.
+  enum Kind { Ok, Reject, Dunno };
+  Kind kind = Dunno;
+  std::string action;          // the whole answer line without its line end
+  const char* role = nullptr;  // the address that decided: "sender", "recipient"
+  std::size_t list = 0;        // the deciding list's position
+  std::size_t line = 0;        // the entry's line; 0 unknown
+  std::string pattern;         // the deciding pattern
+};
 
-// The answer to a malformed request.
-PolicyDecision dunno();
+// Decides a request. The addresses are brought to the lists' form first
+// (AddressNorm.h); an empty or absent address (the null sender of bounces) is
+// not listed. With delimiters, "user+tag@d" is decided as "user@d" unless an
+// entry naming "user+tag" decides it. Sender or recipient decides as checked;
+// with Both the recipient decides when it is listed and the sender otherwise,
+// so that a white-listed recipient (postmaster@) stays reachable from a
+// black-listed sender. Black-listed: the black action; white-listed: "OK";
+// otherwise "DUNNO".
+PolicyDecision decide(const ListSet& lists, const PolicyRequest& request,
+                      const DecideOptions& options);
+
+// One line for the log about a decision: Postfix's queue_id, client_address,
+// sender and recipient, the decision, and for a listed one the address that
+// decided, list file, line and pattern; every value escaped.
+std::string decisionLogLine(const ListSet& lists, const PolicyRequest& request,
+                            const PolicyDecision& decision);
 
 }  // namespace quor::tool
 

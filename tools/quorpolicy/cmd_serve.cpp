@@ -73,6 +73,10 @@ struct ServeOptions {
   std::string socketPath;
   std::string check = "sender";
   std::string rejectText;
+  std::string blackAction = "REJECT";
+  std::string prependHeader;
+  std::string recipientDelimiter;
+  bool logDecisions = false;
   std::optional<unsigned> threads, backlog, recvTimeout, sendTimeout;
   std::optional<std::string> keepAlive;
   unsigned statsSeconds = 60;
@@ -191,8 +195,8 @@ class Stats {
 // What every connection shares.
 struct Shared {
   std::atomic<std::shared_ptr<const ListSet>> lists;
-  CheckWhat what = CheckWhat::Sender;
-  std::string rejectText;
+  DecideOptions decision;
+  bool logDecisions = false;
   NetSettings net;
   Stats stats;
   std::atomic<bool> stopping{false};
@@ -267,25 +271,30 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
                             });
   }
 
-  // Answers every complete request received so far, then writes them.
+  // Answers every complete request received so far, then writes them. A
+  // request the server does not understand ends the connection without an
+  // answer, so that the SMTP server applies its own default.
   void answer() {
     std::string out;
     while (auto parsed = _buffer.next()) {
-      if (parsed->kind == ParsedRequest::Overflow) {
-        say("connection closed: %s", parsed->error.c_str());
+      if (parsed->kind != ParsedRequest::Request) {
+        std::string peer = "local client";
+        if constexpr (std::is_same_v<typename Socket::protocol_type, asio::ip::tcp>) {
+          std::error_code ec;
+          const auto endpoint = _socket.remote_endpoint(ec);
+          if (!ec) peer = endpoint.address().to_string();
+        }
+        say("request from %s not understood, connection closed without an answer: %s", peer.c_str(),
+            parsed->error.c_str());
         _shared.stats.malformed();
         return close();
       }
-      PolicyDecision d;
-      if (parsed->kind == ParsedRequest::Malformed) {
-        say("malformed request answered DUNNO: %s", parsed->error.c_str());
-        _shared.stats.malformed();
-        d = dunno();
-      } else {
-        // The lists at the time of the request; a reload swaps in new ones
-        // for later requests while this one finishes on these.
-        const std::shared_ptr<const ListSet> lists = _shared.lists.load();
-        d = decide(*lists, parsed->request, _shared.what, _shared.rejectText);
+      // The lists at the time of the request; a reload swaps in new ones
+      // for later requests while this one finishes on these.
+      const std::shared_ptr<const ListSet> lists = _shared.lists.load();
+      const PolicyDecision d = decide(*lists, parsed->request, _shared.decision);
+      if (_shared.logDecisions || d.kind == PolicyDecision::Reject) {
+        say("%s", decisionLogLine(*lists, parsed->request, d).c_str());
       }
       _kinds.push_back(d.kind);
       out += d.action;
@@ -427,10 +436,18 @@ void runServe(const ServeOptions& options) {
   asio::signal_set signals(control, SIGHUP, SIGTERM, SIGINT);
 
   Shared shared;
-  shared.what = options.check == "recipient" ? CheckWhat::Recipient
-                : options.check == "both"    ? CheckWhat::Both
-                                             : CheckWhat::Sender;
-  shared.rejectText = options.rejectText;
+  shared.decision.what = options.check == "recipient" ? CheckWhat::Recipient
+                         : options.check == "both"    ? CheckWhat::Both
+                                                      : CheckWhat::Sender;
+  shared.decision.rejectText = options.rejectText;
+  shared.decision.blackAction = options.blackAction == "WARN" ? BlackAction::Warn
+                                : options.blackAction == "DEFER_IF_PERMIT"
+                                    ? BlackAction::DeferIfPermit
+                                    : BlackAction::Reject;
+  shared.decision.prependHeader = options.prependHeader;
+  shared.decision.delimiters = options.recipientDelimiter;
+  shared.decision.details = options.logDecisions;
+  shared.logDecisions = options.logDecisions;
   shared.net = readSettings(options);
 
   const auto loadStart = Clock::now();
@@ -567,7 +584,34 @@ void registerServe(CLI::App& app) {
       ->check(CLI::IsMember({"sender", "recipient", "both"}))
       ->default_str("sender");
   cmd->add_option("--reject-text", o->rejectText,
-                  "Text of REJECT answers (default: names the list that decided)");
+                  "Text of the answers to black-listed addresses (default: \"sender address "
+                  "rejected by policy\", or recipient)");
+  cmd->add_option("--black-action", o->blackAction,
+                  "Answer to black-listed addresses: REJECT, DEFER_IF_PERMIT (a temporary "
+                  "refusal) or WARN (logged by the SMTP server only)")
+      ->transform(CLI::IsMember({"REJECT", "DEFER_IF_PERMIT", "WARN"}, CLI::ignore_case))
+      ->default_str("REJECT");
+  cmd->add_option("--prepend-header", o->prependHeader,
+                  "Header NAME added to accepted listed mail (\"NAME: white-listed\", or "
+                  "black-listed under WARN) instead of OK or WARN")
+      ->check([](const std::string& name) -> std::string {
+        if (name.empty()) return "a header name must not be empty";
+        for (const char c : name) {
+          if (c <= ' ' || c > '~' || c == ':') return "not a header name: " + name;
+        }
+        return "";
+      });
+  cmd->add_option("--recipient-delimiter", o->recipientDelimiter,
+                  "Characters that start an address extension (Postfix's recipient_delimiter): "
+                  "user+tag@d, when not listed as such, is decided as user@d")
+      ->check([](const std::string& chars) -> std::string {
+        for (const char c : chars) {
+          if (c <= ' ' || c > '~' || c == '@' || c == '.') return "not a delimiter: " + chars;
+        }
+        return "";
+      });
+  cmd->add_flag("--log-decisions", o->logDecisions,
+                "Log every decision (black-listed ones are always logged)");
   cmd->add_option("--threads", o->threads, "Worker threads")->check(CLI::Range(1u, 1000u));
   cmd->add_option("--backlog", o->backlog, "Listen backlog")->check(CLI::Range(0u, 1000u));
   cmd->add_option("--recv-timeout", o->recvTimeout, "Seconds to wait for a request (0: forever)")
