@@ -50,6 +50,11 @@ TEST_F(MatchCommand, Match_DecidesAcrossListsInPrecedenceOrder) {
        "v@a.b",
        "v@a.b: EqualWeightWhitelisted (9), white-listed by \"*@a.b\" (overrideable-white) in l1.list line 1, "
        "entered as \"Partner Inc.\"\n"},
+      {"address in another form of the listed domain",
+       {"nonoverrideable-black *@b\xC3\xBC" "cher.example\n"},
+       "u@XN--BCHER-KVA.example.",
+       "u@XN--BCHER-KVA.example.: Blacklisted (2), black-listed by \"*@xn--bcher-kva.example\" "
+       "(nonoverrideable-black) in l0.list line 1\n"},
       {"entry carrying a subtraction too is ignored",
        {"nonoverrideable-white+white-subtraction u@a.b\n"},
        "u@a.b",

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "ZoWildcardEmail.h"
+#include "tools/quorpolicy/AddressNorm.h"
 #include "tools/quorpolicy/Command.h"
 #include "tools/quorpolicy/ListFile.h"
 #include "tools/quorpolicy/ListSet.h"
@@ -99,7 +100,9 @@ void runMatch(const MatchOptions& options) {
   const ListSet& loaded = *lists;
 
   auto respond = [&](const std::string& address) {
-    const ListAnswer a = loaded.answer(address);
+    // Entries were read in the compared form; the address is brought to it
+    // too, so that "u@a.b." and a Unicode domain decide as their lists do.
+    const ListAnswer a = loaded.answer(normalizeAddress(address));
     if (options.json) {
       printJson(loaded, address, a);
     } else {
