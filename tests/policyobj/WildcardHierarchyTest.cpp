@@ -88,10 +88,13 @@ TEST(EntityUtils, WildcardSearch_EmptyCandidatesAndNullRoot) {
     const char* name;
     Search search;
     const char* nullMessage;
+    size_t rootOnlyTrace;  // progress lines when the root is the only candidate
   };
   const Case cases[] = {
-      {"parents", kParents, "EntityUtils::getAllWildcardParents: NULL rootEntity parameter"},
-      {"children", kChildren, "EntityUtils::getAllWildcardChildren: NULL rootEntity parameter"},
+      // the candidate added to the tree, the number of matches
+      {"parents", kParents, "EntityUtils::getAllWildcardParents: NULL rootEntity parameter", 2},
+      // the root is passed over as a candidate of itself
+      {"children", kChildren, "EntityUtils::getAllWildcardChildren: NULL rootEntity parameter", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -102,6 +105,12 @@ TEST(EntityUtils, WildcardSearch_EmptyCandidatesAndNullRoot) {
       EXPECT_EQ(0, c.search("*@a.com", none, found, true));
       EXPECT_EQ(1u, log.texts(4).size());  // the progress line, nothing else
       EXPECT_EQ(1u, log.entries().size());
+    }
+    {
+      GroupEntitySet root = candidates({"*@a.com"});
+      LogCapture log;
+      EXPECT_EQ(0, c.search("*@a.com", root, found, false));
+      EXPECT_EQ(c.rootOnlyTrace, log.texts(4).size());
     }
     GroupEntitySet all = candidates(kCandidates);
     LogCapture log;
