@@ -1,7 +1,5 @@
 #include "dataaccess/DbBackends.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -67,15 +65,14 @@ void writeFile(const std::string& path, const std::string& text) {
   out << text;
 }
 
-TestDatabase::TestDatabase(Backend backend, const std::string& name, const char* portVariable)
-    : _backend(backend) {
+TestDatabase::TestDatabase(Backend backend, const std::string& name) : _backend(backend) {
   if (backend == Backend::Sqlite) {
     _databaseValue = _dir.path() + "/policy.db";
     _connectString = "DRIVER=SQLite3;Database=" + _databaseValue + ";";
   } else {
-    const char* port = std::getenv(portVariable);
+    const char* port = std::getenv("QUOR_TEST_PG_PORT");
     if (port == nullptr) {
-      _skipReason = std::string("PostgreSQL not configured (") + portVariable + " unset)";
+      _skipReason = "PostgreSQL not configured (QUOR_TEST_PG_PORT unset)";
       return;
     }
     _port = port;
@@ -145,30 +142,11 @@ ScopedEnv::~ScopedEnv() {
   }
 }
 
-RestartLock::RestartLock() {
-  _fd = ::open("/tmp/quor-test-pg-restart.lock", O_CREAT | O_RDWR, 0666);
-  if (_fd >= 0) ::flock(_fd, LOCK_EX);
-}
-
-RestartLock::~RestartLock() {
-  if (_fd >= 0) {
-    ::flock(_fd, LOCK_UN);
-    ::close(_fd);
-  }
-}
-
 std::set<ZoDbConnect*> lendAll(ZoDataAccess& pool, int n) {
   std::vector<ZoDbConnect*> lent;
   for (int i = 0; i < n; ++i) lent.push_back(pool.getConnect());
   for (ZoDbConnect* c : lent) pool.returnConnect(c);
   return {lent.begin(), lent.end()};
-}
-
-bool restartPostgres() {
-  const char* command = std::getenv("QUOR_TEST_PG_RESTART");
-  if (command == nullptr) return false;
-  const std::string quiet = std::string(command) + " >/dev/null 2>&1";
-  return std::system(quiet.c_str()) == 0;
 }
 
 }  // namespace quor::test

@@ -50,11 +50,7 @@ class TempDir {
 class TestDatabase {
  public:
   // `name` tells databases of concurrently running tests apart.
-  // `portVariable` names the environment variable holding the PostgreSQL
-  // port: QUOR_TEST_PG_PORT, or QUOR_TEST_PG_RESTART_PORT for the server
-  // that the recovery tests restart.
-  TestDatabase(Backend backend, const std::string& name,
-               const char* portVariable = "QUOR_TEST_PG_PORT");
+  TestDatabase(Backend backend, const std::string& name);
   TestDatabase(const TestDatabase&) = delete;
   TestDatabase& operator=(const TestDatabase&) = delete;
 
@@ -86,24 +82,6 @@ class TestDatabase {
   std::string _databaseValue;
   std::string _port;
   TempDir _dir;
-};
-
-// Restarts the PostgreSQL server of QUOR_TEST_PG_RESTART_PORT with the
-// command in QUOR_TEST_PG_RESTART; false when that is not configured or
-// fails.
-bool restartPostgres();
-
-// Held by every test that restarts that server, so that two such tests (in
-// different processes) never overlap.
-class RestartLock {
- public:
-  RestartLock();
-  ~RestartLock();
-  RestartLock(const RestartLock&) = delete;
-  RestartLock& operator=(const RestartLock&) = delete;
-
- private:
-  int _fd;
 };
 
 // Sets (or, with null, unsets) an environment variable for one scope.
@@ -153,12 +131,5 @@ void writeFile(const std::string& path, const std::string& text);
 
 // Skips (or fails) when the database is not available.
 #define QUOR_REQUIRE_DATABASE(db) QUOR_SKIP_UNLESS((db).available(), (db).skipReason())
-
-// Skips (or fails) a recovery test when no restartable server is configured.
-#define QUOR_REQUIRE_RESTARTABLE_PG()                                                                  \
-  QUOR_SKIP_UNLESS(std::getenv("QUOR_TEST_PG_RESTART") != nullptr &&                                  \
-                       std::getenv("QUOR_TEST_PG_RESTART_PORT") != nullptr,                            \
-                   "no restartable PostgreSQL server configured "                                       \
-                   "(QUOR_TEST_PG_RESTART or QUOR_TEST_PG_RESTART_PORT unset)")
 
 #endif  // QUORPOLICY_TESTS_DATAACCESS_DBBACKENDS_H_

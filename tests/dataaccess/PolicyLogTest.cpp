@@ -4,6 +4,7 @@
 
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -37,7 +38,8 @@ TEST(PolicyLog, SetSink_EmptyFunctionRestoresDefaultSink) {
   PolicyLog::log(PolicyLog::Progress, "one");
   PolicyLog::setSink({});
   const auto now = [] {
-    const std::time_t t = std::time(nullptr);
+    // The log's clock; std::time reads a coarser one that can lag it by a tick.
+    const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
     std::tm tm{};
     gmtime_r(&t, &tm);
     char text[32];

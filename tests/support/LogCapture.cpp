@@ -84,14 +84,6 @@ bool LogCapture::contains(int level, std::string_view text) const {
   return false;
 }
 
-bool LogCapture::containsFragment(int level, std::string_view fragment) const {
-  std::lock_guard<std::mutex> guard(_mutex);
-  for (const auto& e : _entries) {
-    if (e.level == level && e.text.find(fragment) != std::string::npos) return true;
-  }
-  return false;
-}
-
 size_t LogCapture::size() const {
   std::lock_guard<std::mutex> guard(_mutex);
   return _entries.size();

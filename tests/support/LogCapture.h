@@ -35,8 +35,6 @@ class LogCapture {
   std::vector<std::string> texts(int level) const;
   // True when exactly this text was logged at this level.
   bool contains(int level, std::string_view text) const;
-  // True when some message at this level contains `fragment`.
-  bool containsFragment(int level, std::string_view fragment) const;
   size_t size() const;
   void clear();
 

@@ -54,6 +54,7 @@ TEST(QuorFilter, Defaults_NoNamedObjectsAndThreadDataAccepted) {
   EXPECT_TRUE(filter.setThreadData(nullptr));
   EXPECT_FALSE(filter.isMultiFilterType() || filter.hasNamedObjects() || action.hasNamedObjects());
   EXPECT_FALSE(filter.getNamedObjectIds(std::string("1;2"), ids));
+  EXPECT_FALSE(action.getNamedObjectIds(std::string("1;2"), ids));
 }
 
 }  // namespace
