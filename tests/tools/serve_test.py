@@ -5,6 +5,8 @@ real Postfix that asks it about every recipient.
 QUOR_TOOL names the quorpolicy binary. Every wait is bounded; nothing here is
 timed."""
 import os
+import resource
+import select
 import shutil
 import signal
 import smtplib
@@ -40,20 +42,26 @@ def wait_for(predicate, what):
 class Server:
     """One `quorpolicy serve` process on a free loopback port."""
 
-    def __init__(self, folder, lists, *args, env=None):
+    def __init__(self, folder, lists, *args, env=None, socket_path=None, listen="127.0.0.1",
+                 descriptors=None):
         self.port = free_port()
+        self.where = socket_path or self.port
         self.clients = []
         self.stopping = False
         self.log_path = os.path.join(folder, "serve-%d.log" % self.port)
         self.log = open(self.log_path, "w")
-        cmd = [TOOL, "serve", "--listen", "127.0.0.1:%d" % self.port, "--threads", "2"]
+        where = ["--socket", socket_path] if socket_path else [
+            "--listen", "%s:%d" % (listen, self.port)]
+        cmd = [TOOL, "serve"] + where + ["--threads", "2"]
         for path in lists:
             cmd += ["--list", path]
         run_env = dict(os.environ)
         run_env.pop("QUOR_HOME", None)
         run_env.update(env or {})
+        limit = (lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (descriptors, descriptors))
+                 ) if descriptors else None
         self.proc = subprocess.Popen(list(cmd) + list(args), stdout=self.log, stderr=self.log,
-                                     env=run_env)
+                                     env=run_env, preexec_fn=limit)
         wait_for(lambda: "listening on" in self.text() or self.proc.poll() is not None,
                  "the server to listen")
         if self.proc.poll() is not None:
@@ -64,7 +72,7 @@ class Server:
             return f.read()
 
     def connect(self):
-        client = Client(self.port)
+        client = Client(self.where)
         self.clients.append(client)
         return client
 
@@ -85,8 +93,13 @@ class Server:
 
 
 class Client:
-    def __init__(self, port):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=WAIT)
+    def __init__(self, where):
+        if isinstance(where, str):
+            self.sock = socket.socket(socket.AF_UNIX)
+            self.sock.settimeout(WAIT)
+            self.sock.connect(where)
+        else:
+            self.sock = socket.create_connection(("127.0.0.1", where), timeout=WAIT)
         self.pending = b""
 
     def send(self, data):
@@ -135,8 +148,8 @@ class ServeTest(unittest.TestCase):
         os.replace(path + ".new", path)
         return path
 
-    def serve(self, *args, lists=None, env=None):
-        server = Server(self.dir, lists or [self.white, self.black], *args, env=env)
+    def serve(self, *args, lists=None, **kwargs):
+        server = Server(self.dir, lists or [self.white, self.black], *args, **kwargs)
         self.servers.append(server)
         return server
 
@@ -282,12 +295,106 @@ class ServeTest(unittest.TestCase):
         self.assertEqual(1, run.returncode)
         self.assertIn("could not be read (code 1609)", run.stderr)
 
+    def test_descriptor_limit_pauses_accepting_once(self):
+        server = self.serve("--max-connections", "100", descriptors=24)
+        idle = [server.connect() for _ in range(30)]
+        wait_for(lambda: "accept failed" in server.text(), "the descriptor limit")
+        for client in idle:
+            client.close()
+        self.assertEqual("action=OK", server.connect().ask("ceo@example.com"))
+        wait_for(lambda: "accepting again" in server.text(), "the end of the episode")
+        self.assertEqual(1, server.text().count("accept failed"))
+
+    def test_connections_over_the_limit_are_closed_and_counted(self):
+        server = self.serve("--max-connections", "2", "--stats-interval", "1")
+        first = [server.connect(), server.connect()]
+        for client in first:
+            self.assertEqual("action=DUNNO", client.ask("a@b.example"))
+        wait_for(server.connect().closed, "the third connection to close")
+        first[0].close()
+
+        def third_answers():
+            try:
+                return server.connect().ask("ceo@example.com") == "action=OK"
+            except OSError:
+                return False
+        wait_for(third_answers, "a connection within the limit")
+        wait_for(lambda: "connections closed at once: " in server.text(), "the statistics")
+        self.assertRegex(server.text(), r"closed at once: [1-9]\d* over the limit, 0 not allowed")
+        self.assertEqual(1, server.text().count("2 connections open, the limit"))
+
+    def test_a_request_must_arrive_whole_within_the_receive_time_out(self):
+        server = self.serve("--recv-timeout", "1")
+        client = server.connect()
+        request = b"request=smtpd_access_policy\nsender=ceo@example.com\n\n"
+        for i, byte in enumerate(request):
+            client.send(bytes([byte]))
+            if select.select([client.sock], [], [], 0.25)[0]:
+                break
+        self.assertTrue(client.closed(), "the trickling client got an answer")
+        self.assertLess(i, len(request) - 1)
+        self.assertIn("connection closed: request not complete within 1 s", server.text())
+
+    def test_socket_of_a_running_server_is_not_taken_over(self):
+        path = os.path.join(self.dir, "policy")
+        first = self.serve(socket_path=path)
+        self.assertEqual(0o660, os.stat(path).st_mode & 0o777)
+        second = subprocess.run([TOOL, "serve", "--list", self.white, "--socket", path],
+                                capture_output=True, text=True, timeout=WAIT)
+        self.assertEqual(1, second.returncode)
+        self.assertIn(path + " is the socket of a running server; not taking it over",
+                      second.stderr)
+        self.assertEqual("action=OK", first.connect().ask("ceo@example.com"))
+        # A socket left by a killed server is stale: the next one replaces it.
+        first.proc.kill()
+        first.proc.wait(WAIT)
+        third = self.serve("--socket-mode", "0600", socket_path=path)
+        self.assertEqual(0o600, os.stat(path).st_mode & 0o777)
+        self.assertEqual("action=OK", third.connect().ask("ceo@example.com"))
+        # On exit a server leaves a socket file that is no longer its own.
+        os.unlink(path)
+        with socket.socket(socket.AF_UNIX) as other:
+            other.bind(path)
+            replaced = os.stat(path).st_ino
+            self.assertEqual(0, third.stop())
+            self.assertEqual(replaced, os.stat(path).st_ino)
+
+    def test_reload_refuses_lists_being_written_or_shrunk(self):
+        big = BLACK + "overrideable-black *@later.example\noverrideable-black *@more.example\n"
+        cases = [
+            # list text, --allow-shrink, reloaded, why
+            ("nonoverrideable-black *", False, False, "the file is still being written"),
+            (BLACK.split("\n")[0] + "\n", False, False, "would go from 4 entries to 1"),
+            (BLACK, False, True, "lists reloaded: 4 entries"),
+            ("", True, True, "black.list: no entries"),
+        ]
+        for text, shrink, reloaded, why in cases:
+            with self.subTest(text=text, shrink=shrink):
+                self.write("black.list", big)
+                server = self.serve(*(["--allow-shrink"] if shrink else []))
+                client = server.connect()
+                self.write("black.list", text)
+                server.proc.send_signal(signal.SIGHUP)
+                wait_for(lambda: "reload" in server.text(), "the reload")
+                self.assertIn(why, server.text())
+                self.assertEqual(reloaded, "lists reloaded" in server.text())
+                self.assertEqual("action=DUNNO", client.ask("nobody@nowhere.example"))
+                self.assertEqual("action=DUNNO" if reloaded else
+                                 "action=REJECT sender address is black-listed in black.list",
+                                 client.ask("x@later.example"))
+
     def test_bad_arguments(self):
         cases = [
             ([], 2, "at least one --list FILE is required"),
             (["--list", os.path.join(self.dir, "missing.list")], 1, "cannot open list file"),
             (["--list", self.white, "--listen", "127.0.0.1"], 2, "wants ADDRESS:PORT"),
             (["--list", self.white, "--reject-text", "two\nlines"], 2, "must be one line"),
+            (["--list", self.white, "--listen", "0.0.0.0:1"], 2,
+             "is not a loopback address: give --allow-from"),
+            (["--list", self.white, "--listen", "0.0.0.0:1", "--allow-from", "10.1.0.0/8"], 2,
+             "'10.1.0.0/8' has bits set after its prefix"),
+            (["--list", self.white, "--listen", "0.0.0.0:1", "--allow-from", "10.0.0.0/33"], 2,
+             "'10.0.0.0/33' is not ADDRESS/BITS"),
         ]
         for args, status, message in cases:
             with self.subTest(args=args):
