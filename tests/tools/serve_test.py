@@ -383,6 +383,35 @@ class ServeTest(unittest.TestCase):
                                  "action=REJECT sender address is black-listed in black.list",
                                  client.ask("x@later.example"))
 
+    def test_stop_cancels_a_reload_in_progress(self):
+        big = self.write("big.list", "".join("overrideable-black u%d@d%d.example\n" % (i, i % 999)
+                                             for i in range(100000)))
+        server = self.serve(lists=[big])
+        for _ in range(3):
+            server.proc.send_signal(signal.SIGHUP)
+        wait_for(lambda: "reloading the lists" in server.text(), "the reload to begin")
+        self.assertEqual(0, server.stop())
+        self.assertIn("reload abandoned: stopping", server.text())
+        self.assertNotIn("lists reloaded", server.text())
+
+    def test_clients_outside_allow_from_are_closed_and_counted(self):
+        refused = self.serve("--allow-from", "192.0.2.0/24,2001:db8::/32", "--stats-interval", "1",
+                             listen="0.0.0.0")
+        wait_for(refused.connect().closed, "the connection to close")
+        wait_for(lambda: "0 over the limit, 1 not allowed" in refused.text(), "the statistics")
+        allowed = self.serve("--allow-from", "127.0.0.0/8", listen="0.0.0.0")
+        self.assertEqual("action=OK", allowed.connect().ask("ceo@example.com"))
+
+    @unittest.skipIf(os.geteuid() != 0, "dropping privileges needs root")
+    def test_user_gives_up_root_after_binding(self):
+        import pwd
+        self.assertIn("warning: running as root", self.serve().text())
+        server = self.serve("--user", "nobody")
+        with open("/proc/%d/status" % server.proc.pid) as f:
+            uids = [line.split()[1:] for line in f if line.startswith("Uid:")][0]
+        self.assertEqual([str(pwd.getpwnam("nobody").pw_uid)] * 4, uids)
+        self.assertEqual("action=OK", server.connect().ask("ceo@example.com"))
+
     def test_bad_arguments(self):
         cases = [
             ([], 2, "at least one --list FILE is required"),

@@ -645,6 +645,7 @@ class Reloader {
     ListSet::Options load = loadOptions();
     if (!_options.allowShrink) load.shrinkFrom = current.get();
     load.cancel = &_cancel;
+    say("reloading the lists");
     try {
       std::shared_ptr<const ListSet> fresh = ListSet::load(_options.lists, load);
       const std::size_t entries = fresh->entries();
@@ -877,7 +878,8 @@ void runServe(const ServeOptions& options) {
   // Signals and the statistics run on this thread, reloads on the
   // reloader's, requests on the workers: a reload never holds up an answer,
   // nor a stop.
-  Reloader reloader(options, shared);
+  std::optional<Reloader> reloader;
+  reloader.emplace(options, shared);
   asio::steady_timer statsTimer(control);
   asio::steady_timer stopDeadline(control);
   auto work = asio::make_work_guard(io);
@@ -887,12 +889,12 @@ void runServe(const ServeOptions& options) {
     signals.async_wait([&](std::error_code ec, int signal) {
       if (ec) return;
       if (signal == SIGHUP) {
-        reloader.request();
+        reloader->request();
         return waitSignal();
       }
       say("stopping: no new connections; open requests are finished");
       shared.stopping = true;
-      reloader.stop();
+      reloader->stop();
       signals.cancel();
       statsTimer.cancel();
       if (tcp) tcp->close();
@@ -934,6 +936,7 @@ void runServe(const ServeOptions& options) {
   // Every worker has returned: nothing is open any more.
   asio::post(control, [&stopDeadline] { stopDeadline.cancel(); });
   controlThread.join();
+  reloader.reset();  // a load in progress was cancelled: this is short
   if (socketFile) removeSocketFile(*socketFile);
   say("stopped");
 }
