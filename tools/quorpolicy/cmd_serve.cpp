@@ -674,7 +674,7 @@ class Reloader {
 // How many connections may be open when --max-connections is not given: the
 // descriptor limit less what the process holds now and a few for reloads.
 std::size_t defaultMaxConnections() {
-  constexpr std::size_t kSpare = 8;
+  constexpr std::size_t kSpare = 4;
   rlimit limit{};
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 10000;
   std::size_t held = 32;  // when the open descriptors cannot be counted
@@ -927,7 +927,7 @@ void runServe(const ServeOptions& options) {
       "checking %s",
       where.c_str(), shared.lists.load()->size(), shared.lists.load()->entries(),
       static_cast<long long>(loadMs.count()), shared.net.threads, options.check.c_str());
-  say("at most %zu connections", shared.maxConnections);
+  say("connection limit: %zu", shared.maxConnections);
 
   std::vector<std::thread> workers;
   for (unsigned i = 0; i < shared.net.threads; ++i) workers.emplace_back([&io] { io.run(); });
