@@ -474,6 +474,7 @@ class Listener {
         asio::make_strand(_io),
         asio::bind_executor(_strand, [this](std::error_code ec, auto socket) {
           if (_closed) return;
+          if (ec == asio::error::connection_aborted) return accept();  // the client gave up
           if (ec) {
             if (ec != asio::error::operation_aborted && !_shared.stopping) pause(ec);
             return;
@@ -729,8 +730,9 @@ void claimSocketPath(const std::string& path) {
 SocketFile finishSocketFile(const std::string& path, mode_t mode, std::optional<gid_t> group) {
   if (::chmod(path.c_str(), mode) != 0 ||
       (group && ::chown(path.c_str(), static_cast<uid_t>(-1), *group) != 0)) {
-    throw CommandError(kExitFailure, "serve: cannot set the mode or group of " + path + ": " +
-                                         std::strerror(errno));
+    const std::string why = std::strerror(errno);
+    ::unlink(path.c_str());  // just bound: ours
+    throw CommandError(kExitFailure, "serve: cannot set the mode or group of " + path + ": " + why);
   }
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) {
