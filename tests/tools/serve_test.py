@@ -385,13 +385,25 @@ class ServeTest(unittest.TestCase):
                                  "action=REJECT sender address is black-listed in black.list",
                                  client.ask("x@later.example"))
 
-    def test_stop_cancels_a_reload_in_progress(self):
+    def big_list_server(self):
         big = self.write("big.list", "".join("overrideable-black u%d@d%d.example\n" % (i, i % 999)
-                                             for i in range(100000)))
+                                             for i in range(200000)))
         server = self.serve(lists=[big])
-        for _ in range(3):
+        server.proc.send_signal(signal.SIGHUP)
+        wait_for(lambda: "reloading the lists" in server.text(), "the first reload")
+        for asked in range(1, 4):
             server.proc.send_signal(signal.SIGHUP)
-        wait_for(lambda: "reloading the lists" in server.text(), "the reload to begin")
+            wait_for(lambda: server.text().count("one more follows") == asked, "the reload asked")
+        return server
+
+    def test_reloads_asked_during_one_collapse_into_one(self):
+        server = self.big_list_server()
+        wait_for(lambda: server.text().count("lists reloaded") == 2, "the collapsed reload")
+        self.assertEqual(0, server.stop())
+        self.assertEqual(2, server.text().count("reloading the lists"))
+
+    def test_stop_cancels_a_reload_in_progress(self):
+        server = self.big_list_server()
         self.assertEqual(0, server.stop())
         self.assertIn("reload abandoned: stopping", server.text())
         self.assertNotIn("lists reloaded", server.text())

@@ -615,6 +615,7 @@ class Reloader {
 
   void request() {
     std::lock_guard<std::mutex> lock(_mutex);
+    if (_loading) say("reload asked for while one runs: one more follows");
     _wanted = true;
     _wake.notify_one();
   }
@@ -632,9 +633,11 @@ class Reloader {
       _wake.wait(lock, [this] { return _wanted || _stopping; });
       if (_stopping) return;
       _wanted = false;
+      _loading = true;
       lock.unlock();
       reload();
       lock.lock();
+      _loading = false;
     }
   }
 
@@ -669,6 +672,7 @@ class Reloader {
   std::condition_variable _wake;
   bool _wanted = false;    // guarded by _mutex
   bool _stopping = false;  // guarded by _mutex
+  bool _loading = false;   // guarded by _mutex
   std::thread _thread;
 };
 
