@@ -645,7 +645,7 @@ class Reloader {
     const auto start = Clock::now();
     // The lists in use stay alive until the new ones are in place, for the
     // shrink check.
-    const std::shared_ptr<const ListSet> current = _shared.lists.load();
+    std::shared_ptr<const ListSet> current = _shared.lists.load();
     ListSet::Options load = loadOptions();
     if (!_options.allowShrink) load.shrinkFrom = current.get();
     load.cancel = &_cancel;
@@ -655,6 +655,9 @@ class Reloader {
       const std::size_t entries = fresh->entries();
       _shared.lists.store(std::move(fresh));
       const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+      // The old lists are freed here (unless a request still holds them), so
+      // that the line below marks the end of the reload.
+      current.reset();
       say("lists reloaded: %zu entries in %lld ms", entries, static_cast<long long>(ms.count()));
     } catch (const std::exception& e) {
       if (_cancel) {
