@@ -377,7 +377,8 @@ class ServeTest(unittest.TestCase):
                 client = server.connect()
                 self.write("black.list", text)
                 server.proc.send_signal(signal.SIGHUP)
-                wait_for(lambda: "reload" in server.text(), "the reload")
+                wait_for(lambda: "lists reloaded" in server.text() or "reload failed" in
+                         server.text(), "the reload")
                 self.assertIn(why, server.text())
                 self.assertEqual(reloaded, "lists reloaded" in server.text())
                 self.assertEqual("action=DUNNO", client.ask("nobody@nowhere.example"))
