@@ -4,6 +4,7 @@ real Postfix that asks it about every recipient.
 
 QUOR_TOOL names the quorpolicy binary. Every wait is bounded; nothing here is
 timed."""
+import grp
 import os
 import resource
 import select
@@ -350,8 +351,10 @@ class ServeTest(unittest.TestCase):
         # A socket left by a killed server is stale: the next one replaces it.
         first.proc.kill()
         first.proc.wait(WAIT)
-        third = self.serve("--socket-mode", "0600", socket_path=path)
+        group = "nogroup" if os.geteuid() == 0 else grp.getgrgid(os.getgid()).gr_name
+        third = self.serve("--socket-mode", "0600", "--socket-group", group, socket_path=path)
         self.assertEqual(0o600, os.stat(path).st_mode & 0o777)
+        self.assertEqual(grp.getgrnam(group).gr_gid, os.stat(path).st_gid)
         self.assertEqual("action=OK", third.connect().ask("ceo@example.com"))
         # On exit a server leaves a socket file that is no longer its own.
         os.unlink(path)
