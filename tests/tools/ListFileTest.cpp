@@ -127,6 +127,16 @@ TEST(ListFile, Read_KeepsLineNumbersAndStopsAtFirstMalformedLine) {
   }
 }
 
+TEST(ListFile, Read_NotesALastLineWithoutLineEnd) {
+  const std::pair<const char*, bool> cases[] = {
+      {"", false}, {"1 a@b\n", false}, {"1 a@b\n2 c@d", true}, {"# c", true}, {"1 a@b\r\n", false}};
+  for (const auto& [text, unterminated] : cases) {
+    SCOPED_TRACE(text);
+    std::istringstream in(text);
+    EXPECT_EQ(unterminated, readListFile(in, "w.list").unterminated);
+  }
+}
+
 TEST(ListFile, Read_ReportsAFileThatCannotBeOpened) {
   const ListFile got = readListFile(std::string("/nonexistent/dir/w.list"));
   EXPECT_FALSE(got.ok());

@@ -4,7 +4,10 @@ real Postfix that asks it about every recipient.
 
 QUOR_TOOL names the quorpolicy binary. Every wait is bounded; nothing here is
 timed."""
+import grp
 import os
+import resource
+import select
 import shutil
 import signal
 import smtplib
@@ -40,20 +43,26 @@ def wait_for(predicate, what):
 class Server:
     """One `quorpolicy serve` process on a free loopback port."""
 
-    def __init__(self, folder, lists, *args, env=None):
+    def __init__(self, folder, lists, *args, env=None, socket_path=None, listen="127.0.0.1",
+                 descriptors=None):
         self.port = free_port()
+        self.where = socket_path or self.port
         self.clients = []
         self.stopping = False
         self.log_path = os.path.join(folder, "serve-%d.log" % self.port)
         self.log = open(self.log_path, "w")
-        cmd = [TOOL, "serve", "--listen", "127.0.0.1:%d" % self.port, "--threads", "2"]
+        where = ["--socket", socket_path] if socket_path else [
+            "--listen", "%s:%d" % (listen, self.port)]
+        cmd = [TOOL, "serve"] + where + ["--threads", "2"]
         for path in lists:
             cmd += ["--list", path]
         run_env = dict(os.environ)
         run_env.pop("QUOR_HOME", None)
         run_env.update(env or {})
+        limit = (lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (descriptors, descriptors))
+                 ) if descriptors else None
         self.proc = subprocess.Popen(list(cmd) + list(args), stdout=self.log, stderr=self.log,
-                                     env=run_env)
+                                     env=run_env, preexec_fn=limit)
         wait_for(lambda: "listening on" in self.text() or self.proc.poll() is not None,
                  "the server to listen")
         if self.proc.poll() is not None:
@@ -64,7 +73,7 @@ class Server:
             return f.read()
 
     def connect(self):
-        client = Client(self.port)
+        client = Client(self.where)
         self.clients.append(client)
         return client
 
@@ -85,8 +94,13 @@ class Server:
 
 
 class Client:
-    def __init__(self, port):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=WAIT)
+    def __init__(self, where):
+        if isinstance(where, str):
+            self.sock = socket.socket(socket.AF_UNIX)
+            self.sock.settimeout(WAIT)
+            self.sock.connect(where)
+        else:
+            self.sock = socket.create_connection(("127.0.0.1", where), timeout=WAIT)
         self.pending = b""
 
     def send(self, data):
@@ -135,8 +149,8 @@ class ServeTest(unittest.TestCase):
         os.replace(path + ".new", path)
         return path
 
-    def serve(self, *args, lists=None, env=None):
-        server = Server(self.dir, lists or [self.white, self.black], *args, env=env)
+    def serve(self, *args, lists=None, **kwargs):
+        server = Server(self.dir, lists or [self.white, self.black], *args, **kwargs)
         self.servers.append(server)
         return server
 
@@ -282,12 +296,152 @@ class ServeTest(unittest.TestCase):
         self.assertEqual(1, run.returncode)
         self.assertIn("could not be read (code 1609)", run.stderr)
 
+    def test_descriptor_limit_pauses_accepting_once(self):
+        server = self.serve("--max-connections", "100", descriptors=24)
+        idle = [server.connect() for _ in range(30)]
+        wait_for(lambda: "accept failed" in server.text(), "the descriptor limit")
+        for client in idle:
+            client.close()
+        self.assertEqual("action=OK", server.connect().ask("ceo@example.com"))
+        # Once per episode: more than one only if freeing the descriptors raced
+        # with accepting the waiting connections.
+        self.assertLess(server.text().count("accept failed"), 5)
+        self.assertRegex(server.text(), r"accepting again after [1-9]\d* failed accepts")
+
+    def test_connections_over_the_limit_are_closed_and_counted(self):
+        server = self.serve("--max-connections", "2", "--stats-interval", "1")
+        first = [server.connect(), server.connect()]
+        for client in first:
+            self.assertEqual("action=DUNNO", client.ask("a@b.example"))
+        wait_for(server.connect().closed, "the third connection to close")
+        first[0].close()
+
+        def third_answers():
+            try:
+                return server.connect().ask("ceo@example.com") == "action=OK"
+            except OSError:
+                return False
+        wait_for(third_answers, "a connection within the limit")
+        wait_for(lambda: "connections closed at once: " in server.text(), "the statistics")
+        self.assertRegex(server.text(), r"closed at once: [1-9]\d* over the limit, 0 not allowed")
+        self.assertEqual(1, server.text().count("2 connections open, the limit"))
+
+    def test_a_request_must_arrive_whole_within_the_receive_time_out(self):
+        server = self.serve("--recv-timeout", "1")
+        client = server.connect()
+        request = b"request=smtpd_access_policy\nsender=ceo@example.com\n\n"
+        for i, byte in enumerate(request):
+            client.send(bytes([byte]))
+            if select.select([client.sock], [], [], 0.25)[0]:
+                break
+        self.assertTrue(client.closed(), "the trickling client got an answer")
+        self.assertLess(i, len(request) - 1)
+        self.assertIn("connection closed: request not complete within 1 s", server.text())
+
+    def test_socket_of_a_running_server_is_not_taken_over(self):
+        path = os.path.join(self.dir, "policy")
+        first = self.serve(socket_path=path)
+        self.assertEqual(0o660, os.stat(path).st_mode & 0o777)
+        second = subprocess.run([TOOL, "serve", "--list", self.white, "--socket", path],
+                                capture_output=True, text=True, timeout=WAIT)
+        self.assertEqual(1, second.returncode)
+        self.assertIn(path + " is the socket of a running server; not taking it over",
+                      second.stderr)
+        self.assertEqual("action=OK", first.connect().ask("ceo@example.com"))
+        # A socket left by a killed server is stale: the next one replaces it.
+        first.proc.kill()
+        first.proc.wait(WAIT)
+        group = "nogroup" if os.geteuid() == 0 else grp.getgrgid(os.getgid()).gr_name
+        third = self.serve("--socket-mode", "0600", "--socket-group", group, socket_path=path)
+        self.assertEqual(0o600, os.stat(path).st_mode & 0o777)
+        self.assertEqual(grp.getgrnam(group).gr_gid, os.stat(path).st_gid)
+        self.assertEqual("action=OK", third.connect().ask("ceo@example.com"))
+        # On exit a server leaves a socket file that is no longer its own.
+        os.unlink(path)
+        with socket.socket(socket.AF_UNIX) as other:
+            other.bind(path)
+            replaced = os.stat(path).st_ino
+            self.assertEqual(0, third.stop())
+            self.assertEqual(replaced, os.stat(path).st_ino)
+
+    def test_reload_refuses_lists_being_written_or_shrunk(self):
+        big = BLACK + "overrideable-black *@later.example\noverrideable-black *@more.example\n"
+        cases = [
+            # list text, --allow-shrink, reloaded, why
+            ("nonoverrideable-black *", False, False, "the file is still being written"),
+            (BLACK.split("\n")[0] + "\n", False, False, "would go from 4 entries to 1"),
+            (BLACK, False, True, "lists reloaded: 4 entries"),
+            ("", True, True, "black.list: no entries"),
+        ]
+        for text, shrink, reloaded, why in cases:
+            with self.subTest(text=text, shrink=shrink):
+                self.write("black.list", big)
+                server = self.serve(*(["--allow-shrink"] if shrink else []))
+                client = server.connect()
+                self.write("black.list", text)
+                server.proc.send_signal(signal.SIGHUP)
+                wait_for(lambda: "lists reloaded" in server.text() or "reload failed" in
+                         server.text(), "the reload")
+                self.assertIn(why, server.text())
+                self.assertEqual(reloaded, "lists reloaded" in server.text())
+                self.assertEqual("action=DUNNO", client.ask("nobody@nowhere.example"))
+                self.assertEqual("action=DUNNO" if reloaded else
+                                 "action=REJECT sender address is black-listed in black.list",
+                                 client.ask("x@later.example"))
+
+    def big_list_server(self):
+        big = self.write("big.list", "".join("overrideable-black u%d@d%d.example\n" % (i, i % 999)
+                                             for i in range(200000)))
+        server = self.serve(lists=[big])
+        server.proc.send_signal(signal.SIGHUP)
+        wait_for(lambda: "reloading the lists" in server.text(), "the first reload")
+        for asked in range(1, 4):
+            server.proc.send_signal(signal.SIGHUP)
+            wait_for(lambda: server.text().count("one more follows") == asked, "the reload asked")
+        return server
+
+    def test_reloads_asked_during_one_collapse_into_one(self):
+        server = self.big_list_server()
+        wait_for(lambda: server.text().count("lists reloaded") == 2, "the collapsed reload")
+        self.assertEqual(0, server.stop())
+        self.assertEqual(2, server.text().count("reloading the lists"))
+
+    def test_stop_cancels_a_reload_in_progress(self):
+        server = self.big_list_server()
+        self.assertEqual(0, server.stop())
+        self.assertIn("reload abandoned: stopping", server.text())
+        self.assertNotIn("lists reloaded", server.text())
+
+    def test_clients_outside_allow_from_are_closed_and_counted(self):
+        refused = self.serve("--allow-from", "192.0.2.0/24,2001:db8::/32", "--stats-interval", "1",
+                             listen="0.0.0.0")
+        wait_for(refused.connect().closed, "the connection to close")
+        wait_for(lambda: "0 over the limit, 1 not allowed" in refused.text(), "the statistics")
+        allowed = self.serve("--allow-from", "127.0.0.0/8", listen="0.0.0.0")
+        self.assertEqual("action=OK", allowed.connect().ask("ceo@example.com"))
+
+    @unittest.skipIf(os.geteuid() != 0, "dropping privileges needs root")
+    def test_user_gives_up_root_after_binding(self):
+        import pwd
+        self.assertIn("warning: running as root", self.serve().text())
+        server = self.serve("--user", "nobody")
+        with open("/proc/%d/status" % server.proc.pid) as f:
+            uids = [line.split()[1:] for line in f if line.startswith("Uid:")][0]
+        self.assertEqual([str(pwd.getpwnam("nobody").pw_uid)] * 4, uids)
+        self.assertEqual("action=OK", server.connect().ask("ceo@example.com"))
+
     def test_bad_arguments(self):
         cases = [
             ([], 2, "at least one --list FILE is required"),
             (["--list", os.path.join(self.dir, "missing.list")], 1, "cannot open list file"),
             (["--list", self.white, "--listen", "127.0.0.1"], 2, "wants ADDRESS:PORT"),
             (["--list", self.white, "--reject-text", "two\nlines"], 2, "must be one line"),
+            (["--list", self.white, "--listen", "0.0.0.0:1"], 2,
+             "is not a loopback address: give --allow-from"),
+            (["--list", self.white, "--listen", "0.0.0.0:1", "--allow-from", "10.1.0.0/8"], 2,
+             "'10.1.0.0/8' has bits set after its prefix"),
+            (["--list", self.white, "--listen", "0.0.0.0:1", "--allow-from", "10.0.0.0/33"], 2,
+             "'10.0.0.0/33' is not ADDRESS/BITS"),
         ]
         for args, status, message in cases:
             with self.subTest(args=args):

@@ -179,6 +179,8 @@ ListFile readListFile(std::istream& in, const std::string& name, const ReadProgr
   while (std::getline(in, text)) {
     ++lineNumber;
     bytesRead += text.size() + 1;
+    // getline sets eof only when the line ended at the end of the input.
+    if (in.eof()) file.unterminated = true;
     ParsedLine parsed = parseListLine(text);
     if (parsed.kind == ParsedLine::Malformed) {
       file.errorLine = lineNumber;

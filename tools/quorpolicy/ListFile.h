@@ -69,6 +69,7 @@ struct ListFile {
   std::vector<ListEntry> entries;    // in file order
   std::size_t errorLine = 0;         // 0 when the file was read completely
   std::string error;                 // "<name>:<line>: <why>" or an I/O failure
+  bool unterminated = false;         // the last line has no line end
   bool ok() const { return error.empty(); }
 };
 
@@ -76,7 +77,8 @@ struct ListFile {
 using ReadProgress = std::function<void(std::uint64_t bytesRead)>;
 
 // Reads every line of `in`; stops at the first malformed line. `name` is used
-// only in error texts. `progress` may be empty.
+// only in error texts. `progress` may be empty. A last line without its line
+// end is read like any other and noted in `unterminated`.
 ListFile readListFile(std::istream& in, const std::string& name, const ReadProgress& progress = {});
 
 // Opens and reads the file `path`; a file that cannot be opened gives an

@@ -66,14 +66,38 @@ std::unique_ptr<ListSet> ListSet::load(const std::vector<std::string>& paths,
                                        const Options& options) {
   const bool terminal = options.showProgress && ::isatty(STDERR_FILENO) != 0;
 
+  const auto checkCancel = [&options] {
+    if (options.cancel != nullptr && options.cancel->load()) {
+      throw CommandError(kExitFailure, "loading cancelled");
+    }
+  };
+
   // Read and check every file before building anything.
   std::vector<ListFile> files;
   for (const std::string& path : paths) {
     Progress progress(path, terminal);
-    ListFile file = readListFile(path, [&progress](std::uint64_t bytes) { progress.read(bytes); });
+    ListFile file = readListFile(path, [&](std::uint64_t bytes) {
+      progress.read(bytes);
+      checkCancel();
+    });
     if (!file.ok()) {
       throw CommandError(file.errorLine == 0 ? kExitFailure : kExitBadInput, file.error);
     }
+    if (options.requireLineEnd && file.unterminated) {
+      throw CommandError(kExitFailure, path +
+                                           ": the last line has no line end: the file is still "
+                                           "being written (write it beside and rename it)");
+    }
+    const std::size_t index = files.size();
+    const ListSet* before = options.shrinkFrom;
+    if (before != nullptr && index < before->size() &&
+        file.entries.size() * 2 < before->entriesRead(index)) {
+      throw CommandError(kExitFailure, path + ": would go from " +
+                                           std::to_string(before->entriesRead(index)) +
+                                           " entries to " + std::to_string(file.entries.size()) +
+                                           ": more than half lost");
+    }
+    if (file.entries.empty() && options.warn) options.warn(path + ": no entries");
     files.push_back(std::move(file));
   }
 
@@ -89,6 +113,7 @@ std::unique_ptr<ListSet> ListSet::load(const std::vector<std::string>& paths,
     set->_roots.push_back(root.get());
     set->_owners.push_back(std::move(root));
     set->_names.push_back(file.name);
+    set->_read.push_back(file.entries.size());
     auto& lines = set->_firstLine.emplace_back();
 
     Progress progress(file.name, terminal);
@@ -108,6 +133,11 @@ std::unique_ptr<ListSet> ListSet::load(const std::vector<std::string>& paths,
                      "list");
       }
       progress.added(++done, file.entries.size());
+      if (done % kAddProgressEvery == 0 && options.cancel != nullptr && options.cancel->load()) {
+        // Nothing built so far may stay on the queue for a later load.
+        ZoWildcardEmail::clearLockOnInitQueue();
+        checkCancel();
+      }
     }
   }
   // Locks the new table first (it registered first), then every node and

@@ -16,6 +16,7 @@
 #ifndef QUORPOLICY_TOOLS_QUORPOLICY_LISTSET_H_
 #define QUORPOLICY_TOOLS_QUORPOLICY_LISTSET_H_
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -44,13 +45,23 @@ class ListSet {
  public:
   struct Options {
     bool showProgress = false;  // loading progress of large files on standard error
-    // Receives one text per entry that a tree refused ("FILE:LINE: ...").
+    // Receives one text per entry that a tree refused ("FILE:LINE: ...")
+    // and one per list without entries.
     std::function<void(const std::string&)> warn;
+    // Refuses a file whose last line has no line end: it is most likely
+    // still being written.
+    bool requireLineEnd = false;
+    // When set, refuses a file that holds fewer than half the entries its
+    // list (by position) read in this set.
+    const ListSet* shrinkFrom = nullptr;
+    // When set, loading gives up soon after it turns true.
+    const std::atomic<bool>* cancel = nullptr;
   };
 
   // Reads and checks every file before building anything, so that a failure
   // leaves nothing behind. Throws CommandError: status 1 for a file that
-  // cannot be read, 2 for a malformed line (the text names file and line).
+  // cannot be read, is still being written, would shrink its list or when
+  // cancelled; 2 for a malformed line (the text names file and line).
   static std::unique_ptr<ListSet> load(const std::vector<std::string>& paths,
                                        const Options& options);
 
@@ -66,6 +77,8 @@ class ListSet {
   const std::string& name(std::size_t tree) const { return _names[tree]; }
   std::size_t size() const { return _roots.size(); }
   std::size_t entries() const { return _entries; }
+  // The entries read from the file of list `tree`, refused ones included.
+  std::size_t entriesRead(std::size_t tree) const { return _read[tree]; }
 
  private:
   ListSet() = default;
@@ -79,6 +92,7 @@ class ListSet {
   std::vector<std::string> _names;
   std::vector<std::unordered_map<std::string, std::size_t>> _firstLine;
   std::size_t _entries = 0;
+  std::vector<std::size_t> _read;
 };
 
 }  // namespace quor::tool

@@ -14,20 +14,44 @@
 // set (read, validated and logged as the policy server reads them), built-in
 // defaults otherwise; command-line options override both.
 //
-// Signals: SIGHUP loads the lists again beside the running ones and swaps
-// them in; requests in flight finish on the lists they started with, and a
-// list that fails to load keeps the old lists. SIGTERM and SIGINT stop
+// Signals: SIGHUP loads the lists again beside the running ones, on a thread
+// of its own, and swaps them in; requests in flight finish on the lists they
+// started with. A list that fails to load, is still being written (no line
+// end after its last line) or would lose more than half of its entries
+// (unless --allow-shrink) keeps the old lists. SIGHUPs that arrive during a
+// load give one more load. SIGTERM and SIGINT cancel a load in progress, stop
 // accepting, let every open request finish and exit 0. Once a minute one line
 // reports the requests, decisions and latency of the past minute.
+//
+// Limits: at most --max-connections connections are open (by default what the
+// descriptor limit leaves); more are closed at once and counted. When accept
+// fails (the descriptor limit reached after all), new connections wait for
+// up to a second, and the log says so once per episode. A request must arrive
+// whole within the receive time-out. A TCP address other than loopback needs
+// --allow-from; connections from elsewhere are closed at once and counted.
+//
+// A UNIX socket that still answers belongs to a running server and ends the
+// start; a stale one is replaced, and on exit the socket is removed only if
+// the file is still this process's. --user drops root's privileges once the
+// socket is bound and the lists are loaded.
+#include <grp.h>
+#include <pwd.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <asio.hpp>
 #include <atomic>
+#include <cerrno>
+#include <charconv>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <memory>
@@ -80,6 +104,14 @@ struct ServeOptions {
   std::optional<unsigned> threads, backlog, recvTimeout, sendTimeout;
   std::optional<std::string> keepAlive;
   unsigned statsSeconds = 60;
+
+  // Connections, the socket file, reloads and privileges.
+  std::optional<unsigned> maxConnections;
+  std::string socketMode = "0660";
+  std::string socketGroup;
+  std::vector<std::string> allowFrom;
+  bool allowShrink = false;
+  std::string user;
 };
 
 // The network settings the server runs with.
@@ -192,6 +224,76 @@ class Stats {
   std::array<std::atomic<std::uint64_t>, kBuckets> _buckets{};
 };
 
+// Connections closed as soon as they were accepted, since the last report.
+struct ConnectionCounts {
+  std::atomic<std::uint64_t> overLimit{0}, notAllowed{0};
+
+  // The part of the report line; empty when none were closed.
+  std::string take() {
+    const auto over = overLimit.exchange(0, std::memory_order_relaxed);
+    const auto refused = notAllowed.exchange(0, std::memory_order_relaxed);
+    if (over == 0 && refused == 0) return "";
+    return "; connections closed at once: " + std::to_string(over) + " over the limit, " +
+           std::to_string(refused) + " not allowed";
+  }
+};
+
+// One block of client addresses, as in "192.0.2.0/24" or "2001:db8::/32".
+// IPv4 is kept as IPv4-mapped IPv6, so that one comparison serves both.
+struct AddressBlock {
+  asio::ip::address_v6::bytes_type bytes{};
+  unsigned bits = 0;
+
+  static asio::ip::address_v6 mapped(const asio::ip::address& a) {
+    return a.is_v4() ? asio::ip::make_address_v6(asio::ip::v4_mapped, a.to_v4()) : a.to_v6();
+  }
+  bool contains(const asio::ip::address& a) const {
+    const auto other = mapped(a).to_bytes();
+    for (unsigned i = 0; i < bits; ++i) {
+      const unsigned mask = 0x80u >> (i % 8);
+      if ((bytes[i / 8] & mask) != (other[i / 8] & mask)) return false;
+    }
+    return true;
+  }
+};
+
+// "ADDRESS/BITS" or a bare address; host bits set are refused as a likely
+// typing error.
+AddressBlock parseAddressBlock(const std::string& text) {
+  const auto slash = text.find('/');
+  std::error_code ec;
+  const auto address = asio::ip::make_address(text.substr(0, slash), ec);
+  const unsigned width = address.is_v4() ? 32 : 128;
+  unsigned bits = width;
+  if (!ec && slash != std::string::npos) {
+    const char* first = text.data() + slash + 1;
+    const char* last = text.data() + text.size();
+    const auto [end, err] = std::from_chars(first, last, bits);
+    if (first == last || err != std::errc() || end != last || bits > width) {
+      ec = std::make_error_code(std::errc::invalid_argument);
+    }
+  }
+  if (ec)
+    throw CommandError(kExitBadInput, "serve: --allow-from: '" + text + "' is not ADDRESS/BITS");
+  AddressBlock block;
+  block.bytes = AddressBlock::mapped(address).to_bytes();
+  block.bits = bits + (width == 32 ? 96 : 0);
+  for (unsigned i = block.bits; i < 128; ++i) {
+    if ((block.bytes[i / 8] & (0x80u >> (i % 8))) != 0) {
+      throw CommandError(kExitBadInput,
+                         "serve: --allow-from: '" + text + "' has bits set after its prefix");
+    }
+  }
+  return block;
+}
+
+bool isLoopback(const asio::ip::address& a) {
+  if (a.is_v4()) return a.to_v4().is_loopback();
+  const auto v6 = a.to_v6();
+  return v6.is_loopback() ||
+         (v6.is_v4_mapped() && asio::ip::make_address_v4(asio::ip::v4_mapped, v6).is_loopback());
+}
+
 // What every connection shares.
 struct Shared {
   std::atomic<std::shared_ptr<const ListSet>> lists;
@@ -200,6 +302,12 @@ struct Shared {
   NetSettings net;
   Stats stats;
   std::atomic<bool> stopping{false};
+
+  // Connection limits.
+  std::size_t maxConnections = 1;
+  std::atomic<std::size_t> open{0};
+  std::vector<AddressBlock> allowFrom;  // empty: every client
+  ConnectionCounts connections;
 };
 
 class SessionBase {
@@ -260,7 +368,12 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   void read() {
     if (_closed) return;
     if (_stopRequested && !_buffer.pending()) return close();
-    arm(_shared.net.recvTimeoutSecs, "no request");
+    // The time-out covers a whole request, not each read: a client that
+    // trickles its bytes is let go like one that sends nothing.
+    const unsigned limit = _shared.net.recvTimeoutSecs;
+    if (!_requestDeadline && limit > 0)
+      _requestDeadline = Clock::now() + std::chrono::seconds(limit);
+    if (_requestDeadline) arm(*_requestDeadline, limit, true);
     _socket.async_read_some(asio::buffer(_in),
                             [self = this->shared_from_this()](std::error_code ec, std::size_t n) {
                               self->_timer.cancel();
@@ -307,7 +420,8 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   void write(std::string out) {
     _out = std::move(out);
     _writing = true;
-    arm(_shared.net.sendTimeoutSecs, "answer not taken");
+    const unsigned limit = _shared.net.sendTimeoutSecs;
+    if (limit > 0) arm(Clock::now() + std::chrono::seconds(limit), limit, false);
     asio::async_write(_socket, asio::buffer(_out),
                       [self = this->shared_from_this()](std::error_code ec, std::size_t) {
                         self->_timer.cancel();
@@ -318,16 +432,19 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
                           self->_shared.stats.record(kind, latency);
                         self->_kinds.clear();
                         self->_started.reset();
+                        self->_requestDeadline.reset();
                         if (self->_buffer.pending()) self->_started.emplace(Clock::now());
                         self->read();
                       });
   }
 
-  void arm(unsigned seconds, const char* what) {
-    if (seconds == 0) return;
-    _timer.expires_after(std::chrono::seconds(seconds));
-    _timer.async_wait([self = this->shared_from_this(), what, seconds](std::error_code ec) {
+  void arm(Clock::time_point until, unsigned seconds, bool reading) {
+    _timer.expires_at(until);
+    _timer.async_wait([self = this->shared_from_this(), seconds, reading](std::error_code ec) {
       if (ec) return;  // cancelled: the operation finished in time
+      const char* what = !reading                  ? "answer not taken"
+                         : self->_buffer.pending() ? "request not complete"
+                                                   : "no request";
       say("connection closed: %s within %u s", what, seconds);
       self->close();
     });
@@ -340,6 +457,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     _timer.cancel();
     _socket.shutdown(asio::socket_base::shutdown_both, ignored);
     _socket.close(ignored);
+    _shared.open.fetch_sub(1, std::memory_order_relaxed);
     _sessions.remove(this->shared_from_this());
   }
 
@@ -352,48 +470,124 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   std::string _out;
   std::vector<PolicyDecision::Kind> _kinds;
   std::optional<Clock::time_point> _started;
+  std::optional<Clock::time_point> _requestDeadline;
   bool _writing = false;
   bool _stopRequested = false;
   bool _closed = false;
 };
 
+// Accepts connections and hands them to sessions. Runs on a strand of its
+// own: accepting, pausing and closing never overlap.
 template <typename Acceptor>
 class Listener {
  public:
   Listener(asio::io_context& io, Acceptor acceptor, Shared& shared, SessionSet& sessions)
-      : _io(io), _acceptor(std::move(acceptor)), _shared(shared), _sessions(sessions) {}
+      : _io(io),
+        _strand(asio::make_strand(io)),
+        _acceptor(std::move(acceptor)),
+        _pause(_strand),
+        _shared(shared),
+        _sessions(sessions) {}
 
   void accept() {
-    _acceptor.async_accept(asio::make_strand(_io), [this](std::error_code ec, auto socket) {
-      if (ec) {
-        if (ec != asio::error::operation_aborted && !_shared.stopping) {
-          say("accept failed: %s", ec.message().c_str());
+    _acceptor.async_accept(
+        asio::make_strand(_io),
+        asio::bind_executor(_strand, [this](std::error_code ec, auto socket) {
+          if (_closed) return;
+          if (ec == asio::error::connection_aborted) return accept();  // the client gave up
+          if (ec) {
+            if (ec != asio::error::operation_aborted && !_shared.stopping) pause(ec);
+            return;
+          }
+          if (_failures > 0) {
+            say("accepting again after %llu failed accepts in %lld ms",
+                static_cast<unsigned long long>(_failures),
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - _since)
+                        .count()));
+            _failures = 0;
+            _delay = {};
+          }
+          if (admit(socket)) {
+            using Socket = std::decay_t<decltype(socket)>;
+            std::make_shared<Session<Socket>>(std::move(socket), _shared, _sessions)->start();
+          } else {
+            std::error_code ignored;
+            socket.close(ignored);
+          }
           accept();
-        }
-        return;
-      }
-      if constexpr (std::is_same_v<Acceptor, asio::ip::tcp::acceptor>) {
-        std::error_code ignored;
-        socket.set_option(asio::socket_base::keep_alive(_shared.net.keepAlive), ignored);
-        socket.set_option(asio::ip::tcp::no_delay(true), ignored);
-      }
-      using Socket = std::decay_t<decltype(socket)>;
-      std::make_shared<Session<Socket>>(std::move(socket), _shared, _sessions)->start();
-      accept();
-    });
+        }));
   }
+
   void close() {
-    asio::post(_acceptor.get_executor(), [this] {
+    asio::post(_strand, [this] {
+      _closed = true;
+      _pause.cancel();
       std::error_code ignored;
       _acceptor.close(ignored);
     });
   }
 
  private:
+  // Accepting fails mostly when the process is out of descriptors; trying
+  // again at once would fail again at once. New connections wait in the
+  // backlog meanwhile, and the log says so once per episode.
+  void pause(const std::error_code& ec) {
+    if (_failures++ == 0) {
+      _since = Clock::now();
+      say("accept failed: %s; pausing new connections (%zu open)", ec.message().c_str(),
+          _shared.open.load());
+    }
+    _delay = std::clamp(_delay * 2, kMinPause, kMaxPause);
+    _pause.expires_after(_delay);
+    _pause.async_wait([this](std::error_code waitEc) {
+      if (!waitEc && !_closed) accept();
+    });
+  }
+
+  // Whether a new connection may stay: its client is allowed and the limit
+  // is not reached. Counts it as open when it may.
+  template <typename Socket>
+  bool admit(Socket& socket) {
+    if constexpr (std::is_same_v<Acceptor, asio::ip::tcp::acceptor>) {
+      std::error_code ec;
+      const auto peer = socket.remote_endpoint(ec);
+      if (ec) return false;
+      if (!_shared.allowFrom.empty() &&
+          std::none_of(_shared.allowFrom.begin(), _shared.allowFrom.end(),
+                       [&](const AddressBlock& b) { return b.contains(peer.address()); })) {
+        _shared.connections.notAllowed.fetch_add(1, std::memory_order_relaxed);
+        return false;
+      }
+      socket.set_option(asio::socket_base::keep_alive(_shared.net.keepAlive), ec);
+      socket.set_option(asio::ip::tcp::no_delay(true), ec);
+    }
+    if (_shared.open.load() >= _shared.maxConnections) {
+      _shared.connections.overLimit.fetch_add(1, std::memory_order_relaxed);
+      if (!_atLimit) {
+        say("%zu connections open, the limit: more are closed at once", _shared.maxConnections);
+      }
+      _atLimit = true;
+      return false;
+    }
+    _atLimit = false;
+    _shared.open.fetch_add(1, std::memory_order_relaxed);
+    return true;
+  }
+
+  static constexpr std::chrono::milliseconds kMinPause{100}, kMaxPause{1000};
+
   asio::io_context& _io;
+  asio::strand<asio::io_context::executor_type> _strand;
   Acceptor _acceptor;
+  asio::steady_timer _pause;
   Shared& _shared;
   SessionSet& _sessions;
+  bool _closed = false;
+  bool _atLimit = false;
+  std::uint64_t _failures = 0;  // in the current episode
+  Clock::time_point _since;
+  std::chrono::milliseconds _delay{0};
 };
 
 // "127.0.0.1:10040", "[::1]:10040", "localhost:10040".
@@ -417,10 +611,215 @@ asio::ip::tcp::endpoint parseListen(asio::io_context& io, const std::string& tex
   return results.begin()->endpoint();
 }
 
-std::shared_ptr<const ListSet> loadLists(const std::vector<std::string>& paths) {
+ListSet::Options loadOptions() {
   ListSet::Options load;
   load.warn = [](const std::string& text) { say("warning: %s", text.c_str()); };
-  return ListSet::load(paths, load);
+  load.requireLineEnd = true;
+  return load;
+}
+
+// Loads the lists again on request, on a thread of its own so that signals
+// are handled while a large list loads. Requests that arrive during a load
+// collapse into one more load; stop() cancels a load in progress.
+class Reloader {
+ public:
+  Reloader(const ServeOptions& options, Shared& shared) : _options(options), _shared(shared) {
+    _thread = std::thread([this] { run(); });
+  }
+  Reloader(const Reloader&) = delete;
+  Reloader& operator=(const Reloader&) = delete;
+  ~Reloader() {
+    stop();
+    _thread.join();
+  }
+
+  void request() {
+    std::lock_guard<std::mutex> lock(_mutex);
+    if (_loading) say("reload asked for while one runs: one more follows");
+    _wanted = true;
+    _wake.notify_one();
+  }
+  void stop() {
+    _cancel = true;
+    std::lock_guard<std::mutex> lock(_mutex);
+    _stopping = true;
+    _wake.notify_one();
+  }
+
+ private:
+  void run() {
+    std::unique_lock<std::mutex> lock(_mutex);
+    for (;;) {
+      _wake.wait(lock, [this] { return _wanted || _stopping; });
+      if (_stopping) return;
+      _wanted = false;
+      _loading = true;
+      lock.unlock();
+      reload();
+      lock.lock();
+      _loading = false;
+    }
+  }
+
+  void reload() {
+    const auto start = Clock::now();
+    // The lists in use stay alive until the new ones are in place, for the
+    // shrink check.
+    std::shared_ptr<const ListSet> current = _shared.lists.load();
+    ListSet::Options load = loadOptions();
+    if (!_options.allowShrink) load.shrinkFrom = current.get();
+    load.cancel = &_cancel;
+    say("reloading the lists");
+    try {
+      std::shared_ptr<const ListSet> fresh = ListSet::load(_options.lists, load);
+      const std::size_t entries = fresh->entries();
+      _shared.lists.store(std::move(fresh));
+      const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+      // The old lists are freed here (unless a request still holds them), so
+      // that the line below marks the end of the reload.
+      current.reset();
+      say("lists reloaded: %zu entries in %lld ms", entries, static_cast<long long>(ms.count()));
+    } catch (const std::exception& e) {
+      if (_cancel) {
+        say("reload abandoned: stopping");
+      } else {
+        say("reload failed, keeping the lists in use: %s", e.what());
+      }
+    }
+  }
+
+  const ServeOptions& _options;
+  Shared& _shared;
+  std::atomic<bool> _cancel{false};
+  std::mutex _mutex;
+  std::condition_variable _wake;
+  bool _wanted = false;    // guarded by _mutex
+  bool _stopping = false;  // guarded by _mutex
+  bool _loading = false;   // guarded by _mutex
+  std::thread _thread;
+};
+
+// How many connections may be open when --max-connections is not given: the
+// descriptor limit less what the process holds now and a few for reloads.
+std::size_t defaultMaxConnections() {
+  constexpr std::size_t kSpare = 4;
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 10000;
+  std::size_t held = 32;  // when the open descriptors cannot be counted
+  std::error_code ec;
+  std::filesystem::directory_iterator it("/proc/self/fd", ec), end;
+  if (!ec) {
+    held = 0;
+    for (; it != end; it.increment(ec)) {
+      if (ec) break;
+      ++held;
+    }
+  }
+  const auto cur = static_cast<std::size_t>(limit.rlim_cur);
+  return cur > held + kSpare ? cur - held - kSpare : 1;
+}
+
+// The UNIX socket file this process bound, so that exit removes only that.
+struct SocketFile {
+  std::string path;
+  dev_t dev = 0;
+  ino_t ino = 0;
+};
+
+// A socket file that still answers belongs to a running server: the start
+// ends. One that refuses connections is left from a run that did not clean up
+// and is removed. Anything else at the path is left for bind to report.
+void claimSocketPath(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) return;
+  asio::io_context probe;
+  asio::local::stream_protocol::socket socket(probe);
+  std::error_code ec;
+  socket.open(asio::local::stream_protocol(), ec);
+  // Non-blocking: a live server with a full backlog must not hold us here.
+  if (!ec) socket.non_blocking(true, ec);
+  if (!ec) socket.connect(asio::local::stream_protocol::endpoint(path), ec);
+  if (!ec || ec == asio::error::would_block || ec == asio::error::try_again) {
+    throw CommandError(kExitFailure,
+                       "serve: " + path + " is the socket of a running server; not taking it over");
+  }
+  if (ec != asio::error::connection_refused) {
+    throw CommandError(kExitFailure,
+                       "serve: cannot probe the socket " + path + ": " + ec.message());
+  }
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+    throw CommandError(kExitFailure, "serve: cannot remove the stale socket " + path + ": " +
+                                         std::strerror(errno));
+  }
+}
+
+// Gives the bound socket file its mode and group, and notes which file it is.
+SocketFile finishSocketFile(const std::string& path, mode_t mode, std::optional<gid_t> group) {
+  if (::chmod(path.c_str(), mode) != 0 ||
+      (group && ::chown(path.c_str(), static_cast<uid_t>(-1), *group) != 0)) {
+    const std::string why = std::strerror(errno);
+    ::unlink(path.c_str());  // just bound: ours
+    throw CommandError(kExitFailure, "serve: cannot set the mode or group of " + path + ": " + why);
+  }
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    throw CommandError(kExitFailure, "serve: " + path + " vanished after binding");
+  }
+  return SocketFile{path, st.st_dev, st.st_ino};
+}
+
+void removeSocketFile(const SocketFile& file) {
+  struct stat st {};
+  if (::lstat(file.path.c_str(), &st) != 0 || st.st_dev != file.dev || st.st_ino != file.ino) {
+    return;  // another server's now, or gone
+  }
+  if (::unlink(file.path.c_str()) != 0) {
+    say("cannot remove the socket %s: %s", file.path.c_str(), std::strerror(errno));
+  }
+}
+
+mode_t parseSocketMode(const std::string& text) {
+  unsigned mode = 0;
+  const char* last = text.data() + text.size();
+  const auto [end, ec] = std::from_chars(text.data(), last, mode, 8);
+  if (text.empty() || ec != std::errc() || end != last || mode > 0777) {
+    throw CommandError(kExitBadInput, "serve: --socket-mode wants an octal mode such as 0660");
+  }
+  return static_cast<mode_t>(mode);
+}
+
+std::optional<gid_t> parseSocketGroup(const std::string& name) {
+  if (name.empty()) return std::nullopt;
+  const group* g = ::getgrnam(name.c_str());
+  if (g == nullptr) throw CommandError(kExitBadInput, "serve: --socket-group: no group " + name);
+  return g->gr_gid;
+}
+
+// Leaves root for `user` once everything privileged is done. Runs before any
+// other thread exists.
+void dropPrivileges(const std::string& user) {
+  if (user.empty()) {
+    if (::geteuid() == 0) say("warning: running as root; --user NAME would drop to NAME");
+    return;
+  }
+  const passwd* pw = ::getpwnam(user.c_str());
+  if (pw == nullptr) throw CommandError(kExitBadInput, "serve: --user: no user " + user);
+  const uid_t uid = pw->pw_uid;
+  const gid_t gid = pw->pw_gid;
+  if (::geteuid() != 0) {
+    if (::geteuid() == uid) return;
+    throw CommandError(kExitFailure,
+                       "serve: --user " + user + " needs the service started as root");
+  }
+  if (::initgroups(user.c_str(), gid) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) {
+    throw CommandError(kExitFailure, "serve: cannot become " + user + ": " + std::strerror(errno));
+  }
+  if (::getuid() != uid || ::geteuid() != uid || ::getgid() != gid || ::getegid() != gid ||
+      (uid != 0 && ::setuid(0) == 0)) {
+    throw CommandError(kExitFailure, "serve: the privileges of root were not given up");
+  }
+  say("running as %s (uid %u, gid %u)", user.c_str(), static_cast<unsigned>(uid),
+      static_cast<unsigned>(gid));
 }
 
 void runServe(const ServeOptions& options) {
@@ -430,6 +829,8 @@ void runServe(const ServeOptions& options) {
   if (options.rejectText.find_first_of("\r\n") != std::string::npos) {
     throw CommandError(kExitBadInput, "serve: --reject-text must be one line");
   }
+  const mode_t socketMode = parseSocketMode(options.socketMode);
+  const std::optional<gid_t> socketGroup = parseSocketGroup(options.socketGroup);
   // Signals are taken over first: a reload or stop asked for while the lists
   // load is acted on once the server runs, instead of ending the process.
   asio::io_context control(1);
@@ -449,35 +850,41 @@ void runServe(const ServeOptions& options) {
   shared.decision.details = options.logDecisions;
   shared.logDecisions = options.logDecisions;
   shared.net = readSettings(options);
+  for (const std::string& block : options.allowFrom) {
+    shared.allowFrom.push_back(parseAddressBlock(block));
+  }
 
   const auto loadStart = Clock::now();
-  shared.lists.store(loadLists(options.lists));
+  shared.lists.store(ListSet::load(options.lists, loadOptions()));
   const auto loadMs =
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - loadStart);
 
   asio::io_context io(static_cast<int>(shared.net.threads));
   SessionSet sessions;
   std::string where;
+  std::optional<SocketFile> socketFile;
   std::unique_ptr<Listener<asio::ip::tcp::acceptor>> tcp;
   std::unique_ptr<Listener<asio::local::stream_protocol::acceptor>> local;
   try {
     if (!options.socketPath.empty()) {
-      // A socket file left by an earlier run would make the bind fail.
-      struct stat st {};
-      if (::lstat(options.socketPath.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) {
-        std::filesystem::remove(options.socketPath);
-      }
+      claimSocketPath(options.socketPath);
       asio::local::stream_protocol::acceptor acceptor(io);
       const asio::local::stream_protocol::endpoint endpoint(options.socketPath);
       acceptor.open(endpoint.protocol());
       acceptor.bind(endpoint);
+      // Mode and group are set before listening: nobody connects meanwhile.
+      socketFile = finishSocketFile(options.socketPath, socketMode, socketGroup);
       acceptor.listen(static_cast<int>(shared.net.backlog));
       local = std::make_unique<Listener<asio::local::stream_protocol::acceptor>>(
           io, std::move(acceptor), shared, sessions);
-      local->accept();
       where = options.socketPath;
     } else {
       const auto endpoint = parseListen(io, options.listen);
+      if (!isLoopback(endpoint.address()) && shared.allowFrom.empty()) {
+        throw CommandError(kExitBadInput, "serve: --listen " + options.listen +
+                                              " is not a loopback address: give --allow-from "
+                                              "CIDR[,CIDR...] for the clients allowed");
+      }
       asio::ip::tcp::acceptor acceptor(io);
       acceptor.open(endpoint.protocol());
       acceptor.set_option(asio::socket_base::reuse_address(true));
@@ -485,18 +892,31 @@ void runServe(const ServeOptions& options) {
       acceptor.listen(static_cast<int>(shared.net.backlog));
       tcp = std::make_unique<Listener<asio::ip::tcp::acceptor>>(io, std::move(acceptor), shared,
                                                                 sessions);
-      tcp->accept();
       where = options.listen;
     }
   } catch (const std::system_error& e) {
+    if (socketFile) removeSocketFile(*socketFile);
     throw CommandError(kExitFailure,
                        "serve: cannot listen on " +
                            (options.socketPath.empty() ? options.listen : options.socketPath) +
                            ": " + e.code().message());
   }
+  try {
+    dropPrivileges(options.user);
+  } catch (const CommandError&) {
+    if (socketFile) removeSocketFile(*socketFile);
+    throw;
+  }
+  shared.maxConnections =
+      options.maxConnections ? *options.maxConnections : defaultMaxConnections();
+  if (tcp) tcp->accept();
+  if (local) local->accept();
 
-  // Signals, reloads and the statistics run on this thread; requests on the
-  // workers, so that a reload never holds up an answer.
+  // Signals and the statistics run on this thread, reloads on the
+  // reloader's, requests on the workers: a reload never holds up an answer,
+  // nor a stop.
+  std::optional<Reloader> reloader;
+  reloader.emplace(options, shared);
   asio::steady_timer statsTimer(control);
   asio::steady_timer stopDeadline(control);
   auto work = asio::make_work_guard(io);
@@ -506,24 +926,12 @@ void runServe(const ServeOptions& options) {
     signals.async_wait([&](std::error_code ec, int signal) {
       if (ec) return;
       if (signal == SIGHUP) {
-        const auto start = Clock::now();
-        try {
-          auto fresh = loadLists(options.lists);
-          const std::size_t entries = fresh->entries();
-          shared.lists.store(std::move(fresh));
-          const auto ms =
-              std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-          say("lists reloaded: %zu entries in %lld ms", entries,
-              static_cast<long long>(ms.count()));
-        } catch (const CommandError& e) {
-          say("reload failed, keeping the lists in use: %s", e.what());
-        } catch (const std::exception& e) {
-          say("reload failed, keeping the lists in use: %s", e.what());
-        }
+        reloader->request();
         return waitSignal();
       }
       say("stopping: no new connections; open requests are finished");
       shared.stopping = true;
+      reloader->stop();
       signals.cancel();
       statsTimer.cancel();
       if (tcp) tcp->close();
@@ -545,7 +953,8 @@ void runServe(const ServeOptions& options) {
     statsTimer.expires_after(std::chrono::seconds(options.statsSeconds));
     statsTimer.async_wait([&](std::error_code ec) {
       if (ec) return;
-      say("%s", shared.stats.take(options.statsSeconds).c_str());
+      say("%s%s", shared.stats.take(options.statsSeconds).c_str(),
+          shared.connections.take().c_str());
       report();
     });
   };
@@ -555,6 +964,7 @@ void runServe(const ServeOptions& options) {
       "checking %s",
       where.c_str(), shared.lists.load()->size(), shared.lists.load()->entries(),
       static_cast<long long>(loadMs.count()), shared.net.threads, options.check.c_str());
+  say("connection limit: %zu", shared.maxConnections);
 
   std::vector<std::thread> workers;
   for (unsigned i = 0; i < shared.net.threads; ++i) workers.emplace_back([&io] { io.run(); });
@@ -563,10 +973,8 @@ void runServe(const ServeOptions& options) {
   // Every worker has returned: nothing is open any more.
   asio::post(control, [&stopDeadline] { stopDeadline.cancel(); });
   controlThread.join();
-  if (!options.socketPath.empty()) {
-    std::error_code ignored;
-    std::filesystem::remove(options.socketPath, ignored);
-  }
+  reloader.reset();  // a load in progress was cancelled: this is short
+  if (socketFile) removeSocketFile(*socketFile);
   say("stopped");
 }
 
@@ -623,6 +1031,22 @@ void registerServe(CLI::App& app) {
   cmd->add_option("--stats-interval", o->statsSeconds, "Seconds between statistics lines")
       ->check(CLI::Range(1u, 86400u))
       ->group("");
+  cmd->add_option("--max-connections", o->maxConnections,
+                  "Open connections at most; more are closed at once (default: what the "
+                  "descriptor limit leaves)")
+      ->check(CLI::Range(1u, 1000000u));
+  cmd->add_option("--allow-from", o->allowFrom,
+                  "Client addresses allowed over TCP, as CIDR[,CIDR...]; needed for --listen "
+                  "on an address other than loopback")
+      ->delimiter(',')
+      ->excludes(cmd->get_option("--socket"));
+  cmd->add_option("--socket-mode", o->socketMode, "Permissions of the --socket file")
+      ->default_str("0660");
+  cmd->add_option("--socket-group", o->socketGroup, "Group of the --socket file");
+  cmd->add_flag("--allow-shrink", o->allowShrink,
+                "Let a reload load a list that lost more than half of its entries");
+  cmd->add_option("--user", o->user,
+                  "Drop root's privileges for this user once the socket and lists are open");
   cmd->callback([o] { runServe(*o); });
 }
 
