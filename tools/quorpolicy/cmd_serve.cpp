@@ -1,18 +1,28 @@
 // quorpolicy serve: an access policy service for SMTP servers.
 //
 //   quorpolicy serve --list FIRST.list [--list NEXT.list ...]
-//                    [--listen ADDR:PORT | --socket PATH]
+//                    [--listen ADDR:PORT [--allow-from CIDR,...] |
+//                     --socket PATH [--socket-mode MODE] [--socket-group GROUP]]
 //                    [--check sender|recipient|both] [--reject-text TEXT]
+//                    [--black-action REJECT|DEFER_IF_PERMIT|WARN]
+//                    [--prepend-header NAME] [--recipient-delimiter CHARS]
+//                    [--log-decisions] [--max-connections N] [--allow-shrink]
+//                    [--user NAME]
 //
 // Loads the list files as `quorpolicy match` does, freezes them, and answers
 // every request of the policy delegation protocol (see PolicyProtocol.h) by
-// deciding the sender (and/or the recipient): black-listed gives
-// "action=REJECT <text>", white-listed "action=OK", not listed "action=DUNNO".
+// deciding the sender (and/or the recipient), each address brought to the
+// lists' compared form first (AddressNorm.h): black-listed gives the black
+// action ("action=REJECT <text>" by default), white-listed "action=OK" (or a
+// PREPEND of the decision header), not listed "action=DUNNO". A request the
+// service does not understand is logged and its connection closed without an
+// answer, so that the SMTP server applies its own default.
 //
 // Worker threads, listen backlog, time-outs and keep-alive come from the
 // policy server's settings in <QUOR_HOME>/config/quor.ini when QUOR_HOME is
-// set (read, validated and logged as the policy server reads them), built-in
-// defaults otherwise; command-line options override both.
+// set and the file exists (read, validated and logged as the policy server
+// reads them), built-in defaults otherwise; command-line options override
+// both.
 //
 // Signals: SIGHUP loads the lists again beside the running ones, on a thread
 // of its own, and swaps them in; requests in flight finish on the lists they
