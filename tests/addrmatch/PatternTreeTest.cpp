@@ -308,7 +308,13 @@ TEST(ZoWildcardNode, FindMatches_IndexedNodesAgreeWithTheModel) {
     patterns.push_back({"w" + n + "@*", 1u << (i % 6)});
     patterns.push_back({"w" + n + "@a.b", 1u << ((i + 1) % 6)});
     patterns.push_back({"w@c" + n + ".b", 1u << ((i + 2) % 6)});
-    addresses.insert(addresses.end(), {"w" + n + "@a.b", "w" + n + "@x.y", "w@c" + n + ".b"});
+    // On the early table the first twenty labels under "e" carry ordinals, the
+    // rest are private copies, each met again at once.
+    const std::string label = "d" + n + (i < 20 ? "0" : "1");
+    patterns.push_back({"w@" + label + ".e", 1});
+    patterns.push_back({"x@" + label + ".e", 2});
+    addresses.insert(addresses.end(), {"w" + n + "@a.b", "w" + n + "@x.y", "w@c" + n + ".b",
+                                       "w@" + label + ".e", "x@" + label + ".e"});
   }
   // Clusters of similar labels, with texts that no child has between them.
   for (int i = 0; i < 600; ++i) {
