@@ -109,6 +109,8 @@ TEST(ZoWildcardEmail, MatchEmailAddress_DecisionRules) {
       {"membership 17 contributes nothing", {{{"u@a.b", 17}}}, "u@a.b", {0, 0, "(null)", 0}},
       {"membership 0 contributes nothing", {{{"u@a.b", 0}}}, "u@a.b", {0, 0, "(null)", 0}},
       {"only subtractions", {{{"u@a.b", 16}, {"*@a.b", 32}}}, "u@a.b", {0, 0, "(null)", 0}},
+      {"white subtraction leaves a black of the same text",
+       {{{"*@a.b", 4}}, {{"*@a.b", 16}}}, "u@a.b", {2, 0, "*@a.b", 4}},
       {"subtraction does not remove later candidates",
        {{{"*@a.b", 16}}, {{"*@a.b", 8}}}, "u@a.b", {1, 1, "*@a.b", 8}},
       {"subtraction removes only its own text",

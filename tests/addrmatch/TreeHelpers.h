@@ -7,16 +7,24 @@
 #include <utility>
 #include <vector>
 
+#include "NaiveOracle.h"
 #include "ZoWildcardEmail.h"
 
 namespace quor::test {
 
-// How a tree under test is built: without a table, with an unlocked table,
-// or with a table and nodes locked through the lock-on-init queue.
-enum class Mode { Floating, Unlocked, Locked };
+// How a tree under test is built: without a table; with an unlocked table;
+// with a table and nodes locked through the lock-on-init queue; on a table
+// locked before the tree, which holds the users and labels whose last byte
+// is even (the others get private copies); or with the odd-numbered
+// patterns added after the lock, their texts in the table (they must not
+// merge into a leaf of an even-numbered one: a locked leaf refuses a new
+// membership; a locked node knows a text with no ordinal is none of its
+// own).
+enum class Mode { Floating, Unlocked, Locked, EarlyTable, LateAdds };
 
 inline const char* modeName(Mode m) {
-  return m == Mode::Floating ? "floating" : (m == Mode::Unlocked ? "unlocked" : "locked");
+  static const char* const names[] = {"floating", "unlocked", "locked", "early table", "late adds"};
+  return names[static_cast<int>(m)];
 }
 
 struct Pattern {
@@ -24,21 +32,47 @@ struct Pattern {
   std::uint32_t membership;
 };
 
-// A tree with its own table (unless floating).
+// A tree with its own table (unless floating). `others` are interned into
+// the table before the patterns are added: texts with ordinals between the
+// tree's own.
 class TestTree {
  public:
-  TestTree(Mode mode, const std::vector<Pattern>& patterns) {
+  TestTree(Mode mode, const std::vector<Pattern>& patterns,
+           const std::vector<std::string>& others = {}) {
     if (mode != Mode::Floating) {
       ZoWildcardEmail::clearLockOnInitQueue();
       _table = std::make_unique<ZoStringtable>();
+      for (const auto& t : others) _table->getStringtableRef(t.c_str());
+    }
+    if (mode == Mode::EarlyTable || mode == Mode::LateAdds) {
+      for (const auto& p : patterns) {
+        auto [user, labels] = naiveParse(p.text);
+        labels.push_back(user);
+        for (const auto& t : labels) {
+          if (mode == Mode::LateAdds || (!t.empty() && t.back() % 2 == 0))
+            _table->getStringtableRef(t.c_str());
+        }
+      }
+      if (mode == Mode::EarlyTable) ZoWildcardEmail::initScanTimeMode();
     }
     _root = std::make_unique<ZoWildcardRootNode>(_table.get(),
                                                  ZoStringtable::getConstEmptyIndexedString());
-    for (const auto& p : patterns) {
-      _results.push_back(_root->addAddressPattern(
-          p.text.c_str(), static_cast<ZoEmailBelongsTo>(p.membership), nullptr, nullptr));
+    _results.resize(patterns.size());
+    auto add = [&](size_t first, size_t step) {
+      for (size_t i = first; i < patterns.size(); i += step) {
+        _results[i] = _root->addAddressPattern(
+            patterns[i].text.c_str(), static_cast<ZoEmailBelongsTo>(patterns[i].membership),
+            nullptr, nullptr);
+      }
+    };
+    if (mode == Mode::LateAdds) {
+      add(0, 2);
+      ZoWildcardEmail::initScanTimeMode();
+      add(1, 2);
+    } else {
+      add(0, 1);
     }
-    if (mode == Mode::Locked) ZoWildcardEmail::initScanTimeMode();
+    if (mode == Mode::Locked || mode == Mode::EarlyTable) ZoWildcardEmail::initScanTimeMode();
   }
   ZoWildcardNode* root() { return _root.get(); }
   const std::vector<bool>& addResults() const { return _results; }
