@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/quorpolicy/AddressNorm.h"
-#include "tools/quorpolicy/ListFile.h"
+#include "lists/AddressNorm.h"
+#include "lists/ListFile.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/quorpolicy/AddressNorm.h"
-#include "tools/quorpolicy/PolicyProtocol.h"
+#include "lists/AddressNorm.h"
+#include "service/PolicyProtocol.h"
 
 namespace {
 

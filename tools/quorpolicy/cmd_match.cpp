@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "ZoWildcardEmail.h"
-#include "tools/quorpolicy/AddressNorm.h"
+#include "lists/AddressNorm.h"
 #include "tools/quorpolicy/Command.h"
-#include "tools/quorpolicy/ListFile.h"
-#include "tools/quorpolicy/ListSet.h"
+#include "lists/ListFile.h"
+#include "lists/ListSet.h"
 
 namespace quor::tool {
 namespace {

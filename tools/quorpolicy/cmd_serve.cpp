@@ -75,8 +75,8 @@
 #include "QuorHome.h"
 #include "QuorPolicyServerInterface.h"
 #include "tools/quorpolicy/Command.h"
-#include "tools/quorpolicy/ListSet.h"
-#include "tools/quorpolicy/PolicyProtocol.h"
+#include "lists/ListSet.h"
+#include "service/PolicyProtocol.h"
 
 namespace quor::tool {
 namespace {

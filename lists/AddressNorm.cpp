@@ -1,4 +1,4 @@
-#include "tools/quorpolicy/AddressNorm.h"
+#include "lists/AddressNorm.h"
 
 #include <unicode/uidna.h>
 

@@ -9,8 +9,8 @@
 // into requests (with the size limits that keep a client from holding a
 // worker), turning a request into an action with the loaded lists, and the
 // log line of a decision.
-#ifndef QUORPOLICY_TOOLS_QUORPOLICY_POLICYPROTOCOL_H_
-#define QUORPOLICY_TOOLS_QUORPOLICY_POLICYPROTOCOL_H_
+#ifndef QUORPOLICY_SERVICE_POLICYPROTOCOL_H_
+#define QUORPOLICY_SERVICE_POLICYPROTOCOL_H_
 
 #include <cstddef>
 #include <optional>
@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "tools/quorpolicy/ListSet.h"
+#include "lists/ListSet.h"
 
 namespace quor::tool {
 
@@ -131,4 +131,4 @@ std::string decisionLogLine(const ListSet& lists, const PolicyRequest& request,
 
 }  // namespace quor::tool
 
-#endif  // QUORPOLICY_TOOLS_QUORPOLICY_POLICYPROTOCOL_H_
+#endif  // QUORPOLICY_SERVICE_POLICYPROTOCOL_H_

@@ -16,8 +16,8 @@
 // The reader does not know the matcher: it checks the syntax and that the
 // membership is one of the allowed states, and leaves everything else (for
 // example two entries of one pattern that conflict) to the tree.
-#ifndef QUORPOLICY_TOOLS_QUORPOLICY_LISTFILE_H_
-#define QUORPOLICY_TOOLS_QUORPOLICY_LISTFILE_H_
+#ifndef QUORPOLICY_LISTS_LISTFILE_H_
+#define QUORPOLICY_LISTS_LISTFILE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -87,4 +87,4 @@ ListFile readListFile(const std::string& path, const ReadProgress& progress = {}
 
 }  // namespace quor::tool
 
-#endif  // QUORPOLICY_TOOLS_QUORPOLICY_LISTFILE_H_
+#endif  // QUORPOLICY_LISTS_LISTFILE_H_

@@ -1,6 +1,6 @@
-#include "tools/quorpolicy/PolicyProtocol.h"
+#include "service/PolicyProtocol.h"
 
-#include "tools/quorpolicy/AddressNorm.h"
+#include "lists/AddressNorm.h"
 
 namespace quor::tool {
 

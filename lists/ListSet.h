@@ -13,8 +13,8 @@
 // else may have unlocked objects registered meanwhile. Matching and
 // destruction may happen on any thread: a locked object is no longer on the
 // queue.
-#ifndef QUORPOLICY_TOOLS_QUORPOLICY_LISTSET_H_
-#define QUORPOLICY_TOOLS_QUORPOLICY_LISTSET_H_
+#ifndef QUORPOLICY_LISTS_LISTSET_H_
+#define QUORPOLICY_LISTS_LISTSET_H_
 
 #include <atomic>
 #include <cstddef>
@@ -97,4 +97,4 @@ class ListSet {
 
 }  // namespace quor::tool
 
-#endif  // QUORPOLICY_TOOLS_QUORPOLICY_LISTSET_H_
+#endif  // QUORPOLICY_LISTS_LISTSET_H_

@@ -1,4 +1,4 @@
-#include "tools/quorpolicy/ListSet.h"
+#include "lists/ListSet.h"
 
 #include <unistd.h>
 
@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "tools/quorpolicy/Command.h"
-#include "tools/quorpolicy/ListFile.h"
+#include "lists/ListFile.h"
 
 namespace quor::tool {
 namespace {

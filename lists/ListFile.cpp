@@ -1,7 +1,7 @@
 // Reader of the list files of `quorpolicy match`.
-#include "tools/quorpolicy/ListFile.h"
+#include "lists/ListFile.h"
 
-#include "tools/quorpolicy/AddressNorm.h"
+#include "lists/AddressNorm.h"
 
 #include <array>
 #include <charconv>

@@ -4,7 +4,7 @@
 #include <bit>
 #include <sstream>
 
-#include "tools/quorpolicy/ListFile.h"
+#include "lists/ListFile.h"
 
 namespace quor::tool {
 namespace {

@@ -1,7 +1,7 @@
 // The one form of an address and of a list pattern that the lists compare.
 #include <gtest/gtest.h>
 
-#include "tools/quorpolicy/AddressNorm.h"
+#include "lists/AddressNorm.h"
 
 namespace quor::tool {
 namespace {

@@ -1,13 +1,14 @@
 // Cutting a connection's bytes into policy requests, however they arrive, and
 // deciding them.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "support/ToolRun.h"
-#include "tools/quorpolicy/PolicyProtocol.h"
+#include "service/PolicyProtocol.h"
 
 namespace quor::tool {
 namespace {
@@ -86,13 +87,25 @@ TEST(RequestBuffer, CutsRequestsWhereverTheBytesBreak) {
   }
 }
 
-class Decide : public test::ToolTest {
+// List files in a scratch folder `_dir`, removed after the test.
+class Decide : public ::testing::Test {
  protected:
+  void SetUp() override {
+    std::string templ = (std::filesystem::temp_directory_path() / "quor-decide-XXXXXX").string();
+    ASSERT_NE(nullptr, ::mkdtemp(templ.data()));
+    _dir = templ;
+  }
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove_all(_dir, ec);
+  }
   std::string list(const char* name, const char* text) {
     const std::string path = (_dir / name).string();
     std::ofstream(path) << text;
     return path;
   }
+
+  std::filesystem::path _dir;
 };
 
 TEST_F(Decide, DecidesEveryFormOfAnAddressAlike) {

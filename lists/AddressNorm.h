@@ -16,8 +16,8 @@
 // stops separate labels as "." does.
 //
 // Thread safety: every function may be called from any number of threads.
-#ifndef QUORPOLICY_TOOLS_QUORPOLICY_ADDRESSNORM_H_
-#define QUORPOLICY_TOOLS_QUORPOLICY_ADDRESSNORM_H_
+#ifndef QUORPOLICY_LISTS_ADDRESSNORM_H_
+#define QUORPOLICY_LISTS_ADDRESSNORM_H_
 
 #include <optional>
 #include <string>
@@ -49,4 +49,4 @@ std::optional<std::string> withoutExtension(std::string_view address, std::strin
 
 }  // namespace quor::tool
 
-#endif  // QUORPOLICY_TOOLS_QUORPOLICY_ADDRESSNORM_H_
+#endif  // QUORPOLICY_LISTS_ADDRESSNORM_H_
