@@ -4,7 +4,7 @@
 
 #include <memory>
 
-namespace quor::tool {
+namespace quor::lists {
 namespace {
 
 struct IdnaCloser {
@@ -117,4 +117,4 @@ std::optional<std::string> withoutExtension(std::string_view address, std::strin
          std::string(at == std::string_view::npos ? std::string_view() : address.substr(at));
 }
 
-}  // namespace quor::tool
+}  // namespace quor::lists

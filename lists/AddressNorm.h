@@ -23,7 +23,7 @@
 #include <string>
 #include <string_view>
 
-namespace quor::tool {
+namespace quor::lists {
 
 // `domain` in the form described above ("Bücher.Example." gives
 // "xn--bcher-kva.example"; "*.Example." gives "*.Example").
@@ -47,6 +47,6 @@ std::string normalizePattern(std::string_view pattern);
 // part has no extension or `delimiters` is empty.
 std::optional<std::string> withoutExtension(std::string_view address, std::string_view delimiters);
 
-}  // namespace quor::tool
+}  // namespace quor::lists
 
 #endif  // QUORPOLICY_LISTS_ADDRESSNORM_H_

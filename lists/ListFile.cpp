@@ -7,7 +7,7 @@
 #include <charconv>
 #include <fstream>
 
-namespace quor::tool {
+namespace quor::lists {
 namespace {
 
 struct NamedBit {
@@ -213,4 +213,4 @@ ListFile readListFile(const std::string& path, const ReadProgress& progress) {
   return readListFile(in, path, progress);
 }
 
-}  // namespace quor::tool
+}  // namespace quor::lists

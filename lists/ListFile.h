@@ -28,7 +28,7 @@
 #include <string_view>
 #include <vector>
 
-namespace quor::tool {
+namespace quor::lists {
 
 // One entry of a list file.
 struct ListEntry {
@@ -85,6 +85,6 @@ ListFile readListFile(std::istream& in, const std::string& name, const ReadProgr
 // error "<path>: cannot open list file" with errorLine 0.
 ListFile readListFile(const std::string& path, const ReadProgress& progress = {});
 
-}  // namespace quor::tool
+}  // namespace quor::lists
 
 #endif  // QUORPOLICY_LISTS_LISTFILE_H_

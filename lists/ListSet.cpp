@@ -7,10 +7,10 @@
 #include <new>
 #include <utility>
 
-#include "tools/quorpolicy/Command.h"
 #include "lists/ListFile.h"
+#include "lists/LoadError.h"
 
-namespace quor::tool {
+namespace quor::lists {
 namespace {
 
 // Lists at least this large show progress on a terminal.
@@ -68,7 +68,7 @@ std::unique_ptr<ListSet> ListSet::load(const std::vector<std::string>& paths,
 
   const auto checkCancel = [&options] {
     if (options.cancel != nullptr && options.cancel->load()) {
-      throw CommandError(kExitFailure, "loading cancelled");
+      throw LoadError(LoadError::Cancelled, "loading cancelled");
     }
   };
 
@@ -81,21 +81,21 @@ std::unique_ptr<ListSet> ListSet::load(const std::vector<std::string>& paths,
       checkCancel();
     });
     if (!file.ok()) {
-      throw CommandError(file.errorLine == 0 ? kExitFailure : kExitBadInput, file.error);
+      throw LoadError(file.errorLine == 0 ? LoadError::NotFound : LoadError::Malformed, file.error);
     }
     if (options.requireLineEnd && file.unterminated) {
-      throw CommandError(kExitFailure, path +
-                                           ": the last line has no line end: the file is still "
-                                           "being written (write it beside and rename it)");
+      throw LoadError(LoadError::Refused, path +
+                                              ": the last line has no line end: the file is still "
+                                              "being written (write it beside and rename it)");
     }
     const std::size_t index = files.size();
     const ListSet* before = options.shrinkFrom;
     if (before != nullptr && index < before->size() &&
         file.entries.size() * 2 < before->entriesRead(index)) {
-      throw CommandError(kExitFailure, path + ": would go from " +
-                                           std::to_string(before->entriesRead(index)) +
-                                           " entries to " + std::to_string(file.entries.size()) +
-                                           ": more than half lost");
+      throw LoadError(LoadError::Refused, path + ": would go from " +
+                                              std::to_string(before->entriesRead(index)) +
+                                              " entries to " + std::to_string(file.entries.size()) +
+                                              ": more than half lost");
     }
     if (file.entries.empty() && options.warn) options.warn(path + ": no entries");
     files.push_back(std::move(file));
@@ -108,7 +108,7 @@ std::unique_ptr<ListSet> ListSet::load(const std::vector<std::string>& paths,
         set->_table.get(), ZoStringtable::getConstEmptyIndexedString()));
     if (root == nullptr) {
       ZoWildcardEmail::clearLockOnInitQueue();
-      throw CommandError(kExitFailure, "cannot create a pattern tree");
+      throw LoadError(LoadError::Failed, "cannot create a pattern tree");
     }
     set->_roots.push_back(root.get());
     set->_owners.push_back(std::move(root));
@@ -176,4 +176,4 @@ ListAnswer ListSet::answer(const std::string& address, bool details) const {
   return a;
 }
 
-}  // namespace quor::tool
+}  // namespace quor::lists

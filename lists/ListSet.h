@@ -28,7 +28,7 @@
 #include "ZoIndexedString.h"
 #include "ZoWildcardEmail.h"
 
-namespace quor::tool {
+namespace quor::lists {
 
 // What decided one address.
 struct ListAnswer {
@@ -59,9 +59,10 @@ class ListSet {
   };
 
   // Reads and checks every file before building anything, so that a failure
-  // leaves nothing behind. Throws CommandError: status 1 for a file that
-  // cannot be read, is still being written, would shrink its list or when
-  // cancelled; 2 for a malformed line (the text names file and line).
+  // leaves nothing behind. Throws LoadError (LoadError.h): NotFound for a
+  // file that cannot be opened, Malformed for a malformed line or a read
+  // failure (the text names file and line), Refused for a file still being
+  // written or one that would shrink its list, Cancelled, Failed.
   static std::unique_ptr<ListSet> load(const std::vector<std::string>& paths,
                                        const Options& options);
 
@@ -95,6 +96,6 @@ class ListSet {
   std::vector<std::size_t> _read;
 };
 
-}  // namespace quor::tool
+}  // namespace quor::lists
 
 #endif  // QUORPOLICY_LISTS_LISTSET_H_

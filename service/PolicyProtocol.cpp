@@ -2,7 +2,7 @@
 
 #include "lists/AddressNorm.h"
 
-namespace quor::tool {
+namespace quor::service {
 
 std::optional<std::string_view> PolicyRequest::get(std::string_view name) const {
   for (auto it = attributes.rbegin(); it != attributes.rend(); ++it) {
@@ -163,11 +163,11 @@ std::optional<ParsedRequest> RequestBuffer::next() {
 namespace {
 
 // The deciding answer for one address of the request.
-ListAnswer ask(const ListSet& lists, std::string_view raw, const DecideOptions& options,
-               bool details) {
-  const std::string address = normalizeAddress(raw);
-  ListAnswer a = lists.answer(address, details);
-  const auto base = withoutExtension(address, options.delimiters);
+lists::ListAnswer ask(const lists::ListSet& lists, std::string_view raw,
+                      const DecideOptions& options, bool details) {
+  const std::string address = lists::normalizeAddress(raw);
+  lists::ListAnswer a = lists.answer(address, details);
+  const auto base = lists::withoutExtension(address, options.delimiters);
   if (!base) return a;
   // Listed as such: the deciding pattern names the whole local part, the
   // extension included (the matcher gives patterns lower-cased).
@@ -183,7 +183,7 @@ ListAnswer ask(const ListSet& lists, std::string_view raw, const DecideOptions& 
 
 }  // namespace
 
-PolicyDecision decide(const ListSet& lists, const PolicyRequest& request,
+PolicyDecision decide(const lists::ListSet& lists, const PolicyRequest& request,
                       const DecideOptions& options) {
   // The recipient first: with both checked, a listed recipient decides.
   const char* roles[2] = {nullptr, nullptr};
@@ -194,7 +194,7 @@ PolicyDecision decide(const ListSet& lists, const PolicyRequest& request,
     if (role == nullptr) continue;
     const auto address = request.get(role);
     if (!address || address->empty()) continue;  // the null sender is not listed
-    ListAnswer a = ask(lists, *address, options, options.details);
+    lists::ListAnswer a = ask(lists, *address, options, options.details);
     const bool black = ZoWildcardEmail::isBlacklisted(a.result);
     if (!black && !ZoWildcardEmail::isWhitelisted(a.result)) continue;
     // The remote side is told nothing of the lists; the log gets the entry.
@@ -233,7 +233,7 @@ PolicyDecision decide(const ListSet& lists, const PolicyRequest& request,
   return d;
 }
 
-std::string decisionLogLine(const ListSet& lists, const PolicyRequest& request,
+std::string decisionLogLine(const lists::ListSet& lists, const PolicyRequest& request,
                             const PolicyDecision& decision) {
   const auto value = [&request](const char* name) {
     return escapeForLog(request.get(name).value_or(std::string_view()));
@@ -253,4 +253,4 @@ std::string decisionLogLine(const ListSet& lists, const PolicyRequest& request,
   return line;
 }
 
-}  // namespace quor::tool
+}  // namespace quor::service

@@ -21,7 +21,7 @@
 
 #include "lists/ListSet.h"
 
-namespace quor::tool {
+namespace quor::service {
 
 // A request of more than this many bytes, its ending empty line included,
 // ends the connection: the client is not speaking the protocol.
@@ -120,15 +120,15 @@ struct PolicyDecision {
 // so that a white-listed recipient (postmaster@) stays reachable from a
 // black-listed sender. Black-listed: the black action; white-listed: "OK";
 // otherwise "DUNNO".
-PolicyDecision decide(const ListSet& lists, const PolicyRequest& request,
+PolicyDecision decide(const lists::ListSet& lists, const PolicyRequest& request,
                       const DecideOptions& options);
 
 // One line for the log about a decision: Postfix's queue_id, client_address,
 // sender and recipient, the decision, and for a listed one the address that
 // decided, list file, line and pattern; every value escaped.
-std::string decisionLogLine(const ListSet& lists, const PolicyRequest& request,
+std::string decisionLogLine(const lists::ListSet& lists, const PolicyRequest& request,
                             const PolicyDecision& decision);
 
-}  // namespace quor::tool
+}  // namespace quor::service
 
 #endif  // QUORPOLICY_SERVICE_POLICYPROTOCOL_H_

@@ -20,8 +20,8 @@
 
 namespace {
 
-using quor::tool::ListEntry;
-using quor::tool::ParsedLine;
+using quor::lists::ListEntry;
+using quor::lists::ParsedLine;
 
 void check(bool condition) {
   if (!condition) std::abort();
@@ -47,7 +47,7 @@ Model naiveRead(const std::string& text) {
     ++number;
     const std::size_t first = line.find_first_not_of(" \t");
     if (first == std::string::npos || line[first] == '#' || line.substr(first) == "\r") continue;
-    if (quor::tool::parseListLine(line).kind == ParsedLine::Malformed) {
+    if (quor::lists::parseListLine(line).kind == ParsedLine::Malformed) {
       model.errorLine = number;
       return model;
     }
@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
   if (!text.empty() && text.back() != '\n') text += '\n';
   std::istringstream in(text);
-  const quor::tool::ListFile file = quor::tool::readListFile(in, "fuzz.list");
+  const quor::lists::ListFile file = quor::lists::readListFile(in, "fuzz.list");
 
   const Model model = naiveRead(text);
   check(file.errorLine == model.errorLine);
@@ -73,14 +73,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   for (std::size_t i = 0; i < file.entries.size(); ++i) {
     const ListEntry& entry = file.entries[i];
     check(entry.line == model.entryLines[i]);
-    check(quor::tool::normalizePattern(entry.pattern) == entry.pattern);
+    check(quor::lists::normalizePattern(entry.pattern) == entry.pattern);
     check(entry.pattern.find_first_of(" \t\n") == std::string::npos);
 
     // A trailing blank keeps a final "\r" of the pattern or the original
     // text from being read as a line end.
-    std::string line = quor::tool::membershipName(entry.membership) + " " + entry.pattern + " ";
+    std::string line = quor::lists::membershipName(entry.membership) + " " + entry.pattern + " ";
     if (entry.original) line += *entry.original + " ";
-    const ParsedLine again = quor::tool::parseListLine(line);
+    const ParsedLine again = quor::lists::parseListLine(line);
     check(again.kind == ParsedLine::Entry && sameEntry(again.entry, entry));
   }
   return 0;

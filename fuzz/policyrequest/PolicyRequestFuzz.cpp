@@ -22,8 +22,8 @@
 
 namespace {
 
-using quor::tool::ParsedRequest;
-using quor::tool::RequestBuffer;
+using quor::service::ParsedRequest;
+using quor::service::RequestBuffer;
 
 void check(bool condition) {
   if (!condition) std::abort();
@@ -31,7 +31,7 @@ void check(bool condition) {
 
 // The stream cut with the piece sizes of `sizes` in turn (0 counts as 1).
 std::vector<std::string> cut(std::string_view stream, const std::vector<std::size_t>& sizes,
-                             std::vector<quor::tool::PolicyRequest>* requests) {
+                             std::vector<quor::service::PolicyRequest>* requests) {
   RequestBuffer buffer;
   std::vector<std::string> out;
   std::size_t at = 0;
@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   const std::vector<std::size_t> sizes = {data[0] % 64u, data[1] % 9u, data[0] / 4u + 1};
   const std::string_view stream(reinterpret_cast<const char*>(data) + 2, size - 2);
 
-  std::vector<quor::tool::PolicyRequest> requests;
+  std::vector<quor::service::PolicyRequest> requests;
   const auto whole = cut(stream, {}, &requests);
   check(cut(stream, {1}, nullptr) == whole);
   check(cut(stream, sizes, nullptr) == whole);
@@ -77,13 +77,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     for (const auto& [name, value] : request.attributes) {
       check(!name.empty() && name.find('\n') == std::string::npos);
       check(value.find('\n') == std::string::npos);
-      check(name.size() + 1 + value.size() <= quor::tool::kMaxAttributeBytes);
+      check(name.size() + 1 + value.size() <= quor::service::kMaxAttributeBytes);
       bytes += name.size() + 1 + value.size() + 1;
     }
-    check(bytes <= quor::tool::kMaxRequestBytes);
+    check(bytes <= quor::service::kMaxRequestBytes);
     for (const char* role : {"sender", "recipient"}) {
-      const std::string once = quor::tool::normalizeAddress(request.get(role).value_or(""));
-      check(quor::tool::normalizeAddress(once) == once);
+      const std::string once = quor::lists::normalizeAddress(request.get(role).value_or(""));
+      check(quor::lists::normalizeAddress(once) == once);
     }
   }
   return 0;

@@ -3,7 +3,7 @@
 
 #include "lists/AddressNorm.h"
 
-namespace quor::tool {
+namespace quor::lists {
 namespace {
 
 TEST(AddressNorm, BringsTheFormsOfOneMailboxTogether) {
@@ -50,4 +50,4 @@ TEST(AddressNorm, BringsTheFormsOfOneMailboxTogether) {
 }
 
 }  // namespace
-}  // namespace quor::tool
+}  // namespace quor::lists

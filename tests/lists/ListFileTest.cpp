@@ -6,7 +6,7 @@
 
 #include "lists/ListFile.h"
 
-namespace quor::tool {
+namespace quor::lists {
 namespace {
 
 TEST(ListFile, ParseListLine_ReadsEntriesAndSkipsBlankAndComments) {
@@ -145,4 +145,4 @@ TEST(ListFile, Read_ReportsAFileThatCannotBeOpened) {
 }
 
 }  // namespace
-}  // namespace quor::tool
+}  // namespace quor::lists

@@ -1,17 +1,17 @@
 // Cutting a connection's bytes into policy requests, however they arrive, and
 // deciding them.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "service/PolicyProtocol.h"
+#include "support/ScratchDir.h"
 
-namespace quor::tool {
+namespace quor::service {
 namespace {
+
+using lists::ListSet;
 
 // Every request taken from `stream` fed in pieces of `piece` bytes, written
 // as "request:name=value,name=value," or "malformed:error" / "overflow:error".
@@ -87,25 +87,9 @@ TEST(RequestBuffer, CutsRequestsWhereverTheBytesBreak) {
   }
 }
 
-// List files in a scratch folder `_dir`, removed after the test.
-class Decide : public ::testing::Test {
+class Decide : public test::ScratchDirTest {
  protected:
-  void SetUp() override {
-    std::string templ = (std::filesystem::temp_directory_path() / "quor-decide-XXXXXX").string();
-    ASSERT_NE(nullptr, ::mkdtemp(templ.data()));
-    _dir = templ;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(_dir, ec);
-  }
-  std::string list(const char* name, const char* text) {
-    const std::string path = (_dir / name).string();
-    std::ofstream(path) << text;
-    return path;
-  }
-
-  std::filesystem::path _dir;
+  std::string list(const char* name, const char* text) { return file(name, text); }
 };
 
 TEST_F(Decide, DecidesEveryFormOfAnAddressAlike) {
@@ -213,4 +197,4 @@ TEST_F(Decide, AnswersWithTheActionAndHeaderAsked) {
 }
 
 }  // namespace
-}  // namespace quor::tool
+}  // namespace quor::service

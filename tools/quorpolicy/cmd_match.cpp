@@ -19,12 +19,17 @@
 
 #include "ZoWildcardEmail.h"
 #include "lists/AddressNorm.h"
-#include "tools/quorpolicy/Command.h"
 #include "lists/ListFile.h"
 #include "lists/ListSet.h"
+#include "tools/quorpolicy/Command.h"
 
 namespace quor::tool {
 namespace {
+
+using lists::ListAnswer;
+using lists::ListSet;
+using lists::membershipName;
+using lists::normalizeAddress;
 
 struct MatchOptions {
   std::vector<std::string> lists;

@@ -81,6 +81,13 @@
 namespace quor::tool {
 namespace {
 
+using lists::ListSet;
+using service::BlackAction;
+using service::CheckWhat;
+using service::DecideOptions;
+using service::ParsedRequest;
+using service::PolicyDecision;
+using service::RequestBuffer;
 using Clock = std::chrono::steady_clock;
 using P = QuorPolicyServerInterface;
 

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "lists/LoadError.h"
 #include "tools/quorpolicy/Command.h"
 
 namespace quor::tool {
@@ -25,6 +26,21 @@ std::string oneLine(const std::string& text) {
     out.push_back(c);
   }
   return out;
+}
+
+// A malformed list file is bad input; anything else that stops a load is a
+// failure.
+int exitStatus(const lists::LoadError& e) {
+  return e.kind() == lists::LoadError::Malformed ? kExitBadInput : kExitFailure;
+}
+
+int exitStatus(const CommandError& e) { return e.status(); }
+
+// Prints the failure of a command on one line and gives its exit status.
+template <typename Error>
+int fail(const Error& e) {
+  std::fprintf(stderr, "quorpolicy: %s\n", oneLine(e.what()).c_str());
+  return exitStatus(e);
 }
 
 std::vector<std::pair<int, Registrar>>& registry() {
@@ -58,8 +74,9 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return app.exit(e);
   } catch (const quor::tool::CommandError& e) {
-    std::fprintf(stderr, "quorpolicy: %s\n", quor::tool::oneLine(e.what()).c_str());
-    return e.status();
+    return quor::tool::fail(e);
+  } catch (const quor::lists::LoadError& e) {
+    return quor::tool::fail(e);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "quorpolicy: %s\n", e.what());
     return quor::tool::kExitFailure;

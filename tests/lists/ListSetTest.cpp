@@ -1,0 +1,50 @@
+// Loading a generation of lists: why a load stops, as the kind of its error.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "lists/ListSet.h"
+#include "lists/LoadError.h"
+#include "support/ScratchDir.h"
+
+namespace quor::lists {
+namespace {
+
+class ListSetLoad : public test::ScratchDirTest {};
+
+TEST_F(ListSetLoad, Load_NamesTheKindOfEveryFailure) {
+  const std::string four = file("four.list", "1 a@b\n1 c@d\n1 e@f\n1 g@h\n");
+  const auto before = ListSet::load({four}, {});
+  const std::atomic<bool> cancelled{true};
+  struct Case {
+    const char* name;
+    std::string path;
+    ListSet::Options options;
+    LoadError::Kind want;
+  };
+  ListSet::Options lineEnd, shrink, cancel;
+  lineEnd.requireLineEnd = true;
+  shrink.shrinkFrom = before.get();
+  cancel.cancel = &cancelled;
+  const Case cases[] = {
+      {"missing file", (_dir / "missing.list").string(), {}, LoadError::NotFound},
+      {"malformed line", file("bad.list", "1 a@b\nbogus x@y\n"), {}, LoadError::Malformed},
+      {"still being written", file("open.list", "1 a@b\n1 c@d"), lineEnd, LoadError::Refused},
+      {"more than half lost", file("one.list", "1 a@b\n"), shrink, LoadError::Refused},
+      {"cancelled", four, cancel, LoadError::Cancelled},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      ListSet::load({c.path}, c.options);
+      ADD_FAILURE() << "loaded";
+    } catch (const LoadError& e) {
+      EXPECT_EQ(c.want, e.kind()) << e.what();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quor::lists
