@@ -1,0 +1,116 @@
+// The access policy service for SMTP servers: a server that answers every
+// request of the policy delegation protocol (PolicyProtocol.h) from a
+// generation of black and white lists.
+//
+// The server loads the list files, listens on a TCP address or a UNIX
+// socket, and answers on a pool of worker threads. A request it does not
+// understand is logged and its connection closed without an answer, so that
+// the SMTP server applies its own default.
+//
+// Signals: SIGHUP loads the lists again beside the running ones, on a thread
+// of its own, and swaps them in; requests in flight finish on the lists they
+// started with. A list that fails to load, is still being written (no line
+// end after its last line) or would lose more than half of its entries
+// (unless allowShrink) keeps the old lists. SIGHUPs that arrive during a load
+// give one more load. SIGTERM and SIGINT cancel a load in progress, stop
+// accepting, let every open request finish and end run(). Every
+// `statsSeconds` one line reports the requests, decisions and latency since
+// the last.
+//
+// Limits: at most `maxConnections` connections are open; more are closed at
+// once and counted. When accept fails (the descriptor limit reached after
+// all), new connections wait for up to a second, and the log says so once
+// per episode. A request must arrive whole within the receive time-out. A
+// TCP address other than loopback needs `allowFrom`; connections from
+// elsewhere are closed at once and counted.
+//
+// A UNIX socket that still answers belongs to a running server and ends the
+// start; a stale one is replaced, and on exit the socket is removed only if
+// the file is still this process's. `user` drops root's privileges once the
+// socket is bound and the lists are loaded.
+//
+// Everything is logged through say() (Log.h). The texts of StartError name
+// the options of `quorpolicy serve` that carry the fields at fault.
+//
+// Thread safety: run() takes over the process's SIGHUP, SIGTERM and SIGINT
+// and starts threads of its own; one Server runs at a time in a process.
+#ifndef QUORPOLICY_SERVICE_SERVER_H_
+#define QUORPOLICY_SERVICE_SERVER_H_
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "service/PolicyProtocol.h"
+
+namespace quor::service {
+
+// The network settings the server runs with.
+struct NetSettings {
+  unsigned int backlog = 100;
+  bool keepAlive = true;
+  unsigned int recvTimeoutSecs = 60;  // for a whole request; 0: no limit
+  unsigned int sendTimeoutSecs = 60;  // for an answer to be taken; 0: no limit
+  unsigned int threads = 10;          // worker threads
+};
+
+struct Options {
+  std::vector<std::string> lists;          // list files, the strongest first
+  std::string listen = "127.0.0.1:10040";  // "ADDRESS:PORT", "[v6]:PORT", "name:PORT"
+  std::string socketPath;                  // when set, a UNIX socket instead of `listen`
+  mode_t socketMode = 0660;
+  std::optional<gid_t> socketGroup;
+  std::vector<std::string> allowFrom;  // TCP clients allowed, as "ADDRESS/BITS"; empty: all
+  DecideOptions decision;
+  bool logDecisions = false;  // black-listed decisions are logged in any case
+  NetSettings net;
+  unsigned statsSeconds = 60;
+  // Connections open at most; empty: what the descriptor limit leaves.
+  std::optional<std::size_t> maxConnections;
+  bool allowShrink = false;
+  std::string user;  // empty: keep the identity the process has
+};
+
+// Why the server could not start.
+class StartError : public std::runtime_error {
+ public:
+  enum Kind {
+    BadOptions,  // the options cannot work as given
+    Failed,      // the system refused: a socket, a file, an identity
+  };
+  StartError(Kind kind, const std::string& text) : std::runtime_error(text), _kind(kind) {}
+  Kind kind() const { return _kind; }
+
+ private:
+  Kind _kind;
+};
+
+// Throws StartError (BadOptions) when `options` has no list, a reject text
+// of more than one line, no worker thread or no statistics interval.
+void checkOptions(const Options& options);
+
+class Server {
+ public:
+  explicit Server(Options options);
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+  ~Server();
+
+  // Loads the lists, listens and answers until SIGTERM or SIGINT. Throws
+  // StartError when it cannot start and lists::LoadError when the lists
+  // cannot be loaded; once it answers, it returns only when stopped.
+  void run();
+
+ private:
+  class Run;
+  Options _options;
+};
+
+}  // namespace quor::service
+
+#endif  // QUORPOLICY_SERVICE_SERVER_H_
