@@ -164,6 +164,73 @@ void runServe(const ServeOptions& o) {
   }
 }
 
+// How requests are decided and answered.
+void addDecisionOptions(CLI::App& cmd, ServeOptions& o) {
+  cmd.add_option("--check", o.check, "Which address decides")
+      ->check(CLI::IsMember({"sender", "recipient", "both"}))
+      ->default_str("sender");
+  cmd.add_option("--reject-text", o.rejectText,
+                 "Text of the answers to black-listed addresses (default: \"sender address "
+                 "rejected by policy\", or recipient)");
+  cmd.add_option("--black-action", o.blackAction,
+                 "Answer to black-listed addresses: REJECT, DEFER_IF_PERMIT (a temporary "
+                 "refusal) or WARN (logged by the SMTP server only)")
+      ->transform(CLI::IsMember({"REJECT", "DEFER_IF_PERMIT", "WARN"}, CLI::ignore_case))
+      ->default_str("REJECT");
+  cmd.add_option("--prepend-header", o.prependHeader,
+                 "Header NAME added to accepted listed mail (\"NAME: white-listed\", or "
+                 "black-listed under WARN) instead of OK or WARN")
+      ->check([](const std::string& name) -> std::string {
+        if (name.empty()) return "a header name must not be empty";
+        for (const char c : name) {
+          if (c <= ' ' || c > '~' || c == ':') return "not a header name: " + name;
+        }
+        return "";
+      });
+  cmd.add_option("--recipient-delimiter", o.recipientDelimiter,
+                 "Characters that start an address extension (Postfix's recipient_delimiter): "
+                 "user+tag@d, when not listed as such, is decided as user@d")
+      ->check([](const std::string& chars) -> std::string {
+        for (const char c : chars) {
+          if (c <= ' ' || c > '~' || c == '@' || c == '.') return "not a delimiter: " + chars;
+        }
+        return "";
+      });
+  cmd.add_flag("--log-decisions", o.logDecisions,
+               "Log every decision (black-listed ones are always logged)");
+}
+
+// Threads, time-outs, connections, the socket file, reloads and the user.
+void addServerOptions(CLI::App& cmd, ServeOptions& o) {
+  cmd.add_option("--threads", o.threads, "Worker threads")->check(CLI::Range(1u, 1000u));
+  cmd.add_option("--backlog", o.backlog, "Listen backlog")->check(CLI::Range(0u, 1000u));
+  cmd.add_option("--recv-timeout", o.recvTimeout, "Seconds to wait for a request (0: forever)")
+      ->check(CLI::Range(0u, 300u));
+  cmd.add_option("--send-timeout", o.sendTimeout, "Seconds to wait for an answer to be taken")
+      ->check(CLI::Range(0u, 300u));
+  cmd.add_option("--keep-alive", o.keepAlive, "TCP keep-alive")
+      ->check(CLI::IsMember({"yes", "no"}));
+  cmd.add_option("--stats-interval", o.statsSeconds, "Seconds between statistics lines")
+      ->check(CLI::Range(1u, 86400u))
+      ->group("");
+  cmd.add_option("--max-connections", o.maxConnections,
+                 "Open connections at most; more are closed at once (default: what the "
+                 "descriptor limit leaves)")
+      ->check(CLI::Range(1u, 1000000u));
+  cmd.add_option("--allow-from", o.allowFrom,
+                 "Client addresses allowed over TCP, as CIDR[,CIDR...]; needed for --listen "
+                 "on an address other than loopback")
+      ->delimiter(',')
+      ->excludes(cmd.get_option("--socket"));
+  cmd.add_option("--socket-mode", o.socketMode, "Permissions of the --socket file")
+      ->default_str("0660");
+  cmd.add_option("--socket-group", o.socketGroup, "Group of the --socket file");
+  cmd.add_flag("--allow-shrink", o.allowShrink,
+               "Let a reload load a list that lost more than half of its entries");
+  cmd.add_option("--user", o.user,
+                 "Drop root's privileges for this user once the socket and lists are open");
+}
+
 void registerServe(CLI::App& app) {
   auto o = std::make_shared<ServeOptions>();
   CLI::App* cmd = app.add_subcommand(
@@ -174,65 +241,8 @@ void registerServe(CLI::App& app) {
   auto* listen = cmd->add_option("--listen", o->listen, "TCP address and port to listen on")
                      ->default_str("127.0.0.1:10040");
   cmd->add_option("--socket", o->socketPath, "UNIX socket to listen on instead")->excludes(listen);
-  cmd->add_option("--check", o->check, "Which address decides")
-      ->check(CLI::IsMember({"sender", "recipient", "both"}))
-      ->default_str("sender");
-  cmd->add_option("--reject-text", o->rejectText,
-                  "Text of the answers to black-listed addresses (default: \"sender address "
-                  "rejected by policy\", or recipient)");
-  cmd->add_option("--black-action", o->blackAction,
-                  "Answer to black-listed addresses: REJECT, DEFER_IF_PERMIT (a temporary "
-                  "refusal) or WARN (logged by the SMTP server only)")
-      ->transform(CLI::IsMember({"REJECT", "DEFER_IF_PERMIT", "WARN"}, CLI::ignore_case))
-      ->default_str("REJECT");
-  cmd->add_option("--prepend-header", o->prependHeader,
-                  "Header NAME added to accepted listed mail (\"NAME: white-listed\", or "
-                  "black-listed under WARN) instead of OK or WARN")
-      ->check([](const std::string& name) -> std::string {
-        if (name.empty()) return "a header name must not be empty";
-        for (const char c : name) {
-          if (c <= ' ' || c > '~' || c == ':') return "not a header name: " + name;
-        }
-        return "";
-      });
-  cmd->add_option("--recipient-delimiter", o->recipientDelimiter,
-                  "Characters that start an address extension (Postfix's recipient_delimiter): "
-                  "user+tag@d, when not listed as such, is decided as user@d")
-      ->check([](const std::string& chars) -> std::string {
-        for (const char c : chars) {
-          if (c <= ' ' || c > '~' || c == '@' || c == '.') return "not a delimiter: " + chars;
-        }
-        return "";
-      });
-  cmd->add_flag("--log-decisions", o->logDecisions,
-                "Log every decision (black-listed ones are always logged)");
-  cmd->add_option("--threads", o->threads, "Worker threads")->check(CLI::Range(1u, 1000u));
-  cmd->add_option("--backlog", o->backlog, "Listen backlog")->check(CLI::Range(0u, 1000u));
-  cmd->add_option("--recv-timeout", o->recvTimeout, "Seconds to wait for a request (0: forever)")
-      ->check(CLI::Range(0u, 300u));
-  cmd->add_option("--send-timeout", o->sendTimeout, "Seconds to wait for an answer to be taken")
-      ->check(CLI::Range(0u, 300u));
-  cmd->add_option("--keep-alive", o->keepAlive, "TCP keep-alive")
-      ->check(CLI::IsMember({"yes", "no"}));
-  cmd->add_option("--stats-interval", o->statsSeconds, "Seconds between statistics lines")
-      ->check(CLI::Range(1u, 86400u))
-      ->group("");
-  cmd->add_option("--max-connections", o->maxConnections,
-                  "Open connections at most; more are closed at once (default: what the "
-                  "descriptor limit leaves)")
-      ->check(CLI::Range(1u, 1000000u));
-  cmd->add_option("--allow-from", o->allowFrom,
-                  "Client addresses allowed over TCP, as CIDR[,CIDR...]; needed for --listen "
-                  "on an address other than loopback")
-      ->delimiter(',')
-      ->excludes(cmd->get_option("--socket"));
-  cmd->add_option("--socket-mode", o->socketMode, "Permissions of the --socket file")
-      ->default_str("0660");
-  cmd->add_option("--socket-group", o->socketGroup, "Group of the --socket file");
-  cmd->add_flag("--allow-shrink", o->allowShrink,
-                "Let a reload load a list that lost more than half of its entries");
-  cmd->add_option("--user", o->user,
-                  "Drop root's privileges for this user once the socket and lists are open");
+  addDecisionOptions(*cmd, *o);
+  addServerOptions(*cmd, *o);
   cmd->callback([o] { runServe(*o); });
 }
 
