@@ -159,9 +159,9 @@ ListAnswer ListSet::answer(const std::string& address, bool details) const {
   a.tree = tree;
   a.pattern = pattern;
   a.membership = membership;
-  if (!details) return a;
   const auto& lines = _firstLine[tree];
   if (auto it = lines.find(a.pattern); it != lines.end()) a.line = it->second;
+  if (!details) return a;
   // The matcher names the deciding pattern; its stored original text is on
   // the leaf, which the same search in the deciding tree finds again.
   std::vector<ZoListedEmailAddress*> leaves;

@@ -70,9 +70,9 @@ class ListSet {
   ListSet& operator=(const ListSet&) = delete;
   ~ListSet();
 
-  // Decides `address` across the lists. With `details` false only the
-  // result, the deciding list and pattern are filled in (the server's path);
-  // with true also the line and original text.
+  // Decides `address` across the lists: the result, and for a listed
+  // address the deciding list, pattern and line. With `details` also the
+  // entry's original text, which costs a second search of the deciding tree.
   ListAnswer answer(const std::string& address, bool details = true) const;
 
   const std::string& name(std::size_t tree) const { return _names[tree]; }

@@ -164,9 +164,9 @@ namespace {
 
 // The deciding answer for one address of the request.
 lists::ListAnswer ask(const lists::ListSet& lists, std::string_view raw,
-                      const DecideOptions& options, bool details) {
+                      const DecideOptions& options) {
   const std::string address = lists::normalizeAddress(raw);
-  lists::ListAnswer a = lists.answer(address, details);
+  lists::ListAnswer a = lists.answer(address, false);
   const auto base = lists::withoutExtension(address, options.delimiters);
   if (!base) return a;
   // Listed as such: the deciding pattern names the whole local part, the
@@ -178,7 +178,7 @@ lists::ListAnswer ask(const lists::ListSet& lists, std::string_view raw,
     }
     if (a.pattern.compare(0, a.pattern.find('@'), local) == 0) return a;
   }
-  return lists.answer(*base, details);
+  return lists.answer(*base, false);
 }
 
 }  // namespace
@@ -194,11 +194,9 @@ PolicyDecision decide(const lists::ListSet& lists, const PolicyRequest& request,
     if (role == nullptr) continue;
     const auto address = request.get(role);
     if (!address || address->empty()) continue;  // the null sender is not listed
-    lists::ListAnswer a = ask(lists, *address, options, options.details);
+    const lists::ListAnswer a = ask(lists, *address, options);
     const bool black = ZoWildcardEmail::isBlacklisted(a.result);
     if (!black && !ZoWildcardEmail::isWhitelisted(a.result)) continue;
-    // The remote side is told nothing of the lists; the log gets the entry.
-    if (black && !options.details) a = ask(lists, *address, options, true);
 
     PolicyDecision d;
     d.role = role;

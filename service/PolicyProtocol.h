@@ -96,8 +96,6 @@ struct DecideOptions {
   std::string prependHeader;
   // The characters that start an address extension ("+"); empty: none.
   std::string delimiters;
-  // Line numbers for every listed decision; black-listed ones always get it.
-  bool details = false;
 };
 
 // What the server answers, and why (for the statistics and the log).

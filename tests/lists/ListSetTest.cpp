@@ -1,4 +1,5 @@
-// Loading a generation of lists: why a load stops, as the kind of its error.
+// Loading a generation of lists (why a load stops, as the kind of its error)
+// and what an answer carries.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -43,6 +44,18 @@ TEST_F(ListSetLoad, Load_NamesTheKindOfEveryFailure) {
     } catch (const LoadError& e) {
       EXPECT_EQ(c.want, e.kind()) << e.what();
     }
+  }
+}
+
+// The line of the deciding entry comes with the first search; only the
+// original text needs the second.
+TEST_F(ListSetLoad, Answer_GivesTheLineWithoutDetails) {
+  const auto set = ListSet::load({file("l.list", "# c\n1 a@b\n2 *@c.d Cee\n")}, {});
+  for (const bool details : {false, true}) {
+    SCOPED_TRACE(details);
+    const ListAnswer a = set->answer("x@c.d", details);
+    EXPECT_EQ(3u, a.line);
+    EXPECT_EQ(details ? "Cee" : "", a.original);
   }
 }
 

@@ -130,7 +130,6 @@ service::DecideOptions decideOptions(const ServeOptions& o) {
                                                        : service::BlackAction::Reject;
   d.prependHeader = o.prependHeader;
   d.delimiters = o.recipientDelimiter;
-  d.details = o.logDecisions;
   return d;
 }
 
