@@ -13,7 +13,11 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
-#include <asio.hpp>
+// Boost 1.74's coroutine support uses std::exchange without including its
+// header; under C++20 it must come first.
+#include <utility>
+
+#include <boost/asio.hpp>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -23,6 +27,8 @@
 
 namespace {
 
+namespace asio = boost::asio;
+using ErrorCode = boost::system::error_code;
 using Clock = std::chrono::steady_clock;
 
 struct Totals {
@@ -43,12 +49,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   // Drops the connection: an answer still awaited at the end is not counted.
   void stop() {
-    std::error_code ignored;
+    ErrorCode ignored;
     _socket.close(ignored);
   }
 
   void start(const asio::ip::tcp::endpoint& target) {
-    _socket.async_connect(target, [self = shared_from_this()](std::error_code ec) {
+    _socket.async_connect(target, [self = shared_from_this()](ErrorCode ec) {
       if (ec) {
         ++self->_totals.errors;
         std::fprintf(stderr, "policy_load: connect: %s\n", ec.message().c_str());
@@ -72,7 +78,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         "queue_id=\nsize=0\n\n";
     _sent = Clock::now();
     asio::async_write(_socket, asio::buffer(_request),
-                      [self = shared_from_this()](std::error_code ec, std::size_t) {
+                      [self = shared_from_this()](ErrorCode ec, std::size_t) {
                         if (ec) return self->fail("write", ec);
                         self->receive();
                       });
@@ -80,7 +86,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   void receive() {
     asio::async_read_until(_socket, _in, "\n\n",
-                           [self = shared_from_this()](std::error_code ec, std::size_t n) {
+                           [self = shared_from_this()](ErrorCode ec, std::size_t n) {
                              if (ec) return self->fail("read", ec);
                              self->answered(n);
                            });
@@ -106,7 +112,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     send();
   }
 
-  void fail(const char* what, std::error_code ec) {
+  void fail(const char* what, ErrorCode ec) {
     if (Clock::now() >= _end) return;
     ++_totals.errors;
     std::fprintf(stderr, "policy_load: %s: %s\n", what, ec.message().c_str());
@@ -171,7 +177,7 @@ int main(int argc, char** argv) {
   }
   // A slow service must not keep the client waiting for answers past the end.
   asio::steady_timer deadline(io, end + std::chrono::seconds(1));
-  deadline.async_wait([&all](std::error_code) {
+  deadline.async_wait([&all](ErrorCode) {
     for (auto& c : all) c->stop();
   });
   io.run();
