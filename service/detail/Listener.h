@@ -37,7 +37,7 @@ class Listener {
   void accept() {
     _acceptor.async_accept(asio::make_strand(_io),
                            asio::bind_executor(_strand, [this](ErrorCode ec, auto socket) {
-                             accepted(ec, std::move(socket));
+                             this->accepted(ec, std::move(socket));
                            }));
   }
 
