@@ -8,7 +8,7 @@
 //   config/odbc.ini       data source "QuorPolicy" (used without ODBCINI)
 //   config/quor.ini       policy server, client and LDAP settings
 //   data/quorpolicy.db    SQLite only: the database
-//   sql/sqlite/, sql/pgsql/  the statement files
+//   sql/common/, sql/sqlite/, sql/pgsql/  the statement files
 //   resources/            the resource bundles, when they were built
 // The schema (and the sample data unless --no-sample) is applied in one
 // transaction. Before anything is written, the database is reached and
@@ -208,8 +208,9 @@ void verifyRoot(const fs::path& root, bool sample) {
 void writeRoot(const fs::path& root, const fs::path& sqlFrom, const Target& target) {
   const fs::path config = root / "config";
   fs::create_directories(config);
-  // Statement files of both flavours, so the root can move between them.
-  for (const char* flavour : {"sqlite", "pgsql"}) {
+  // Statement files of both flavours, so the root can move between them,
+  // and the statements they share.
+  for (const char* flavour : {"common", "sqlite", "pgsql"}) {
     const fs::path from = sqlFrom / flavour;
     if (!fs::is_directory(from)) continue;
     const fs::path to = root / "sql" / flavour;
@@ -306,7 +307,7 @@ void runInit(const InitOptions& options) {
       session.exec(readText(dialectSql / "schema.sql"), "schema.sql");
       // The sample rows are plain INSERTs that both databases take.
       if (!options.noSample) {
-        session.exec(readText(sqlFrom / "sqlite" / "sample_data.sql"), "sample_data.sql");
+        session.exec(readText(sqlFrom / "sample" / "sample_data.sql"), "sample_data.sql");
         session.resetIdentities();
       }
     });
