@@ -17,7 +17,7 @@ InstallRoot::InstallRoot(Backend backend, const TestDatabase* db)
   quor::db::detail::RdbmsTestAccess::reset();
   // The dialect's overrides and the statements shared by both dialects.
   const std::filesystem::path source = sqlSourceDir(backend);
-  for (const std::string folder : {_dbDir, std::string("common")}) {
+  for (const std::string& folder : {_dbDir, std::string("common")}) {
     const std::filesystem::path sql = std::filesystem::path(path()) / "sql" / folder;
     std::filesystem::create_directories(sql);
     for (const auto& entry : std::filesystem::directory_iterator(source.parent_path() / folder)) {
