@@ -73,6 +73,28 @@ class BindingsTest(Roots, unittest.TestCase):
                 self.assertEqual("2", self.sql(
                     root, "SELECT COUNT(*) FROM entity_list_bindings").strip())
 
+    def test_match_db_explains_the_decision(self):
+        root = self.make_root("sqlite")
+        self.bind(root, "root", "5", "4")  # VIP senders, white for *@example.com
+        self.bind(root, "root", "5", "5", "--membership", "nonoverrideable-black")
+        cases = [("ann@example.com", "CEO@partner.example.net", "Whitelisted", 4,
+                  "ceo@partner.example.net", "overrideable-white"),
+                 ("ann@example.com", "x@spam.example.biz", "Blacklisted", 5,
+                  "*@spam.example.biz", "nonoverrideable-black"),
+                 ("ann@other.org", "ceo@partner.example.net", "NotListed", None, None, None)]
+        for recipient, sender, result, group, pattern, membership in cases:
+            with self.subTest(recipient=recipient, sender=sender):
+                out = json.loads(self.run_tool("match", "--db", "--recipient", recipient,
+                                               "--json", sender, home=root).stdout)
+                self.assertEqual((result, group, pattern, membership),
+                                 (out["result"], out["group"], out["pattern"], out["membership"]))
+                self.assertEqual(5 if group else None, out["entity"])
+        run = self.run_tool("match", "--db", "--recipient", "ann@example.com",
+                            "ceo@partner.example.net", home=root)
+        self.assertEqual("ceo@partner.example.net to ann@example.com: Whitelisted (1), "
+                         "white-listed by \"ceo@partner.example.net\" (overrideable-white) in "
+                         "group 4 (VIP senders) of entity 5 (*@example.com)\n", run.stdout)
+
     def bind(self, root, admin, entity, group, *extra, expect=0):
         if "--membership" not in extra:
             extra = extra + ("--membership", "overrideable-white")
