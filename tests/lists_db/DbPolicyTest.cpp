@@ -2,13 +2,17 @@
 // small organisation in each database.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "RdbmsInterface.h"
 #include "dataaccess/DbBackends.h"
 #include "db/RdbmsTestSupport.h"
 #include "lists/db/DbPolicy.h"
+#include "lists/db/SqlitePoll.h"
 
 namespace quor::test {
 namespace {
@@ -116,6 +120,27 @@ TEST(DbPolicy, RecipientCoveredByNoEntityIsNotListed) {
   const DbDecision d = policy->decide("x@spam.test", "ann@example.org");
   EXPECT_EQ(NotListed, d.result);
   EXPECT_EQ(0u, d.scopes);
+}
+
+// The poll reports the first version, each change, and the first version
+// after a run of failures (which it reports once).
+TEST(SqlitePoll, ReportsNewVersionsAndOneFailurePerOutage) {
+  const std::vector<long long> reads = {4, 4, -1, -1, 4, 5, 5, 6};  // -1: the read fails
+  std::size_t next = 0;
+  std::vector<std::string> log;
+  quor::lists::SqlitePoll poll(
+      [&] {
+        const long long v = reads.at(next++);
+        if (v < 0) throw std::runtime_error("database is locked");
+        return v;
+      },
+      std::chrono::milliseconds(1),
+      {[&](long long v) { log.push_back("changed " + std::to_string(v)); },
+       [&](const std::string& why) { log.push_back("failed: " + why); }});
+  for (std::size_t i = 0; i < reads.size(); ++i) poll.poll();
+  EXPECT_EQ((std::vector<std::string>{"changed 4", "failed: database is locked", "changed 4",
+                                      "changed 5", "changed 6"}),
+            log);
 }
 
 }  // namespace
