@@ -177,9 +177,17 @@ class DbCommandsTest(Roots, unittest.TestCase):
                 before = self.run_tool("admin", "objects", "--admin", "alice", "--kind", "3",
                                        home=root).stdout
                 self.assertNotIn("Sales quarantine", before)
+                # A root from before the shared statement folder: every
+                # statement in its dialect folder, one of them outdated.
+                folder = os.path.join(root, "sql", backend)
+                shutil.rmtree(os.path.join(root, "sql", "common"))
+                with open(os.path.join(folder, "ui_GetAllEntities.sql"), "w") as f:
+                    f.write("SELECT 1 AS outdated")
                 run = self.run_tool("upgrade", home=root)
                 self.assertIn("schema upgraded from version 1 to 3", run.stdout)
                 self.assertEqual("", self.run_tool("admin", "bindings", home=root).stdout)
+                self.assertFalse(os.path.exists(os.path.join(folder, "ui_GetAllEntities.sql")))
+                self.assertIn("*@example.com", self.run_tool("admin", "entities", home=root).stdout)
                 after = self.run_tool("admin", "objects", "--admin", "alice", "--kind", "3",
                                       home=root).stdout
                 self.assertIn("Sales quarantine", after)
