@@ -95,10 +95,11 @@ CREATE TABLE components (
 
 -- Sender lists of entities: address group `group_id` is a list of entity
 -- `entity_id` with one membership (the names of list files), at `position`
--- among the entity's lists. Removing the group removes its bindings.
+-- among the entity's lists. Removing the entity or the group removes its
+-- bindings.
 CREATE TABLE entity_list_bindings (
-  entity_id  INTEGER NOT NULL REFERENCES entities (entity_id),
-  group_id   INTEGER NOT NULL REFERENCES named_objects (object_id),
+  entity_id  INTEGER NOT NULL REFERENCES entities (entity_id) ON DELETE CASCADE,
+  group_id   INTEGER NOT NULL REFERENCES named_objects (object_id) ON DELETE CASCADE,
   membership TEXT    NOT NULL CHECK (membership IN ('nonoverrideable-white',
                'nonoverrideable-black', 'overrideable-black', 'overrideable-white',
                'white-subtraction', 'black-subtraction')),

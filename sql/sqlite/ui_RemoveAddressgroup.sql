@@ -1,6 +1,6 @@
--- Deletes an address group (kind 5) with its members, entity links and
--- sender-list bindings, unless a rule refers to it. Argument: the group id.
--- The savepoint makes the deletions one unit: when a statement fails,
+-- Deletes an address group (kind 5) with its members and entity links,
+-- unless a rule refers to it. Argument: the group id.
+-- The savepoint makes the three deletions one unit: when a statement fails,
 -- the data-access layer rolls back to it, so nothing is deleted. It is a
 -- transaction of its own when the caller has none open and nests inside the
 -- caller's otherwise. Every statement on the policy tables writes them, the
@@ -18,6 +18,5 @@ DELETE FROM address_group_removal;
 INSERT INTO address_group_removal (group_id) VALUES (%u);
 DELETE FROM address_group_members WHERE group_id IN (SELECT group_id FROM address_group_removable);
 DELETE FROM entity_named_objects WHERE object_id IN (SELECT group_id FROM address_group_removable);
-DELETE FROM entity_list_bindings WHERE group_id IN (SELECT group_id FROM address_group_removable);
 DELETE FROM named_objects WHERE object_id IN (SELECT group_id FROM address_group_removable);
 RELEASE remove_address_group

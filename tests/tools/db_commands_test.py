@@ -107,6 +107,8 @@ class Roots:
             for table in ("entities", "named_objects", "address_group_members"):
                 for op in ("insert", "update", "delete"):
                     self.sql(root, "DROP TRIGGER %s_%s_version" % (table, op))
+            for table in ("entities", "named_objects"):
+                self.sql(root, "DROP TRIGGER %s_delete_bindings" % table)
         self.sql(root, "DROP TABLE entity_list_bindings")
         self.sql(root, "DROP TABLE policy_version")
 
