@@ -219,8 +219,8 @@ void bind(const BindOptions& o) {
   RdbmsInterface db;
   run(db, "binding the group", "ui_AddListBinding.sql", o.entity, o.group, o.membership.c_str(),
       o.position, o.position, o.entity);
-  std::printf("address group %u is a %s list of entity %u (%s)%s\n", o.group, o.membership.c_str(),
-              o.entity, entity.name.c_str(),
+  std::printf("address group %u is bound to entity %u (%s) as %s%s\n", o.group, o.entity,
+              entity.name.c_str(), o.membership.c_str(),
               entity.type == GroupEntity::Wildcard
                   ? ""
                   : "; it decides nothing: only wildcard entities cover recipients");

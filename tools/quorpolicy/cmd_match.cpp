@@ -170,8 +170,8 @@ void runMatchDb(const MatchOptions& options) {
               std::to_string(d.group) + " (" + d.groupName + ") of entity " +
               std::to_string(d.entity) + " (" + d.entityName + ")";
     } else {
-      line += " (" + std::to_string(d.scopes) + " entities cover the recipient, " +
-              std::to_string(d.lists) + " lists)";
+      line += " (entities covering the recipient: " + std::to_string(d.scopes) +
+              ", lists: " + std::to_string(d.lists) + ")";
     }
     std::cout << line << '\n';
   });
