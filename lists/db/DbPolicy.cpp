@@ -29,7 +29,7 @@ constexpr NamedBit kMemberships[] = {
 };
 
 // At most this many scope vectors are kept; a full cache starts over.
-constexpr std::size_t kMaxCachedVectors = 4096;
+constexpr std::size_t kMaxCachedVectors = 65536;
 
 std::string membershipNameOf(std::uint32_t bit) {
   for (const NamedBit& m : kMemberships) {
