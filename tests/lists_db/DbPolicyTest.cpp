@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -12,6 +13,7 @@
 #include "dataaccess/DbBackends.h"
 #include "db/RdbmsTestSupport.h"
 #include "lists/db/DbPolicy.h"
+#include "lists/db/DbSnapshot.h"
 #include "lists/db/SqlitePoll.h"
 
 namespace quor::test {
@@ -120,6 +122,55 @@ TEST(DbPolicy, RecipientCoveredByNoEntityIsNotListed) {
   const DbDecision d = policy->decide("x@spam.test", "ann@example.org");
   EXPECT_EQ(NotListed, d.result);
   EXPECT_EQ(0u, d.scopes);
+}
+
+TEST(DbSnapshot, RoundTripDecidesAlikeAndBrokenFilesAreRefused) {
+  TempDir dir;
+  const std::string path = dir.path() + "/snapshot.json";
+  DbPolicyData data;
+  data.version = 42;
+  data.entities = {{2, "*@example.com", 6}, {4, "Sales", 1}};
+  data.bindings = {{2, 10, "spam \"list\"", "nonoverrideable-black", 3},
+                   {4, 10, "spam", "overrideable-white", 0}};
+  data.members[10] = {"*@spam.test", "x@y.test"};
+  quor::lists::writeDbSnapshot(data, path);
+  const DbPolicyData back = quor::lists::readDbSnapshot(path);
+  EXPECT_EQ(42, back.version);
+  ASSERT_EQ(2u, back.bindings.size());
+  EXPECT_EQ("spam \"list\"", back.bindings[0].groupName);
+  EXPECT_EQ(3, back.bindings[0].position);
+  EXPECT_EQ(data.members, back.members);
+  const auto policy = DbPolicy::build(back);
+  EXPECT_EQ(Blacklisted, policy->decide("a@spam.test", "ann@example.com").result);
+  EXPECT_EQ(1u, policy->inert().size());
+
+  const std::string head = "snapshot " + path + ": ";
+  struct Case {
+    const char* text;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"{\"format\": \"quorpolicy-db-snapshot\", \"policyVersion\": 1",
+       head + "not a whole JSON document"},
+      {"{\"format\": \"something else\"}", head + "not a snapshot"},
+      {"{\"format\": \"quorpolicy-db-snapshot\", \"policyVersion\": 1, \"entities\": [], "
+       "\"bindings\": [[2, 10, \"g\", \"overrideable-white\"]], \"members\": {}}",
+       head + "a part is missing or malformed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    writeFile(path, c.text);
+    try {
+      quor::lists::readDbSnapshot(path);
+      ADD_FAILURE() << "read";
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(c.error, e.what());
+    }
+  }
+  // A snapshot that cannot be written leaves the old file as it was.
+  std::filesystem::create_directory(path + ".partial");
+  EXPECT_THROW(quor::lists::writeDbSnapshot(data, path), std::runtime_error);
+  EXPECT_EQ(cases[2].text, readFile(path));
 }
 
 // The poll reports the first version, each change, and the first version
