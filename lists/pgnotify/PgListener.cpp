@@ -29,7 +29,35 @@ std::string errorOf(PGconn* c) {
   return text.empty() ? "unknown failure" : text;
 }
 
+std::string lowerAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
 }  // namespace
+
+std::string libpqConninfo(const std::vector<std::pair<std::string, std::string>>& odbcAttributes) {
+  static const std::pair<const char*, const char*> kNames[] = {
+      {"servername", "host"},   {"server", "host"},   {"host", "host"}, {"port", "port"},
+      {"database", "dbname"},   {"username", "user"}, {"uid", "user"},  {"user", "user"},
+      {"password", "password"}, {"pwd", "password"}};
+  std::string out;
+  for (const auto& [key, value] : odbcAttributes) {
+    const std::string k = lowerAscii(key);
+    for (const auto& [odbc, libpq] : kNames) {
+      if (k != odbc) continue;
+      out += (out.empty() ? "" : " ") + std::string(libpq) + "='";
+      for (const char c : value) {
+        if (c == '\\' || c == '\'') out.push_back('\\');
+        out.push_back(c);
+      }
+      out += "'";
+    }
+  }
+  return out;
+}
 
 PgListener::PgListener(std::string conninfo, Options options, Callbacks callbacks)
     : _conninfo(std::move(conninfo)),
@@ -104,7 +132,8 @@ bool PgListener::listenOnce(bool afterLoss, std::string& why) {
 
   // The server's notices (for example on a terminated backend) are not
   // for the log of whoever listens: a loss is reported through `lost`.
-  PQsetNoticeProcessor(c.get(), [](void*, const char*) {}, nullptr);
+  PQsetNoticeProcessor(
+      c.get(), [](void*, const char*) {}, nullptr);
   char* channel = PQescapeIdentifier(c.get(), _options.channel.c_str(), _options.channel.size());
   if (channel == nullptr) {
     why = errorOf(c.get());

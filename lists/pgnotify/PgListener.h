@@ -23,8 +23,17 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace quor::lists {
+
+// A libpq connection string for the PostgreSQL database an ODBC data source
+// names: Servername (or Server, Host), Port, Database, Username (or UID,
+// User) and Password (or PWD), keys compared ignoring ASCII case; other
+// attributes (Driver, Description, ...) are left out. Values are quoted as
+// libpq reads them ('...' with \\ and \' escaped).
+std::string libpqConninfo(const std::vector<std::pair<std::string, std::string>>& odbcAttributes);
 
 class PgListener {
  public:

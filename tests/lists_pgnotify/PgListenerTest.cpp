@@ -56,6 +56,28 @@ std::string conninfo(const TestDatabase& db) {
          " user=quor dbname=" + db.databaseValue();
 }
 
+TEST(PgListener, ConninfoFromAnOdbcDataSource) {
+  struct Case {
+    std::vector<std::pair<std::string, std::string>> odbc;
+    const char* conninfo;
+  };
+  const Case cases[] = {
+      {{{"Driver", "PostgreSQL Unicode"},
+        {"Servername", "db1"},
+        {"Port", "5432"},
+        {"Database", "quorpolicy"},
+        {"Username", "quor"}},
+       "host='db1' port='5432' dbname='quorpolicy' user='quor'"},
+      {{{"SERVER", "h"}, {"uid", "u"}, {"PWD", "a b'c\\d"}, {"Description", "x"}},
+       "host='h' user='u' password='a b\\'c\\\\d'"},
+      {{}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.conninfo);
+    EXPECT_EQ(c.conninfo, quor::lists::libpqConninfo(c.odbc));
+  }
+}
+
 TEST(PgListener, TriggersAnnounceTheChangedRows) {
   TestDatabase db(Backend::Postgres, "PgListenerTriggers");
   QUOR_REQUIRE_DATABASE(db);
