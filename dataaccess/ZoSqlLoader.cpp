@@ -39,21 +39,40 @@ bool sameStamp(const struct stat& st, const CachedFile& f) {
          st.st_size == f.size;
 }
 
+// The statements shared by every dialect live in the folder "common" beside
+// the dialect folders: for ".../sql/pgsql" that is ".../sql/common". Empty
+// when `directory` names no parent folder.
+std::string commonFolder(const std::string& directory) {
+  std::string d = directory;
+  while (!d.empty() && d.back() == quor::port::kPathSeparator) d.pop_back();
+  const size_t cut = d.find_last_of(quor::port::kPathSeparator);
+  if (cut == std::string::npos) return std::string();
+  return d.substr(0, cut + 1) + "common";
+}
+
 // The statement text of `path`, from the cache while the file is unchanged.
-// Throws when the file cannot be read.
-std::string statementText(const std::string& path, const char* fileName) {
+// When `path` does not exist, `fallback` (when not empty) is read instead.
+// Throws, naming `path`, when neither can be read.
+std::string statementText(const std::string& path, const std::string& fallback,
+                          const char* fileName) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+  std::string chosen = path;
+  bool found = ::stat(path.c_str(), &st) == 0;
+  if (!found && !fallback.empty() && ::stat(fallback.c_str(), &st) == 0) {
+    chosen = fallback;
+    found = true;
+  }
+  if (!found || !S_ISREG(st.st_mode)) {
     throwFailuref("ZoSqlLoader::loadSQL: cannot open statement file %s (%s)", fileName,
                   path.c_str());
   }
   FileCache& c = cache();
   {
     std::lock_guard<std::mutex> guard(c.mutex);
-    const auto it = c.files.find(path);
+    const auto it = c.files.find(chosen);
     if (it != c.files.end() && sameStamp(st, it->second)) return it->second.text;
   }
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(chosen, std::ios::binary);
   if (!in) {
     throwFailuref("ZoSqlLoader::loadSQL: cannot open statement file %s (%s)", fileName,
                   path.c_str());
@@ -65,7 +84,7 @@ std::string statementText(const std::string& path, const char* fileName) {
   if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
   std::lock_guard<std::mutex> guard(c.mutex);
-  c.files[path] = CachedFile{st.st_mtim, st.st_size, text};
+  c.files[chosen] = CachedFile{st.st_mtim, st.st_size, text};
   return text;
 }
 
@@ -82,12 +101,15 @@ void ZoSqlLoader::loadSQL(char* buffer, int bufferSize, const char* fileName, ..
   if (buffer == nullptr || bufferSize <= 0) {
     throwFailuref("ZoSqlLoader::loadSQL: no buffer for statement file %s", fileName);
   }
-  std::string path = _directory;
+  std::string path = _directory;  // the dialect folder, read first
   if (!path.empty() && path.back() != quor::port::kPathSeparator) {
     path.push_back(quor::port::kPathSeparator);
   }
-  path += quor::port::toNativePath(fileName);
-  const std::string format = statementText(path, fileName);
+  const std::string native = quor::port::toNativePath(fileName);
+  const std::string common = commonFolder(_directory);
+  const std::string format = statementText(
+      path + native, common.empty() ? common : common + quor::port::kPathSeparator + native,
+      fileName);
 
   std::string statement;
   std::string error;

@@ -179,6 +179,11 @@ class QUOR_DATAACCESS_API ZoDataAccess {
 // literal percent sign. Any other conversion is a failure. Trailing white
 // space of the file is dropped. File texts are cached while the file's
 // modification time and size are unchanged.
+//
+// Statements shared by every dialect sit in the folder "common" beside the
+// dialect folder (sql/common beside sql/sqlite): a file missing from the
+// dialect folder is read from there, so the dialect folder holds only its
+// overrides. A file found in neither is reported under the dialect folder.
 class QUOR_DATAACCESS_API ZoSqlLoader {
  public:
   // `sqlDirectory` may use '\\' or '/' as separators; null means the current

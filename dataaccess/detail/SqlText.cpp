@@ -18,6 +18,32 @@ size_t dollarTagLength(std::string_view s, size_t pos) {
   return 0;
 }
 
+// True while `piece` is a trigger whose BEGIN ... END body is still open:
+// it starts "CREATE [TEMP|TEMPORARY] TRIGGER", holds the word BEGIN and does
+// not end with the word END yet. The ';' ending each statement of the body
+// then belongs to the trigger. (A body statement that itself ends in END,
+// such as a CASE expression, is not told apart.)
+bool inTriggerBody(std::string_view piece) {
+  std::vector<std::string> words;
+  bool begin = false;
+  for (size_t i = 0; i < piece.size();) {
+    if (!std::isalnum(static_cast<unsigned char>(piece[i])) && piece[i] != '_') {
+      ++i;
+      continue;
+    }
+    std::string word;
+    for (; i < piece.size() && (std::isalnum(static_cast<unsigned char>(piece[i])) || piece[i] == '_'); ++i) {
+      word.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(piece[i]))));
+    }
+    begin = begin || word == "BEGIN";
+    words.push_back(std::move(word));
+  }
+  if (words.size() < 3 || words[0] != "CREATE" || !begin) return false;
+  const bool trigger =
+      words[1] == "TRIGGER" || ((words[1] == "TEMP" || words[1] == "TEMPORARY") && words[2] == "TRIGGER");
+  return trigger && words.back() != "END";
+}
+
 }  // namespace
 
 std::vector<std::string> splitStatements(std::string_view text) {
@@ -52,7 +78,7 @@ std::vector<std::string> splitStatements(std::string_view text) {
       i = close == std::string_view::npos ? text.size() : close + 2;
       piece.push_back(' ');
       continue;
-    } else if (c == ';') {
+    } else if (c == ';' && !inTriggerBody(piece)) {
       cut();
       i = next;
       continue;

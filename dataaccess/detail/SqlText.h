@@ -12,7 +12,8 @@ namespace quor::dataaccess::detail {
 
 // Cuts `text` at every ';' that is outside '...' and "..." literals,
 // dollar-quoted bodies ($$...$$ or $tag$...$tag$), "--" line comments and
-// "/* */" block comments. Comments are left out (each becomes one blank),
+// "/* */" block comments, and outside the BEGIN ... END body of a
+// "CREATE TRIGGER" statement (SQLite's form). Comments are left out (each becomes one blank),
 // pieces are trimmed of surrounding white space, empty pieces are dropped
 // and the ';' itself is not kept.
 std::vector<std::string> splitStatements(std::string_view text);

@@ -251,6 +251,11 @@ TEST(ZoDbConnectText, SplitStatements_CutsOnlyOutsideQuotesAndComments) {
       {"parameter is no tag", "SELECT $1$; B", {"SELECT $1$", "B"}},
       {"dollar inside a name", "SELECT a$b; B", {"SELECT a$b", "B"}},
       {"empty", " ; ;", {}},
+      {"trigger body", "create temp trigger t after insert on a begin update v set n = n + 1; delete from b; end; B",
+       {"create temp trigger t after insert on a begin update v set n = n + 1; delete from b; end", "B"}},
+      {"trigger without body", "CREATE TRIGGER t AFTER INSERT ON a EXECUTE FUNCTION f(); BEGIN; X",
+       {"CREATE TRIGGER t AFTER INSERT ON a EXECUTE FUNCTION f()", "BEGIN", "X"}},
+      {"begin is no trigger", "BEGIN; CREATE TABLE trigger_log (x); END", {"BEGIN", "CREATE TABLE trigger_log (x)", "END"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

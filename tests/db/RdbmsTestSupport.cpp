@@ -15,11 +15,15 @@ InstallRoot::InstallRoot(Backend backend, const TestDatabase* db)
       _odbcIni("ODBCINI", nullptr),
       _dbType("QUOR_DB_TYPE", nullptr) {
   quor::db::detail::RdbmsTestAccess::reset();
-  const std::filesystem::path sql = std::filesystem::path(path()) / "sql" / _dbDir;
-  std::filesystem::create_directories(sql);
-  for (const auto& entry : std::filesystem::directory_iterator(sqlSourceDir(backend))) {
-    if (!entry.is_regular_file()) continue;  // migrate/ is not read by units of work
-    std::filesystem::copy_file(entry.path(), sql / entry.path().filename());
+  // The dialect's overrides and the statements shared by both dialects.
+  const std::filesystem::path source = sqlSourceDir(backend);
+  for (const std::string& folder : {_dbDir, std::string("common")}) {
+    const std::filesystem::path sql = std::filesystem::path(path()) / "sql" / folder;
+    std::filesystem::create_directories(sql);
+    for (const auto& entry : std::filesystem::directory_iterator(source.parent_path() / folder)) {
+      if (!entry.is_regular_file()) continue;  // migrate/ is not read by units of work
+      std::filesystem::copy_file(entry.path(), sql / entry.path().filename());
+    }
   }
   if (db != nullptr && db->available()) db->writeOdbcIni(path() + "/config/odbc.ini", "QuorPolicy");
 }

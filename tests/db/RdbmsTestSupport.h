@@ -18,7 +18,7 @@ namespace quor::test {
 
 // An installation root: config/database.ini, config/odbc.ini (data source
 // "QuorPolicy" for `db`, when given) and the statement files of the backend
-// under sql/<backend>. While it lives QUOR_HOME names it, QUOR_DB_DIR the
+// under sql/<backend> and sql/common. While it lives QUOR_HOME names it, QUOR_DB_DIR the
 // backend, and QUOR_DB_INI, ODBCINI and QUOR_DB_TYPE are unset. The facade's
 // static state is reset when it is made and when it goes.
 class InstallRoot {

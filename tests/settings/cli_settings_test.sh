@@ -63,6 +63,7 @@ rmdir "$ini.lock"
 
 if command -v sqlite3 >/dev/null; then
   mkdir -p "$root/sql"
+  cp "$src"/sql/common/*.sql "$root/sql/"
   cp "$src"/sql/sqlite/*.sql "$root/sql/"
   printf '[QuorPolicy]\nDriver = SQLite3\nDatabase = %s/policy.db\n' "$root" >"$root/config/odbc.ini"
   printf '[Database_Settings]\nDataSourceName = QuorPolicy\nUserId = quor\nDatabase = %s/policy.db\n' \

@@ -27,13 +27,14 @@ CONSOLE = [
     ["admin", "quarantine", "--admin", "bob"],
     ["rule-order"],
     ["policy-servers"],
+    ["admin", "bindings"],
 ]
 
 
 def psql(sql, database="postgres"):
-    subprocess.run(["psql", "-h", "127.0.0.1", "-p", PG_PORT, "-U", "quor", "-d", database,
+    return subprocess.run(["psql", "-h", "127.0.0.1", "-p", PG_PORT, "-U", "quor", "-d", database,
                     "-v", "ON_ERROR_STOP=1", "-qAtc", sql], check=True, capture_output=True,
-                   text=True, timeout=60)
+                   text=True, timeout=60).stdout
 
 
 def free_port():
@@ -42,7 +43,9 @@ def free_port():
         return s.getsockname()[1]
 
 
-class DbCommandsTest(unittest.TestCase):
+class Roots:
+    """Scratch installation roots on each database, and the tool run on them."""
+
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="quor-db-")
         self.databases = []
@@ -80,20 +83,37 @@ class DbCommandsTest(unittest.TestCase):
         return root
 
     def sql(self, root, statement):
-        """Runs one statement on a root's database by the root's own settings."""
+        """Runs one statement on a root's database by the root's own settings;
+        returns what it prints."""
         with open(os.path.join(root, "config", "database.ini")) as f:
             ini = f.read()
         if "StatementFolder = pgsql" in ini:
             database = [l.split("=", 1)[1].strip() for l in ini.splitlines()
                         if l.startswith("Database")][0]
-            psql(statement, database)
-        else:
-            subprocess.run(["sqlite3", os.path.join(root, "data", "quorpolicy.db"), statement],
-                           check=True, timeout=60)
+            return psql(statement, database)
+        return subprocess.run(["sqlite3", os.path.join(root, "data", "quorpolicy.db"), statement],
+                              check=True, timeout=60, capture_output=True, text=True).stdout
 
     def console(self, root):
         return [self.run_tool(*q, home=root).stdout for q in CONSOLE]
 
+    def make_version_2(self, root):
+        """Takes the objects of schema version 3 out of a new root's database."""
+        with open(os.path.join(root, "config", "database.ini")) as f:
+            pgsql = "StatementFolder = pgsql" in f.read()
+        if pgsql:
+            self.sql(root, "DROP FUNCTION policy_changed, policy_version_count CASCADE")
+        else:
+            for table in ("entities", "named_objects", "address_group_members"):
+                for op in ("insert", "update", "delete"):
+                    self.sql(root, "DROP TRIGGER %s_%s_version" % (table, op))
+            for table in ("entities", "named_objects"):
+                self.sql(root, "DROP TRIGGER %s_delete_bindings" % table)
+        self.sql(root, "DROP TABLE entity_list_bindings")
+        self.sql(root, "DROP TABLE policy_version")
+
+
+class DbCommandsTest(Roots, unittest.TestCase):
     def test_init_makes_a_root_that_needs_only_quor_home(self):
         for backend in BACKENDS:
             with self.subTest(backend=backend):
@@ -134,30 +154,55 @@ class DbCommandsTest(unittest.TestCase):
             # --force replaces the schema.
             self.make_root(backend, "--force", connection=connection)
 
+    def test_init_takes_values_in_braces(self):
+        if "pgsql" not in BACKENDS:
+            self.skipTest("no PostgreSQL server")
+        cases = [("Password={s3; c}}ret}", 0, ""),
+                 ("Password={s3cret", 2, "a value's '{' is not closed by '}'")]
+        for extra, status, message in cases:
+            with self.subTest(extra=extra):
+                root = os.path.join(self.dir, "braced-%d" % status)
+                connection = self.pg_connection().replace("Password=s3cret", extra)
+                run = self.run_tool("init", root, "--no-sample", "--pgsql", connection,
+                                    expect=status)
+                self.assertIn(message, run.stderr)
+
     def test_upgrade_from_version_1_repairs_links_and_refuses_newer_schemas(self):
         for backend in BACKENDS:
             with self.subTest(backend=backend):
                 root = self.make_root(backend)
                 # A database of version 1 in which the old kind change left the
                 # links of alice's "Sales quarantine" (object 2) at kind 5.
+                self.make_version_2(root)
                 self.sql(root, "DROP TABLE schema_version")
                 self.sql(root, "UPDATE entity_named_objects SET kind = 5 WHERE object_id = 2")
                 before = self.run_tool("admin", "objects", "--admin", "alice", "--kind", "3",
                                        home=root).stdout
                 self.assertNotIn("Sales quarantine", before)
+                # A root from before the shared statement folder: every
+                # statement in its dialect folder, one of them outdated.
+                folder = os.path.join(root, "sql", backend)
+                shutil.rmtree(os.path.join(root, "sql", "common"))
+                with open(os.path.join(folder, "ui_GetAllEntities.sql"), "w") as f:
+                    f.write("SELECT 1 AS outdated")
                 run = self.run_tool("upgrade", home=root)
-                self.assertIn("schema upgraded from version 1 to 2", run.stdout)
+                self.assertIn("schema upgraded from version 1 to 3", run.stdout)
+                self.assertEqual("", self.run_tool("admin", "bindings", home=root).stdout)
+                self.assertFalse(os.path.exists(os.path.join(folder, "ui_GetAllEntities.sql")))
+                self.assertIn("*@example.com", self.run_tool("admin", "entities", home=root).stdout)
                 after = self.run_tool("admin", "objects", "--admin", "alice", "--kind", "3",
                                       home=root).stdout
                 self.assertIn("Sales quarantine", after)
-                self.assertIn("up to date (version 2)", self.run_tool("upgrade", home=root).stdout)
+                self.assertIn("up to date (version 3)", self.run_tool("upgrade", home=root).stdout)
                 self.sql(root, "UPDATE schema_version SET version = 99")
                 run = self.run_tool("upgrade", home=root, expect=3)
-                self.assertIn("schema version 99, newer than this quorpolicy knows (2)", run.stderr)
+                self.assertIn("schema version 99, newer than this quorpolicy knows (3)", run.stderr)
 
     def test_export_import_keeps_every_answer(self):
         source = self.make_root("sqlite")
         exported = os.path.join(self.dir, "export.json")
+        self.run_tool("admin", "bind", "--admin", "alice", "--entity", "5", "--group", "4",
+                      "--membership", "overrideable-white", home=source)
         self.run_tool("export", "--output", exported, home=source)
         want = self.console(source)
         for backend in BACKENDS:
@@ -165,6 +210,7 @@ class DbCommandsTest(unittest.TestCase):
                 target = self.make_root(backend, "--no-sample")
                 self.run_tool("import", exported, home=target)
                 self.assertEqual(want, self.console(target))
+                self.assertIn("VIP senders", want[-1])
                 # New rows get fresh ids after the imported ones.
                 self.run_tool("admin", "group", "add", "--admin", "alice", "--name", "After",
                               "--member", "x@y.example", home=target)
@@ -177,7 +223,7 @@ class DbCommandsTest(unittest.TestCase):
         source = self.make_root("sqlite")
         whole = self.run_tool("export", home=source).stdout
         doc = json.loads(whole)
-        newer = dict(doc, schemaVersion=3)
+        newer = dict(doc, schemaVersion=doc["schemaVersion"] + 1)
         ragged = json.loads(whole)
         ragged["tables"]["entities"]["rows"][0].pop()
         # Rows that pass every check but one constraint, after the entities:

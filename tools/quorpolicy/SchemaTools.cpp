@@ -21,6 +21,7 @@ const std::vector<std::string>& policyTables() {
                                                   "named_objects",
                                                   "entity_named_objects",
                                                   "address_group_members",
+                                                  "entity_list_bindings",
                                                   "filter_groups",
                                                   "rules",
                                                   "rule_named_objects",
@@ -73,6 +74,7 @@ std::string SchemaSession::scalar(const std::string& sql, const std::string& col
 std::vector<std::string> SchemaSession::existingTables() {
   std::vector<std::string> names = policyTables();
   names.push_back("schema_version");
+  names.push_back("policy_version");
   std::string list;
   for (const auto& n : names) list += (list.empty() ? "'" : ", '") + n + "'";
   const std::string sql =

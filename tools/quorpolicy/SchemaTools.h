@@ -70,7 +70,7 @@ class SchemaSession {
   void setVersion(int version);
   // Names of the policy tables that hold rows, with their counts.
   std::vector<std::string> nonEmptyTables();
-  // Names of the policy tables (and schema_version) that exist.
+  // Names of the policy tables (and schema_version, policy_version) that exist.
   std::vector<std::string> existingTables();
 
   // BEGIN, work, COMMIT; ROLLBACK when work throws (and rethrows).

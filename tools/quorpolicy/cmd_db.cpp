@@ -89,8 +89,22 @@ void runUpgrade(const DbOptions& o) {
   const fs::path mine = installedSqlFolder("");
 
   // The root's statement files come from the tool that made it; a newer tool
-  // brings fixed ones.
-  for (const char* flavour : {"sqlite", "pgsql"}) {
+  // brings fixed ones. The shared folder is made for a root from before it
+  // existed, and a dialect folder loses the copies of statements that are
+  // shared now, which would otherwise hide the newer shared ones.
+  const bool hasDialect =
+      fs::is_directory(root / "sql" / "sqlite") || fs::is_directory(root / "sql" / "pgsql");
+  if (hasDialect && fs::is_directory(mine / "common")) {
+    std::error_code ec;
+    fs::create_directories(root / "sql" / "common", ec);
+    for (const char* flavour : {"sqlite", "pgsql"}) {
+      for (const auto& entry : fs::directory_iterator(mine / "common", ec)) {
+        const fs::path own = root / "sql" / flavour / entry.path().filename();
+        if (!fs::exists(mine / flavour / entry.path().filename())) fs::remove(own, ec);
+      }
+    }
+  }
+  for (const char* flavour : {"common", "sqlite", "pgsql"}) {
     std::error_code ec;
     if (!fs::is_directory(mine / flavour) || !fs::is_directory(root / "sql" / flavour, ec))
       continue;

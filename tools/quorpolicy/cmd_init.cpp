@@ -8,7 +8,7 @@
 //   config/odbc.ini       data source "QuorPolicy" (used without ODBCINI)
 //   config/quor.ini       policy server, client and LDAP settings
 //   data/quorpolicy.db    SQLite only: the database
-//   sql/sqlite/, sql/pgsql/  the statement files
+//   sql/common/, sql/sqlite/, sql/pgsql/  the statement files
 //   resources/            the resource bundles, when they were built
 // The schema (and the sample data unless --no-sample) is applied in one
 // transaction. Before anything is written, the database is reached and
@@ -108,9 +108,22 @@ struct Target {
   std::string database;
 };
 
+// A value for an ODBC connection string: in braces, with "}" doubled, when
+// it holds a character that would end or confuse it.
+std::string odbcValue(const std::string& value) {
+  if (value.find_first_of(";{} \t") == std::string::npos) return value;
+  std::string out = "{";
+  for (const char c : value) {
+    out.push_back(c);
+    if (c == '}') out.push_back('}');
+  }
+  return out + "}";
+}
+
 // "Servername=db1 Port=5432 Database=quorpolicy Username=quor Password=x"
 // (blanks or ";" between pairs, keys without regard to case), or the name of
-// a data source.
+// a data source. A value may be quoted as ODBC connection strings quote:
+// "Password={a; b}" (a "}" inside written "}}").
 Target pgsqlTarget(const std::string& text, const std::string& driver) {
   Target t;
   t.dialect = "pgsql";
@@ -118,14 +131,29 @@ Target pgsqlTarget(const std::string& text, const std::string& driver) {
   t.database = "quorpolicy";
   std::string pair;
   std::vector<std::string> pairs;
-  for (char c : text + ";") {
-    if (c == ';' || c == ' ' || c == '\t') {
+  bool braced = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (braced) {
+      if (c != '}') {
+        pair.push_back(c);
+      } else if (i + 1 < text.size() && text[i + 1] == '}') {
+        pair.push_back('}');
+        ++i;
+      } else {
+        braced = false;
+      }
+    } else if (c == '{' && !pair.empty() && pair.back() == '=') {
+      braced = true;
+    } else if (c == ';' || c == ' ' || c == '\t') {
       if (!pair.empty()) pairs.push_back(pair);
       pair.clear();
     } else {
       pair.push_back(c);
     }
   }
+  if (braced) throw CommandError(kExitBadInput, "--pgsql: a value's '{' is not closed by '}'");
+  if (!pair.empty()) pairs.push_back(pair);
   for (const std::string& p : pairs) {
     const auto eq = p.find('=');
     if (eq == std::string::npos) {
@@ -156,15 +184,17 @@ Target pgsqlTarget(const std::string& text, const std::string& driver) {
                              "' (Servername, Port, Database, Username, Password or DSN)");
     }
   }
-  const std::string credentials = "UID=" + t.user + ";PWD=" + t.password + ";";
+  const std::string credentials =
+      "UID=" + odbcValue(t.user) + ";PWD=" + odbcValue(t.password) + ";";
   if (!dsn.empty()) {
     t.dsn = dsn;
     t.connectString = "DSN=" + dsn + ";" + credentials;
     t.description = "data source " + dsn;
     return t;
   }
-  t.connectString = "DRIVER={" + driver + "};Servername=" + server + ";Port=" + port +
-                    ";Database=" + t.database + ";" + credentials;
+  t.connectString = "DRIVER={" + driver + "};Servername=" + odbcValue(server) +
+                    ";Port=" + odbcValue(port) + ";Database=" + odbcValue(t.database) + ";" +
+                    credentials;
   t.description =
       "PostgreSQL database " + t.database + " on " + server + ":" + port + " as " + t.user;
   t.odbcIni = "[QuorPolicy]\nDescription = QuorPolicy policy database\nDriver = " + driver +
@@ -208,8 +238,9 @@ void verifyRoot(const fs::path& root, bool sample) {
 void writeRoot(const fs::path& root, const fs::path& sqlFrom, const Target& target) {
   const fs::path config = root / "config";
   fs::create_directories(config);
-  // Statement files of both flavours, so the root can move between them.
-  for (const char* flavour : {"sqlite", "pgsql"}) {
+  // Statement files of both flavours, so the root can move between them,
+  // and the statements they share.
+  for (const char* flavour : {"common", "sqlite", "pgsql"}) {
     const fs::path from = sqlFrom / flavour;
     if (!fs::is_directory(from)) continue;
     const fs::path to = root / "sql" / flavour;
@@ -298,7 +329,7 @@ void runInit(const InitOptions& options) {
     session.inTransaction([&] {
       // Referencing tables first, so that every drop is allowed.
       std::vector<std::string> order = policyTables();
-      order.insert(order.begin(), "schema_version");
+      order.insert(order.begin(), {"schema_version", "policy_version"});
       for (auto it = order.rbegin(); it != order.rend(); ++it) {
         if (std::find(existing.begin(), existing.end(), *it) == existing.end()) continue;
         session.exec("DROP TABLE " + *it, "removing the old table " + *it);
@@ -306,7 +337,7 @@ void runInit(const InitOptions& options) {
       session.exec(readText(dialectSql / "schema.sql"), "schema.sql");
       // The sample rows are plain INSERTs that both databases take.
       if (!options.noSample) {
-        session.exec(readText(sqlFrom / "sqlite" / "sample_data.sql"), "sample_data.sql");
+        session.exec(readText(sqlFrom / "sample" / "sample_data.sql"), "sample_data.sql");
         session.resetIdentities();
       }
     });

@@ -1,0 +1,138 @@
+// Sender lists from the policy database: the decision for one recipient.
+//
+// Address groups are bound to entities as sender lists (table
+// entity_list_bindings: entity, group, membership, position). A recipient's
+// scopes are the wildcard entities whose patterns cover it; their lists form
+// one ordered vector, the broadest entity first (by increasing weight of the
+// entity's pattern, as the address lists weigh patterns; ties by entity id),
+// each entity's lists by position, and one matchEmailAddress call over that
+// vector decides the sender. Per recipient this means: a non-overrideable
+// entry of a broader scope decides first; overrideable entries of every scope
+// are weighed by how specific the sender pattern is; a narrower scope can
+// subtract a broader scope's overrideable entries. Bindings of other entity
+// types (groups, LDAP objects) cover no recipient here: they are kept and
+// reported as deciding nothing.
+//
+// A DbPolicy is built once from a snapshot of the database (DbPolicyData)
+// and never changes afterwards, so a newer one can be swapped in beside it
+// as a new generation of file lists is. Every (group, membership) becomes
+// one pattern tree, shared by all entities that bind it; the entity patterns
+// form one more tree that finds the scopes of a recipient.
+//
+// Thread safety: read and build run on one thread at a time, and not
+// concurrently with any other building of pattern trees (the lock-on-init
+// queue is process-wide). decide() may run on any number of threads.
+#ifndef QUORPOLICY_LISTS_DB_DBPOLICY_H_
+#define QUORPOLICY_LISTS_DB_DBPOLICY_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "ZoIndexedString.h"
+#include "ZoWildcardEmail.h"
+
+namespace QUOR {
+class RdbmsInterface;
+}
+
+namespace quor::lists {
+
+// One binding as read from the database.
+struct DbBinding {
+  unsigned entity = 0;
+  unsigned group = 0;
+  std::string groupName;
+  std::string membership;  // a membership name of list files
+  int position = 0;
+};
+
+// One entity with a binding.
+struct DbEntity {
+  unsigned id = 0;
+  std::string name;  // for a wildcard entity its address pattern
+  unsigned type = 0;
+};
+
+// What the decision is made from.
+struct DbPolicyData {
+  long long version = 0;  // the policy version the snapshot reflects
+  std::vector<DbEntity> entities;
+  std::vector<DbBinding> bindings;
+  std::map<unsigned, std::vector<std::string>> members;  // group id: member patterns
+};
+
+// The membership bit of a membership name; 0 for an unknown name.
+std::uint32_t membershipBit(const std::string& name);
+
+// Reads a snapshot through the library's unit of work (statement files
+// ui_GetPolicyVersion.sql, ui_GetListBindings.sql, ui_GetBoundGroupMembers.sql
+// and the library's entity list). The version is read first: data newer than
+// it is possible, older is not. Throws std::runtime_error naming what failed.
+DbPolicyData readDbPolicy(QUOR::RdbmsInterface& db);
+
+// The decision for one sender and recipient, with what made it.
+struct DbDecision {
+  ZoBlackWhiteListResult result = NotListed;
+  bool listed = false;  // a list entry decided
+  unsigned entity = 0;  // the scope whose list decided
+  std::string entityName;
+  unsigned group = 0;  // the deciding list
+  std::string groupName;
+  std::string pattern;     // the deciding member pattern
+  std::string membership;  // the deciding entry's membership name
+  std::size_t scopes = 0;  // how many entities cover the recipient
+  std::size_t lists = 0;   // how many lists were consulted
+};
+
+class DbPolicy {
+ public:
+  // Builds and locks every tree. Member patterns a tree refuses (a second
+  // entry of the same pattern that conflicts) are counted in refused().
+  static std::unique_ptr<const DbPolicy> build(const DbPolicyData& data);
+  ~DbPolicy();
+  DbPolicy(const DbPolicy&) = delete;
+  DbPolicy& operator=(const DbPolicy&) = delete;
+
+  DbDecision decide(const std::string& sender, const std::string& recipient) const;
+
+  // The bindings of entities that cover no recipient (not wildcard).
+  const std::vector<DbBinding>& inert() const { return _inert; }
+  long long version() const { return _version; }
+  std::size_t entries() const { return _entries; }
+  std::size_t refused() const { return _refused; }
+
+ private:
+  struct Scope;   // a wildcard entity with its lists in position order
+  struct List;    // one (group, membership) tree
+  struct Vector;  // the trees of one set of scopes, with what each one is
+
+  DbPolicy();
+  std::shared_ptr<const Vector> vectorFor(const std::string& recipient) const;
+
+  // Declared first so that it is destroyed last: the trees' names are its
+  // elements.
+  std::unique_ptr<ZoStringtable> _table;
+  std::vector<std::unique_ptr<List>> _lists;
+  std::vector<std::unique_ptr<Scope>> _scopes;
+  std::unique_ptr<ZoWildcardNode> _entityTree;
+  std::unordered_map<std::string, std::vector<const Scope*>> _scopesByPattern;
+  std::vector<DbBinding> _inert;
+  long long _version = 0;
+  std::size_t _entries = 0;
+  std::size_t _refused = 0;
+
+  // Vectors by the ids of the scopes covering a recipient; bounded.
+  mutable std::shared_mutex _cacheMutex;
+  mutable std::map<std::vector<unsigned>, std::shared_ptr<const Vector>> _cache;
+};
+
+}  // namespace quor::lists
+
+#endif  // QUORPOLICY_LISTS_DB_DBPOLICY_H_

@@ -1,0 +1,74 @@
+#include "lists/db/SqlitePoll.h"
+
+#include <stdexcept>
+#include <utility>
+
+#include "RdbmsInterface.h"
+#include "ZoDataAccess.h"
+
+namespace quor::lists {
+
+long long readPolicyVersion(QUOR::RdbmsInterface& db) {
+  char stmt[256];
+  try {
+    ZoSqlLoader loader(QUOR::RdbmsInterface::GetSqlPath());
+    loader.loadSQL(stmt, sizeof stmt, "ui_GetPolicyVersion.sql");
+    db.executeSQL(stmt);
+    if (db.fetchNextRow() != 0) throw "no policy_version row";
+    const char* value = db.getColVal("version");
+    if (value == nullptr) throw "the policy version is NULL";
+    return std::stoll(value);
+  } catch (const char* failure) {
+    throw std::runtime_error(std::string("reading the policy version: ") + failure);
+  } catch (const std::logic_error&) {
+    throw std::runtime_error("reading the policy version: not a number");
+  }
+}
+
+SqlitePoll::SqlitePoll(Reader read, std::chrono::milliseconds every, Callbacks callbacks)
+    : _read(std::move(read)), _every(every), _callbacks(std::move(callbacks)) {}
+
+SqlitePoll::~SqlitePoll() { stop(); }
+
+bool SqlitePoll::poll() {
+  long long version = 0;
+  try {
+    version = _read();
+  } catch (const std::exception& e) {
+    if (!_failing && _callbacks.failed) _callbacks.failed(e.what());
+    _failing = true;
+    _last.reset();  // the next good read reloads everything
+    return false;
+  }
+  _failing = false;
+  if (_last && *_last == version) return false;
+  _last = version;
+  if (_callbacks.changed) _callbacks.changed(version);
+  return true;
+}
+
+void SqlitePoll::start() {
+  std::lock_guard<std::mutex> guard(_mutex);
+  if (_thread.joinable()) return;
+  _stopping = false;
+  _thread = std::thread([this] {
+    std::unique_lock<std::mutex> lock(_mutex);
+    while (!_stopping) {
+      lock.unlock();
+      poll();
+      lock.lock();
+      _wake.wait_for(lock, _every, [this] { return _stopping; });
+    }
+  });
+}
+
+void SqlitePoll::stop() {
+  {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _stopping = true;
+  }
+  _wake.notify_all();
+  if (_thread.joinable()) _thread.join();
+}
+
+}  // namespace quor::lists

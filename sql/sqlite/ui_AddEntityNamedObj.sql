@@ -1,1 +1,0 @@
-INSERT INTO entity_named_objects (entity_id, object_id, kind) VALUES (%u, %u, %d)

@@ -1,4 +1,0 @@
-SELECT object_id AS ID, name AS Name, content AS Content
-FROM named_objects
-WHERE kind = %d
-ORDER BY object_id

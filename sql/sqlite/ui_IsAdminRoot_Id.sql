@@ -1,1 +1,0 @@
-SELECT is_root AS IsAdminRoot FROM administrators WHERE admin_id = %u
