@@ -1,0 +1,33 @@
+#include "admin/LibraryLog.h"
+
+#include <cstdio>
+
+#include "PolicyLog.h"
+
+namespace quor::admin {
+namespace {
+thread_local RequestLog* tCurrent = nullptr;
+}  // namespace
+
+LibraryLogRouter::LibraryLogRouter(bool echo) {
+  // The sink runs on the thread that logged, so the thread-local pointer is
+  // that thread's request.
+  PolicyLog::setSink(
+      [echo](int level, const std::string& message) {
+        if (tCurrent != nullptr) tCurrent->add(level, message);
+        if (echo) std::fprintf(stderr, "%s\n", message.c_str());
+      },
+      PolicyLog::Warning);
+}
+
+LibraryLogRouter::~LibraryLogRouter() { PolicyLog::setSink(nullptr); }
+
+RequestLog::RequestLog() : _outer(tCurrent) { tCurrent = this; }
+
+RequestLog::~RequestLog() { tCurrent = _outer; }
+
+void RequestLog::add(int level, const std::string& message) {
+  if (level == PolicyLog::Error) _errors.push_back(message);
+}
+
+}  // namespace quor::admin

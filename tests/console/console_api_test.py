@@ -1,0 +1,122 @@
+"""The console's JSON API against the real server, on SQLite and, when a
+scratch server runs, on PostgreSQL. The sample data of `quorpolicy init`:
+alice sees group 4 "VIP senders" (editable, not deletable: a rule uses it);
+group 6 belongs to bob's entities."""
+import unittest
+
+from console_support import BACKENDS, Client, Console
+
+MARKUP = "<img src=x onerror=alert(1)> \"quoted\" 'single' &amp;"
+MEMBERS = ["o'brien@example.com", "\"<b>x</b>\"@example.com", "*@*.example.org"]
+
+
+class ConsoleApiTest(unittest.TestCase):
+    def test_api(self):
+        for backend in BACKENDS:
+            with self.subTest(backend=backend):
+                console = Console(backend)
+                try:
+                    self.check_api(console)
+                finally:
+                    console.close()
+
+    def names(self, client):
+        status, groups, _ = client.request("GET", "/api/address-groups")
+        self.assertEqual(200, status)
+        return sorted(g["name"] for g in groups)
+
+    def check_api(self, console):
+        # The same 401 for a wrong name and a wrong password.
+        wrong_name = Client(console.port).sign_in("nobody", "alice-secret")
+        wrong_password = Client(console.port).sign_in("alice", "not-her-password")
+        self.assertEqual((401, {"error": "wrong name or password"}), wrong_name[:2])
+        self.assertEqual(wrong_name[:2], wrong_password[:2])
+
+        alice = Client(console.port)
+        status, body, res = alice.sign_in("alice")
+        self.assertEqual(200, status)
+        self.assertEqual({"admin": "alice", "root": False}, {k: body[k] for k in ("admin", "root")})
+        cookie = res.getheader("Set-Cookie")
+        for attribute in ("HttpOnly", "SameSite=Strict", "Path=/"):
+            self.assertIn(attribute, cookie)
+        self.assertEqual("nosniff", res.getheader("X-Content-Type-Options"))
+        self.assertEqual("no-store", res.getheader("Cache-Control"))
+
+        status, groups, _ = alice.request("GET", "/api/address-groups")
+        self.assertEqual(200, status)
+        self.assertIn({"id": 4, "name": "VIP senders", "editable": True, "deletable": False}, groups)
+        self.assertNotIn(6, [g["id"] for g in groups])
+        before = self.names(alice)
+
+        # Refusals, each changing nothing.
+        group = {"name": "Refused", "members": ["a@example.com"]}
+        cases = [
+            ("no CSRF token", "POST", "/api/address-groups", {"body": group, "csrf": False}, 403),
+            ("bob's group", "GET", "/api/address-groups/6", {}, 404),
+            ("bob's group, changed", "PUT", "/api/address-groups/6", {"body": group}, 404),
+            ("bob's group, deleted", "DELETE", "/api/address-groups/6", {}, 404),
+            ("missing group", "GET", "/api/address-groups/999999", {}, 404),
+            ("visible, not deletable", "DELETE", "/api/address-groups/4", {}, 403),
+            ("malformed JSON", "POST", "/api/address-groups", {"raw": "{\"name\": "}, 400),
+            ("missing name", "POST", "/api/address-groups", {"body": {"members": []}}, 400),
+            ("members not a list", "POST", "/api/address-groups",
+             {"body": {"name": "x", "members": "a@example.com"}}, 400),
+            ("bad member", "POST", "/api/address-groups",
+             {"body": {"name": "x", "members": ["not an address"]}}, 400),
+            ("oversize body", "POST", "/api/address-groups",
+             {"raw": "{\"name\": \"" + "x" * 70000 + "\", \"members\": []}"}, 413),
+        ]
+        for label, method, path, options, want in cases:
+            with self.subTest(case=label):
+                status, body, _ = alice.request(method, path, **options)
+                self.assertEqual(want, status, body)
+                self.assertIsInstance(body["error"], str)
+        self.assertEqual(before, self.names(alice))
+        self.assertEqual(alice.request("GET", "/api/address-groups/6")[1],
+                         alice.request("GET", "/api/address-groups/999999")[1])
+
+        # Markup and quotes are stored and answered as text.
+        status, body, _ = alice.request("POST", "/api/address-groups",
+                                        {"name": MARKUP, "members": MEMBERS})
+        self.assertEqual(201, status, body)
+        new_id = body["id"]
+        status, body, _ = alice.request("GET", "/api/address-groups/%d" % new_id)
+        self.assertEqual((200, MARKUP, MEMBERS), (status, body["name"], body["members"]))
+        status, body, _ = alice.request("PUT", "/api/address-groups/%d" % new_id,
+                                        {"name": MARKUP + " 2", "members": MEMBERS[:1]})
+        self.assertEqual(200, status, body)
+        status, body, _ = alice.request("GET", "/api/address-groups/%d" % new_id)
+        self.assertEqual((MARKUP + " 2", MEMBERS[:1]), (body["name"], body["members"]))
+
+        # Another administrator neither sees nor reaches it.
+        bob = Client(console.port)
+        self.assertEqual(200, bob.sign_in("bob")[0])
+        self.assertNotIn(MARKUP + " 2", self.names(bob))
+        for method, options in (("GET", {}), ("PUT", {"body": group}), ("DELETE", {})):
+            self.assertEqual(404, bob.request(method, "/api/address-groups/%d" % new_id,
+                                              **options)[0])
+
+        # The change log: root reads alice's changes, alice may not.
+        self.assertEqual(403, alice.request("GET", "/api/changes")[0])
+        root = Client(console.port)
+        self.assertEqual(200, root.sign_in("root")[0])
+        status, changes, _ = root.request("GET", "/api/changes")
+        self.assertEqual(200, status)
+        self.assertEqual([("alice", "modify address group", new_id, MARKUP + " 2"),
+                          ("alice", "create address group", new_id, MARKUP)],
+                         [(c["admin"], c["operation"], c["objectId"], c["objectName"])
+                          for c in changes])
+        listed = console.tool("admin", "changes")
+        self.assertEqual(0, listed.returncode, listed.stderr)
+        self.assertEqual(2, len(listed.stdout.splitlines()))
+
+        self.assertEqual(204, alice.request("DELETE", "/api/address-groups/%d" % new_id)[0])
+        self.assertEqual(before, self.names(alice))
+
+        # Signing out ends the session.
+        self.assertEqual(204, alice.request("DELETE", "/api/session")[0])
+        self.assertEqual(401, alice.request("GET", "/api/address-groups")[0])
+
+
+if __name__ == "__main__":
+    unittest.main()
