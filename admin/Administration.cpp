@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <map>
 #include <set>
 
 #include "EntityUtils.h"
+#include "GlobalSetting.h"
+#include "QuorPolicyServerInterface.h"
 #include "PolicyLog.h"
 #include "RdbmsInterface.h"
 #include "admin/LibraryLog.h"
@@ -393,6 +396,72 @@ Result Administration::entityTree(std::uint32_t adminId, std::vector<EntityNode>
   return {};
 }
 
+Result Administration::showSettings(std::uint32_t adminId, ServerSettings& s,
+                                    std::vector<std::string>& messages) {
+  std::string name;
+  bool root = false;
+  if (Result r = describeAdmin(adminId, name, root); !r.ok()) return r;
+  if (!root) return fail(Outcome::kRefused, "only the root administrator manages the settings");
+  using P = QuorPolicyServerInterface;
+  P::Protocol protocol = s.https ? P::HTTPS : P::HTTP;
+  QuorErrC rc = 0;
+  {
+    std::lock_guard<std::mutex> lock(_settingsMutex);
+    RequestLog log;
+    rc = P::getSettingsFromDatabase(s.backlog, s.keepAlive, s.port, protocol, s.recvTimeoutSecs,
+                                    s.sendTimeoutSecs, s.threads, s.maxThreads, s.cacheTTLMins,
+                                    false);
+    messages = log.messages();
+  }
+  s.https = protocol == P::HTTPS;
+  if (rc != 0) return fail(Outcome::kFailed, "the settings could not be read");
+  return {};
+}
+
+Result Administration::setSettings(std::uint32_t adminId, const ServerSettings& s,
+                                   std::vector<FieldProblem>& problems) {
+  std::string name;
+  bool root = false;
+  if (Result r = describeAdmin(adminId, name, root); !r.ok()) return r;
+  if (!root) return fail(Outcome::kRefused, "only the root administrator manages the settings");
+  // Only values the server takes as they are: any other would be replaced
+  // when it reads them.
+  const auto range = [&](const char* field, unsigned v, unsigned low, unsigned high) {
+    if (v < low || v > high) {
+      problems.push_back({field, std::string("must be between ") + std::to_string(low) + " and " +
+                                     std::to_string(high)});
+    }
+  };
+  range("backlog", s.backlog, 0, 1000);
+  range("port", s.port, 1, 65535);
+  range("threads", s.threads, 1, 1000);
+  range("maxThreads", s.maxThreads, 2, 1000);
+  range("recvTimeoutSecs", s.recvTimeoutSecs, 0, 300);
+  range("sendTimeoutSecs", s.sendTimeoutSecs, 0, 300);
+  if (s.maxThreads < s.threads) {
+    problems.push_back({"maxThreads", "must not be below threads"});
+  }
+  if (!problems.empty()) return fail(Outcome::kBadInput, "some settings were refused");
+  using P = QuorPolicyServerInterface;
+  std::lock_guard<std::mutex> lock(_settingsMutex);
+  RequestLog log;
+  const auto store = [](const char* key, unsigned value, const char* section) {
+    QUOR::GlobalSettingIF settings;
+    return settings.setItem(key, std::to_string(value).c_str(), section, "quor.ini") ==
+           QUOR::GS_SUCCESS;
+  };
+  // The server reads the cache lifetime from the LDAP section and needs the
+  // time-outs, which the library's writer leaves alone.
+  const bool written =
+      P::setSettingsInDatabase(s.backlog, s.keepAlive, s.port, s.https ? P::HTTPS : P::HTTP,
+                               s.threads, s.maxThreads, s.cacheTTLMins) == 0 &&
+      store("ldap_cache_TTL_minutes", s.cacheTTLMins, "LDAP_SVR_1") &&
+      store("recv_timeout_secs", s.recvTimeoutSecs, "policy_server") &&
+      store("send_timeout_secs", s.sendTimeoutSecs, "policy_server");
+  if (!written) return fail(Outcome::kFailed, "the settings were not written");
+  return record(adminId, "set policy server settings", 0, "quor.ini");
+}
+
 Result Administration::changes(std::uint32_t adminId, std::vector<Change>& out, std::size_t limit) {
   std::string name;
   bool root = false;
@@ -413,7 +482,7 @@ Result Administration::changes(std::uint32_t adminId, std::vector<Change>& out, 
     };
     while (db.fetchNextRow() == 0) {
       Change c;
-      c.id = std::stoll(text("change_id"));
+      c.id = std::strtoll(text("change_id").c_str(), nullptr, 10);
       c.adminId = static_cast<std::uint32_t>(db.getColValInt("admin_id"));
       c.adminName = text("admin_name");
       c.time = text("changed_at");

@@ -70,6 +70,25 @@ struct Change {
   std::string objectName;
 };
 
+// The policy server's settings as the server reads them from quor.ini.
+struct ServerSettings {
+  unsigned backlog = 100;
+  bool keepAlive = true;
+  unsigned port = 5060;
+  bool https = false;
+  unsigned recvTimeoutSecs = 60;
+  unsigned sendTimeoutSecs = 60;
+  unsigned threads = 10;
+  unsigned maxThreads = 50;
+  unsigned cacheTTLMins = 1440;
+};
+
+// A value refused, by the name of its field.
+struct FieldProblem {
+  std::string field;
+  std::string message;
+};
+
 // Why `address` is not an address pattern (local part, "@", domain; "*"
 // allowed as a wildcard; no blanks or control characters; at most 254
 // bytes), or empty when it is one.
@@ -117,6 +136,16 @@ class Administration {
   // administrator the entities they manage, with what hangs under them.
   Result entityTree(std::uint32_t adminId, std::vector<EntityNode>& roots);
 
+  // The policy server's settings with the library's messages about them
+  // (values it replaced, keys it did not find). Root only.
+  Result showSettings(std::uint32_t adminId, ServerSettings& settings,
+                      std::vector<std::string>& messages);
+  // Writes the settings to quor.ini when every value is one the server takes
+  // as it is; otherwise kBadInput with one problem per refused field and
+  // nothing written. Root only.
+  Result setSettings(std::uint32_t adminId, const ServerSettings& settings,
+                     std::vector<FieldProblem>& problems);
+
   // The change log, newest first (at most `limit` entries); root only
   // (kRefused otherwise).
   Result changes(std::uint32_t adminId, std::vector<Change>& out, std::size_t limit = 1000);
@@ -127,7 +156,8 @@ class Administration {
   Result findGroup(std::uint32_t adminId, std::uint32_t groupId, SummaryNamedObject& summary);
 
   std::mutex _treeMutex;    // the library's pattern-tree work runs one at a time
-  std::mutex _createMutex;  // a new group's id is read back by its name
+  std::mutex _createMutex;
+  std::mutex _settingsMutex;  // quor.ini is read and written by one request at a time  // a new group's id is read back by its name
   std::string _dummyHash;   // verified for unknown names, to take as long
 };
 

@@ -28,6 +28,7 @@ RequestLog::~RequestLog() { tCurrent = _outer; }
 
 void RequestLog::add(int level, const std::string& message) {
   if (level == PolicyLog::Error) _errors.push_back(message);
+  if (level <= PolicyLog::Warning) _messages.push_back(message);
 }
 
 }  // namespace quor::admin

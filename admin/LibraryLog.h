@@ -38,6 +38,8 @@ class RequestLog {
   // True when an error-level message was logged on this thread meanwhile.
   bool failed() const { return !_errors.empty(); }
   const std::vector<std::string>& errors() const { return _errors; }
+  // Every error and warning, in order.
+  const std::vector<std::string>& messages() const { return _messages; }
 
   // Called by the router's sink.
   void add(int level, const std::string& message);
@@ -45,6 +47,7 @@ class RequestLog {
  private:
   RequestLog* _outer;
   std::vector<std::string> _errors;
+  std::vector<std::string> _messages;
 };
 
 }  // namespace quor::admin

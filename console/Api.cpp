@@ -116,6 +116,18 @@ bool membersField(const json& body, std::vector<std::string>& out, Response& bad
   return true;
 }
 
+json settingsJson(const admin::ServerSettings& s) {
+  return {{"backlog", s.backlog},
+          {"keepAlive", s.keepAlive},
+          {"port", s.port},
+          {"https", s.https},
+          {"recvTimeoutSecs", s.recvTimeoutSecs},
+          {"sendTimeoutSecs", s.sendTimeoutSecs},
+          {"threads", s.threads},
+          {"maxThreads", s.maxThreads},
+          {"cacheTTLMins", s.cacheTTLMins}};
+}
+
 json entityJson(const admin::EntityNode& node) {
   json children = json::array();
   for (const admin::EntityNode& c : node.children) children.push_back(entityJson(c));
@@ -349,6 +361,7 @@ Response Api::api(const Request& request, const std::string& path) {
     for (const admin::EntityNode& n : roots) out.push_back(entityJson(n));
     return answer(200, out);
   }
+  if (path == "/api/settings") return settings(request, me);
   if (path == "/api/changes") {
     if (method != "GET") return error(405, "method not allowed");
     std::vector<admin::Change> changes;
@@ -362,6 +375,52 @@ Response Api::api(const Request& request, const std::string& path) {
     return answer(200, out);
   }
   return error(404, "no such API resource");
+}
+
+Response Api::settings(const Request& request, std::uint32_t me) {
+  if (request.method == "GET") {
+    admin::ServerSettings s;
+    std::vector<std::string> messages;
+    if (admin::Result r = _admin.showSettings(me, s, messages); !r.ok()) return fromResult(r);
+    return answer(200, json{{"settings", settingsJson(s)}, {"messages", messages}});
+  }
+  if (request.method != "PUT") return error(405, "method not allowed");
+  Response bad;
+  std::optional<json> body = objectBody(request, bad);
+  if (!body) return bad;
+  admin::ServerSettings s;
+  std::vector<admin::FieldProblem> problems;
+  const std::pair<const char*, unsigned*> numbers[] = {
+      {"backlog", &s.backlog},         {"port", &s.port},
+      {"recvTimeoutSecs", &s.recvTimeoutSecs}, {"sendTimeoutSecs", &s.sendTimeoutSecs},
+      {"threads", &s.threads},         {"maxThreads", &s.maxThreads},
+      {"cacheTTLMins", &s.cacheTTLMins}};
+  for (const auto& [key, out] : numbers) {
+    auto it = body->find(key);
+    if (it == body->end() || !it->is_number_unsigned() || it->get<std::uint64_t>() > 0xFFFFFFFFull) {
+      problems.push_back({key, "must be a whole number"});
+    } else {
+      *out = it->get<unsigned>();
+    }
+  }
+  const std::pair<const char*, bool*> flags[] = {{"keepAlive", &s.keepAlive}, {"https", &s.https}};
+  for (const auto& [key, out] : flags) {
+    auto it = body->find(key);
+    if (it == body->end() || !it->is_boolean()) {
+      problems.push_back({key, "must be true or false"});
+    } else {
+      *out = it->get<bool>();
+    }
+  }
+  admin::Result r;
+  if (problems.empty()) r = _admin.setSettings(me, s, problems);
+  if (!problems.empty()) {
+    json fields = json::object();
+    for (const admin::FieldProblem& p : problems) fields[p.field] = p.message;
+    return answer(400, json{{"error", "some settings were refused"}, {"fields", fields}});
+  }
+  if (!r.ok()) return fromResult(r);
+  return answer(200, json{{"settings", settingsJson(s)}});
 }
 
 }  // namespace quor::console

@@ -15,6 +15,8 @@
 //   GET    /api/quarantine-areas     -> [{"id","name","content","editable"}]
 //   GET    /api/quarantine-areas/{id}, PUT {"name","content"}
 //   GET    /api/entities             -> [{"id","type","name","children"}]
+//   GET    /api/settings             -> {"settings": {...}, "messages": [...]}  (root)
+//   PUT    /api/settings             {...} -> 200, or 400 {"error", "fields": {name: text}}
 //   GET    /api/changes              -> [{"id","time","admin","operation","objectId","objectName"}]
 // Every request but the sign-in needs the session cookie (401 otherwise);
 // every request that changes state needs the session's token in
@@ -69,6 +71,7 @@ class Api {
   Response api(const Request& request, const std::string& path);
   Response page(const std::string& path);
   Response signIn(const Request& request);
+  Response settings(const Request& request, std::uint32_t me);
 
   admin::Administration& _admin;
   SessionStore& _sessions;

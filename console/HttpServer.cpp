@@ -98,7 +98,14 @@ class Connection : public std::enable_shared_from_this<Connection<Stream>> {
     request.csrf = std::string(req["X-CSRF-Token"]);
     request.client = _client;
     request.tls = kTls;
-    Response answer = _shared.api.handle(request);
+    Response answer;
+    try {
+      answer = _shared.api.handle(request);
+    } catch (const std::exception& e) {
+      // No request may end the server: the failure is logged and answered.
+      PolicyLog::log(PolicyLog::Error, "console: a request failed: %s", e.what());
+      answer = Response{500, "application/json", "{\"error\":\"the request failed\"}", {}, {}};
+    }
     const bool api = request.target.rfind("/api", 0) == 0;
     prepare(answer.status, answer.contentType, std::move(answer.body), api, req.keep_alive());
     for (const std::string& c : answer.setCookies) _res.insert(http::field::set_cookie, c);
@@ -158,6 +165,21 @@ class Connection : public std::enable_shared_from_this<Connection<Stream>> {
 
 }  // namespace
 
+std::string listenProblem(const ServerOptions& options) {
+  beast::error_code ec;
+  const asio::ip::address address = asio::ip::make_address(options.address, ec);
+  if (ec) return "'" + options.address + "' is not an IP address";
+  const bool useTls = !options.tlsCert.empty() || !options.tlsKey.empty();
+  if (useTls && (options.tlsCert.empty() || options.tlsKey.empty())) {
+    return "TLS needs both --tls-cert and --tls-key";
+  }
+  if (!useTls && !address.is_loopback() && !options.insecureHttp) {
+    return "listening on " + options.address +
+           " without TLS is refused: give --tls-cert and --tls-key, or --insecure-http";
+  }
+  return "";
+}
+
 struct HttpServer::Impl {
   Impl(Api& api, const ServerOptions& options)
       : shared{api, options}, ioc(std::max(1, options.threads)), acceptor(ioc),
@@ -198,18 +220,10 @@ struct HttpServer::Impl {
 
 HttpServer::HttpServer(Api& api, const ServerOptions& options)
     : _impl(std::make_unique<Impl>(api, options)) {
+  if (const std::string why = listenProblem(options); !why.empty()) throw std::runtime_error(why);
   beast::error_code ec;
   const asio::ip::address address = asio::ip::make_address(options.address, ec);
-  if (ec) throw std::runtime_error("'" + options.address + "' is not an IP address");
-  const bool useTls = !options.tlsCert.empty() || !options.tlsKey.empty();
-  if (useTls && (options.tlsCert.empty() || options.tlsKey.empty())) {
-    throw std::runtime_error("TLS needs both --tls-cert and --tls-key");
-  }
-  if (!useTls && !address.is_loopback() && !options.insecureHttp) {
-    throw std::runtime_error("listening on " + options.address +
-                             " without TLS is refused: give --tls-cert and --tls-key, or "
-                             "--insecure-http");
-  }
+  const bool useTls = !options.tlsCert.empty();
   if (useTls) {
     _impl->tls.emplace(ssl::context::tls_server);
     _impl->tls->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 |

@@ -33,6 +33,11 @@ struct ServerOptions {
   std::size_t bodyLimit = 64 * 1024;
 };
 
+// Why the server would refuse these options (an address that does not parse,
+// half of the TLS pair, plain HTTP beyond loopback without insecureHttp), or
+// empty. Cheap: hosts ask before they open anything.
+std::string listenProblem(const ServerOptions& options);
+
 class HttpServer {
  public:
   // Binds and listens. Throws std::runtime_error saying why it cannot: an

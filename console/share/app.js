@@ -55,7 +55,7 @@ function signedIn(info) {
   $("signin").classList.add("hidden");
   $("app").classList.remove("hidden");
   $("whoami").classList.remove("hidden");
-  $("nav-changes").classList.toggle("hidden", !state.root);
+  for (const b of document.querySelectorAll(".root-only")) b.classList.toggle("hidden", !state.root);
   show("groups");
 }
 
@@ -63,7 +63,9 @@ function show(view) {
   for (const v of document.querySelectorAll(".view")) v.classList.add("hidden");
   $("view-" + view).classList.remove("hidden");
   $("app-error").textContent = "";
-  const load = { groups: loadGroups, areas: loadAreas, entities: loadEntities, changes: loadChanges }[view];
+  const load = {
+    groups: loadGroups, areas: loadAreas, entities: loadEntities, settings: loadSettings, changes: loadChanges,
+  }[view];
   load().catch((e) => { $("app-error").textContent = e.message; });
 }
 
@@ -180,6 +182,51 @@ async function loadEntities() {
   for (const n of roots) tree.appendChild(entityItem(n));
 }
 
+const NUMBER_FIELDS = ["backlog", "port", "recvTimeoutSecs", "sendTimeoutSecs", "threads", "maxThreads", "cacheTTLMins"];
+
+async function loadSettings() {
+  const data = await call("GET", "/api/settings");
+  for (const f of NUMBER_FIELDS) {
+    $("set-" + f).value = String(data.settings[f]);
+    $("err-" + f).textContent = "";
+  }
+  $("set-keepAlive").checked = data.settings.keepAlive;
+  $("set-https").checked = data.settings.https;
+  const list = $("settings-messages");
+  list.replaceChildren();
+  for (const m of data.messages) {
+    const li = document.createElement("li");
+    li.textContent = m;
+    list.appendChild(li);
+  }
+}
+
+async function saveSettings(event) {
+  event.preventDefault();
+  const body = { keepAlive: $("set-keepAlive").checked, https: $("set-https").checked };
+  for (const f of NUMBER_FIELDS) {
+    const text = $("set-" + f).value.trim();
+    body[f] = /^[0-9]{1,10}$/.test(text) ? Number(text) : text;
+    $("err-" + f).textContent = "";
+  }
+  $("settings-error").textContent = "";
+  const res = await fetch("/api/settings", {
+    method: "PUT", credentials: "same-origin",
+    headers: { "Content-Type": "application/json", "X-CSRF-Token": state.csrf },
+    body: JSON.stringify(body),
+  });
+  let data = null;
+  try { data = await res.json(); } catch (e) { data = null; }
+  if (res.ok) { await loadSettings(); $("settings-error").textContent = "Saved."; return; }
+  if (data && data.fields) {
+    for (const [field, message] of Object.entries(data.fields)) {
+      const slot = $("err-" + field);
+      if (slot) slot.textContent = message;
+    }
+  }
+  $("settings-error").textContent = data && typeof data.error === "string" ? data.error : "HTTP " + res.status;
+}
+
 async function loadChanges() {
   const changes = await call("GET", "/api/changes");
   const rows = $("change-rows");
@@ -219,5 +266,6 @@ document.addEventListener("DOMContentLoaded", () => {
   $("group-form").addEventListener("submit", saveGroup);
   $("area-cancel").addEventListener("click", () => $("area-form").classList.add("hidden"));
   $("area-form").addEventListener("submit", saveArea);
+  $("settings-form").addEventListener("submit", saveSettings);
   call("GET", "/api/session").then(signedIn).catch(showSignIn);
 });

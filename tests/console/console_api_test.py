@@ -2,9 +2,12 @@
 scratch server runs, on PostgreSQL. The sample data of `quorpolicy init`:
 alice sees group 4 "VIP senders" (editable, not deletable: a rule uses it);
 group 6 belongs to bob's entities."""
+import os
+import ssl
+import subprocess
 import unittest
 
-from console_support import BACKENDS, Client, Console
+from console_support import BACKENDS, TOOL, Client, Console
 
 MARKUP = "<img src=x onerror=alert(1)> \"quoted\" 'single' &amp;"
 MEMBERS = ["o'brien@example.com", "\"<b>x</b>\"@example.com", "*@*.example.org"]
@@ -110,12 +113,50 @@ class ConsoleApiTest(unittest.TestCase):
         self.assertEqual(0, listed.returncode, listed.stderr)
         self.assertEqual(2, len(listed.stdout.splitlines()))
 
+        # Settings: root only, each refused value named by its field.
+        self.assertEqual(403, alice.request("GET", "/api/settings")[0])
+        status, body, _ = root.request("GET", "/api/settings")
+        self.assertEqual(200, status, body)
+        settings = dict(body["settings"], backlog=5000, threads=60, maxThreads=50)
+        status, body, _ = root.request("PUT", "/api/settings", settings)
+        self.assertEqual((400, {"backlog", "maxThreads"}), (status, set(body["fields"])))
+        settings = dict(settings, backlog=250, threads=20)
+        self.assertEqual(200, root.request("PUT", "/api/settings", settings)[0])
+        self.assertEqual(250, root.request("GET", "/api/settings")[1]["settings"]["backlog"])
+
         self.assertEqual(204, alice.request("DELETE", "/api/address-groups/%d" % new_id)[0])
         self.assertEqual(before, self.names(alice))
 
         # Signing out ends the session.
         self.assertEqual(204, alice.request("DELETE", "/api/session")[0])
         self.assertEqual(401, alice.request("GET", "/api/address-groups")[0])
+
+    def test_tls_and_the_listening_address(self):
+        # Plain HTTP beyond loopback is refused unless asked for.
+        run = subprocess.run([TOOL, "console", "--listen", "0.0.0.0:0", "--home", "/nonexistent"],
+                             capture_output=True, text=True, timeout=60)
+        self.assertEqual(3, run.returncode, run.stderr)
+        self.assertIn("without TLS is refused", run.stderr)
+
+        def certificate(folder):
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                            "-subj", "/CN=localhost", "-days", "1",
+                            "-keyout", os.path.join(folder, "key.pem"),
+                            "-out", os.path.join(folder, "cert.pem")],
+                           check=True, capture_output=True, timeout=120)
+            return "--tls-cert=" + os.path.join(folder, "cert.pem")
+
+        console = Console("sqlite", certificate, lambda d: "--tls-key=" + os.path.join(d, "key.pem"),
+                          scheme="https")
+        try:
+            context = ssl.create_default_context()
+            context.check_hostname = False
+            context.verify_mode = ssl.CERT_NONE
+            status, _, res = Client(console.port, context).sign_in("alice")
+            self.assertEqual(200, status)
+            self.assertIn("; Secure", res.getheader("Set-Cookie"))
+        finally:
+            console.close()
 
 
 if __name__ == "__main__":

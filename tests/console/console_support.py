@@ -25,7 +25,7 @@ def psql(sql):
 class Console:
     """`quorpolicy console` on a fresh root of one backend."""
 
-    def __init__(self, backend):
+    def __init__(self, backend, *options, scheme="http"):
         self.dir = tempfile.mkdtemp(prefix="quor-console-")
         self.database = None
         self.env = {k: v for k, v in os.environ.items()
@@ -42,7 +42,9 @@ class Console:
         for name, password in PASSWORDS.items():
             subprocess.run([TOOL, "admin", "passwd", name], input=password + "\n", text=True,
                            check=True, capture_output=True, env=self.env, timeout=60)
-        self.process = subprocess.Popen([TOOL, "console", "--listen", "127.0.0.1:0"],
+        self.scheme = scheme
+        self.options = [o(self.dir) if callable(o) else o for o in options]
+        self.process = subprocess.Popen([TOOL, "console", "--listen", "127.0.0.1:0"] + self.options,
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                         text=True, env=self.env)
         line = self.process.stdout.readline()
@@ -53,7 +55,7 @@ class Console:
         self.port = int(line.rsplit(":", 1)[1])
 
     def url(self, path="/"):
-        return "http://127.0.0.1:%d%s" % (self.port, path)
+        return "%s://127.0.0.1:%d%s" % (self.scheme, self.port, path)
 
     def tool(self, *args):
         return subprocess.run([TOOL] + list(args), capture_output=True, text=True,
@@ -77,13 +79,18 @@ class Console:
 class Client:
     """One browser's worth of state: the session cookie and CSRF token."""
 
-    def __init__(self, port):
+    def __init__(self, port, context=None):
         self.port = port
+        self.context = context
         self.cookie = None
         self.csrf = None
 
     def request(self, method, path, body=None, raw=None, csrf=True, headers=None):
-        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=60)
+        if self.context is not None:
+            conn = http.client.HTTPSConnection("127.0.0.1", self.port, timeout=60,
+                                               context=self.context)
+        else:
+            conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=60)
         sent = dict(headers or {})
         if self.cookie:
             sent["Cookie"] = self.cookie

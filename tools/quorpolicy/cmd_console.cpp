@@ -74,6 +74,9 @@ void runConsole(ConsoleOptions& options) {
   }
   options.server.address = host;
   options.server.port = static_cast<unsigned short>(port);
+  if (const std::string why = console::listenProblem(options.server); !why.empty()) {
+    throw CommandError(kExitRefused, why);
+  }
   const std::filesystem::path pages = pagesFolder(options.pages);
 
   selectRoot(options.home);
