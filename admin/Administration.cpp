@@ -203,6 +203,36 @@ Result Administration::findGroup(std::uint32_t adminId, std::uint32_t groupId,
   return fail(Outcome::kNotVisible, "no such address group");
 }
 
+bool Administration::ownGroup(std::uint32_t adminId, std::uint32_t groupId, std::string& name) {
+  RequestLog log;
+  RdbmsInterface db;
+  bool linked = false;
+  const Result read = guarded("reading an address group", [&]() -> Result {
+    db.executeSQL(("SELECT n.name AS name, (SELECT COUNT(*) FROM entity_named_objects e WHERE "
+                   "e.object_id = n.object_id) AS links FROM named_objects n WHERE n.kind = 5 "
+                   "AND n.object_id = " + std::to_string(groupId)).c_str());
+    if (db.fetchNextRow() != 0) return fail(Outcome::kNotVisible, "");
+    const char* n = db.getColVal("name");
+    name = n != nullptr ? n : "";
+    linked = db.getColValInt("links") > 0;
+    while (db.fetchNextRow() == 0) {
+    }
+    return {};
+  });
+  if (!read.ok() || !linked || name.rfind("OPP:", 0) == 0) return false;
+  return QuorNamedObj::isEditable(db, adminId, groupId) && !log.failed();
+}
+
+bool Administration::groupExists(std::uint32_t groupId, bool& exists) {
+  return guarded("reading an address group", [&]() -> Result {
+           RdbmsInterface db;
+           db.executeSQL(("SELECT COUNT(*) AS n FROM named_objects WHERE object_id = " +
+                          std::to_string(groupId)).c_str());
+           exists = db.fetchNextRow() == 0 && db.getColValInt("n") > 0;
+           return {};
+         }).ok();
+}
+
 Result Administration::getGroup(std::uint32_t adminId, std::uint32_t groupId, Group& group) {
   SummaryNamedObject summary;
   if (Result r = findGroup(adminId, groupId, summary); !r.ok()) return r;
@@ -262,9 +292,14 @@ Result Administration::createGroup(std::uint32_t adminId, const std::string& nam
 Result Administration::modifyGroup(std::uint32_t adminId, std::uint32_t groupId,
                                    const std::string& name,
                                    const std::vector<std::string>& members) {
-  SummaryNamedObject summary;
-  if (Result r = findGroup(adminId, groupId, summary); !r.ok()) return r;
-  if (!summary.editable) return fail(Outcome::kRefused, "this address group is not editable");
+  // The common case, an administrator changing a group of their own, needs
+  // no list; anything else is decided by the list.
+  std::string stored;
+  if (!ownGroup(adminId, groupId, stored)) {
+    SummaryNamedObject summary;
+    if (Result r = findGroup(adminId, groupId, summary); !r.ok()) return r;
+    if (!summary.editable) return fail(Outcome::kRefused, "this address group is not editable");
+  }
   if (Result r = checkGroupInput(name, members); !r.ok()) return r;
   std::vector<AddressGroup::AddressGroupMember> list = toMembers(members);
   {
@@ -276,15 +311,24 @@ Result Administration::modifyGroup(std::uint32_t adminId, std::uint32_t groupId,
 }
 
 Result Administration::deleteGroup(std::uint32_t adminId, std::uint32_t groupId) {
-  SummaryNamedObject summary;
-  if (Result r = findGroup(adminId, groupId, summary); !r.ok()) return r;
-  if (!summary.deletable) return fail(Outcome::kRefused, "this address group may not be deleted");
+  const Result refused = fail(Outcome::kRefused, "this address group may not be deleted");
+  std::string name;
+  if (!ownGroup(adminId, groupId, name)) {
+    SummaryNamedObject summary;
+    if (Result r = findGroup(adminId, groupId, summary); !r.ok()) return r;
+    if (!summary.deletable) return refused;
+    name = summary.name;
+  }
   {
     RequestLog log;
     AddressGroup::deleteAddressGroupByID(groupId);
     if (log.failed()) return fail(Outcome::kFailed, "the address group was not deleted");
   }
-  return record(adminId, "delete address group", groupId, summary.name);
+  // The removal leaves a group that a rule uses where it is.
+  bool exists = true;
+  if (!groupExists(groupId, exists)) return fail(Outcome::kFailed, "the deletion could not be checked");
+  if (exists) return refused;
+  return record(adminId, "delete address group", groupId, name);
 }
 
 Result Administration::listAreas(std::uint32_t adminId, std::vector<QuarantineData>& areas) {

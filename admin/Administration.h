@@ -154,6 +154,12 @@ class Administration {
   Result record(std::uint32_t adminId, const char* operation, std::uint32_t objectId,
                 const std::string& objectName);
   Result findGroup(std::uint32_t adminId, std::uint32_t groupId, SummaryNamedObject& summary);
+  // True when the group exists, is linked to entities, is listed at all (no
+  // "OPP:" name) and the library says the administrator may edit it: then it
+  // is visible and editable without building the whole list. `name` is its
+  // name. False says nothing either way.
+  bool ownGroup(std::uint32_t adminId, std::uint32_t groupId, std::string& name);
+  bool groupExists(std::uint32_t groupId, bool& exists);
 
   std::mutex _treeMutex;    // the library's pattern-tree work runs one at a time
   std::mutex _createMutex;

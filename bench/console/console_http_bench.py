@@ -48,7 +48,7 @@ WITH RECURSIVE k(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM k WHERE i < 7)
   SELECT i + 2, '*@*.d' || i || '.example', 6 FROM k;
 WITH RECURSIVE j(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM j WHERE i < 39)
   INSERT INTO entities (entity_id, entity_name, entity_type)
-  SELECT i + 10, '*@h' || i || '.d' || (i % 16) || '.example', 6 FROM j;
+  SELECT i + 10, '*@h' || i || '.d' || (i %% 16) || '.example', 6 FROM j;
 INSERT INTO administrators (admin_id, admin_name, is_root) VALUES (1, 'root', 1);
 WITH RECURSIVE k(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM k WHERE i < 7)
   INSERT INTO administrators (admin_id, admin_name, is_root) SELECT i + 2, 'admin' || i, 0 FROM k;
