@@ -29,7 +29,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "console"))
 from console_support import BACKENDS, Client, Console, psql  # noqa: E402
 
-ADMINS = 8
+ADMINS = int(sys.argv[2]) if len(sys.argv) > 2 else 8
 GROUPS = 20000
 ROUNDS = int(sys.argv[1]) if len(sys.argv) > 1 else 25
 
