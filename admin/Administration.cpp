@@ -11,7 +11,9 @@
 
 #include "EntityUtils.h"
 #include "GlobalSetting.h"
+#include "QuorFilter.h"
 #include "QuorPolicyServerInterface.h"
+#include "miscUtils.h"
 #include "PolicyLog.h"
 #include "RdbmsInterface.h"
 #include "admin/LibraryLog.h"
@@ -504,6 +506,42 @@ Result Administration::setSettings(std::uint32_t adminId, const ServerSettings& 
       store("send_timeout_secs", s.sendTimeoutSecs, "policy_server");
   if (!written) return fail(Outcome::kFailed, "the settings were not written");
   return record(adminId, "set policy server settings", 0, "quor.ini");
+}
+
+Result Administration::requireRoot(std::uint32_t adminId, const char* what) {
+  std::string name;
+  bool root = false;
+  if (Result r = describeAdmin(adminId, name, root); !r.ok()) return r;
+  if (!root) return fail(Outcome::kRefused, std::string("only the root administrator ") + what);
+  return {};
+}
+
+Result Administration::ruleOrder(std::uint32_t adminId, RuleOrder& order) {
+  if (Result r = requireRoot(adminId, "reads the rule order"); !r.ok()) return r;
+  RequestLog log;
+  std::vector<QuorFilter::FilterType> kinds;
+  QuorErrC rc = 0;
+  {
+    RdbmsInterface db;
+    rc = miscUtils::getUserDefinedRuleOrder(db, order.manual, kinds, false);
+  }
+  if (rc != 0) return fail(Outcome::kFailed, "the rule order could not be read");
+  for (const QuorFilter::FilterType kind : kinds) {
+    const char* name = QuorFilter::getFilterName(kind);
+    order.groups.emplace_back(static_cast<int>(kind), name != nullptr ? name : "");
+  }
+  return {};
+}
+
+Result Administration::policyServers(std::uint32_t adminId, std::vector<PolicyServer>& servers) {
+  if (Result r = requireRoot(adminId, "reads the policy servers"); !r.ok()) return r;
+  RequestLog log;
+  std::vector<PolicyServerInfo> found;
+  if (QuorPolicyServerInterface::getPolicyServerInfo(found) != 0) {
+    return fail(Outcome::kFailed, "the policy servers could not be read");
+  }
+  for (const PolicyServerInfo& p : found) servers.push_back({p.scannerId, p.ipAddr, p.agentPort});
+  return {};
 }
 
 Result Administration::changes(std::uint32_t adminId, std::vector<Change>& out, std::size_t limit) {

@@ -83,6 +83,19 @@ struct ServerSettings {
   unsigned cacheTTLMins = 1440;
 };
 
+// The manual order of the filter groups, when one is in force.
+struct RuleOrder {
+  bool manual = false;
+  std::vector<std::pair<int, std::string>> groups;  // filter kind and its name, in order
+};
+
+// One registered policy server.
+struct PolicyServer {
+  std::uint32_t id = 0;
+  std::string address;
+  std::uint32_t port = 0;
+};
+
 // A value refused, by the name of its field.
 struct FieldProblem {
   std::string field;
@@ -146,11 +159,16 @@ class Administration {
   Result setSettings(std::uint32_t adminId, const ServerSettings& settings,
                      std::vector<FieldProblem>& problems);
 
+  // The manual rule order and the registered policy servers. Root only.
+  Result ruleOrder(std::uint32_t adminId, RuleOrder& order);
+  Result policyServers(std::uint32_t adminId, std::vector<PolicyServer>& servers);
+
   // The change log, newest first (at most `limit` entries); root only
   // (kRefused otherwise).
   Result changes(std::uint32_t adminId, std::vector<Change>& out, std::size_t limit = 1000);
 
  private:
+  Result requireRoot(std::uint32_t adminId, const char* what);
   Result record(std::uint32_t adminId, const char* operation, std::uint32_t objectId,
                 const std::string& objectName);
   Result findGroup(std::uint32_t adminId, std::uint32_t groupId, SummaryNamedObject& summary);

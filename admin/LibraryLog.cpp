@@ -15,7 +15,21 @@ LibraryLogRouter::LibraryLogRouter(bool echo) {
   PolicyLog::setSink(
       [echo](int level, const std::string& message) {
         if (tCurrent != nullptr) tCurrent->add(level, message);
-        if (echo) std::fprintf(stderr, "%s\n", message.c_str());
+        if (echo) {
+          // Messages may quote names from requests: control bytes are
+          // written escaped, so that one message stays one line.
+          std::string line;
+          for (const unsigned char c : message) {
+            if (c < 0x20 || c == 0x7f) {
+              char hex[8];
+              std::snprintf(hex, sizeof hex, "\\x%02x", c);
+              line += hex;
+            } else {
+              line.push_back(static_cast<char>(c));
+            }
+          }
+          std::fprintf(stderr, "%s\n", line.c_str());
+        }
       },
       PolicyLog::Warning);
 }

@@ -362,6 +362,24 @@ Response Api::api(const Request& request, const std::string& path) {
     return answer(200, out);
   }
   if (path == "/api/settings") return settings(request, me);
+  if (path == "/api/rule-order") {
+    if (method != "GET") return error(405, "method not allowed");
+    admin::RuleOrder order;
+    if (admin::Result r = _admin.ruleOrder(me, order); !r.ok()) return fromResult(r);
+    json groups = json::array();
+    for (const auto& [kind, name] : order.groups) groups.push_back({{"kind", kind}, {"name", name}});
+    return answer(200, json{{"manual", order.manual}, {"groups", groups}});
+  }
+  if (path == "/api/policy-servers") {
+    if (method != "GET") return error(405, "method not allowed");
+    std::vector<admin::PolicyServer> servers;
+    if (admin::Result r = _admin.policyServers(me, servers); !r.ok()) return fromResult(r);
+    json out = json::array();
+    for (const admin::PolicyServer& p : servers) {
+      out.push_back({{"id", p.id}, {"address", p.address}, {"port", p.port}});
+    }
+    return answer(200, out);
+  }
   if (path == "/api/changes") {
     if (method != "GET") return error(405, "method not allowed");
     std::vector<admin::Change> changes;

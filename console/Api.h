@@ -17,6 +17,8 @@
 //   GET    /api/entities             -> [{"id","type","name","children"}]
 //   GET    /api/settings             -> {"settings": {...}, "messages": [...]}  (root)
 //   PUT    /api/settings             {...} -> 200, or 400 {"error", "fields": {name: text}}
+//   GET    /api/rule-order           -> {"manual", "groups": [{"kind","name"}]}  (root)
+//   GET    /api/policy-servers       -> [{"id","address","port"}]  (root)
 //   GET    /api/changes              -> [{"id","time","admin","operation","objectId","objectName"}]
 // Every request but the sign-in needs the session cookie (401 otherwise);
 // every request that changes state needs the session's token in

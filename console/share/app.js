@@ -65,6 +65,7 @@ function show(view) {
   $("app-error").textContent = "";
   const load = {
     groups: loadGroups, areas: loadAreas, entities: loadEntities, settings: loadSettings, changes: loadChanges,
+    order: loadOrder, servers: loadServers,
   }[view];
   load().catch((e) => { $("app-error").textContent = e.message; });
 }
@@ -225,6 +226,31 @@ async function saveSettings(event) {
     }
   }
   $("settings-error").textContent = data && typeof data.error === "string" ? data.error : "HTTP " + res.status;
+}
+
+async function loadOrder() {
+  const data = await call("GET", "/api/rule-order");
+  $("order-state").textContent = data.manual ? "A manual order is in force:" : "No manual order is in force.";
+  const list = $("order-rows");
+  list.replaceChildren();
+  for (const g of data.groups) {
+    const li = document.createElement("li");
+    li.textContent = g.name + " (" + g.kind + ")";
+    list.appendChild(li);
+  }
+}
+
+async function loadServers() {
+  const servers = await call("GET", "/api/policy-servers");
+  const rows = $("server-rows");
+  rows.replaceChildren();
+  for (const p of servers) {
+    const tr = document.createElement("tr");
+    cell(tr, String(p.id));
+    cell(tr, p.address);
+    cell(tr, String(p.port));
+    rows.appendChild(tr);
+  }
 }
 
 async function loadChanges() {

@@ -113,8 +113,28 @@ class ConsoleApiTest(unittest.TestCase):
         self.assertEqual(0, listed.returncode, listed.stderr)
         self.assertEqual(2, len(listed.stdout.splitlines()))
 
+        # Entities as a tree: alice's own at the top; for root *@eng.example.com
+        # hangs under *@*.example.com.
+        status, tree, _ = alice.request("GET", "/api/entities")
+        self.assertEqual((200, [2, 5, 4]), (status, [n["id"] for n in tree]))
+        status, tree, _ = root.request("GET", "/api/entities")
+        self.assertEqual(([1, 2, 3, 4, 5, 6], [7]),
+                         (sorted(n["id"] for n in tree),
+                          [c["id"] for n in tree if n["id"] == 6 for c in n["children"]]))
+
+        # What only root reads, from the sample data.
+        status, order, _ = root.request("GET", "/api/rule-order")
+        # Virus (group 1) first, then Spam (group 4), as filter_groups orders them.
+        self.assertEqual((200, True, [{"kind": 1, "name": "VirusFilter"},
+                                      {"kind": 8, "name": "SpamGorvoFilter"}]),
+                         (status, order["manual"], order["groups"][:2]))
+        status, servers, _ = root.request("GET", "/api/policy-servers")
+        self.assertEqual((200, [(1, "10.0.0.5", 8443), (2, "10.0.0.6", 8443)]),
+                         (status, [(p["id"], p["address"], p["port"]) for p in servers]))
+        for path in ("/api/rule-order", "/api/policy-servers", "/api/settings"):
+            self.assertEqual(403, alice.request("GET", path)[0], path)
+
         # Settings: root only, each refused value named by its field.
-        self.assertEqual(403, alice.request("GET", "/api/settings")[0])
         status, body, _ = root.request("GET", "/api/settings")
         self.assertEqual(200, status, body)
         settings = dict(body["settings"], backlog=5000, threads=60, maxThreads=50)
