@@ -11,12 +11,12 @@
 
 #include "EntityUtils.h"
 #include "GlobalSetting.h"
+#include "PolicyLog.h"
 #include "QuorFilter.h"
 #include "QuorPolicyServerInterface.h"
-#include "miscUtils.h"
-#include "PolicyLog.h"
 #include "RdbmsInterface.h"
 #include "admin/LibraryLog.h"
+#include "miscUtils.h"
 
 namespace quor::admin {
 namespace {
@@ -132,7 +132,9 @@ Result Administration::signIn(const std::string& name, const std::string& passwo
   Result read = guarded("reading an administrator", [&]() -> Result {
     RdbmsInterface db;
     db.executeSQL(("SELECT admin_id AS admin_id, password_hash AS password_hash FROM "
-                   "administrators WHERE admin_name = " + literal(name)).c_str());
+                   "administrators WHERE admin_name = " +
+                   literal(name))
+                      .c_str());
     if (db.fetchNextRow() == 0) {
       id = static_cast<std::uint32_t>(db.getColValInt("admin_id"));
       const char* h = db.getColVal("password_hash");
@@ -171,7 +173,9 @@ Result Administration::describeAdmin(std::uint32_t adminId, std::string& name, b
   return guarded("reading an administrator", [&]() -> Result {
     RdbmsInterface db;
     db.executeSQL(("SELECT admin_name AS admin_name, is_root AS is_root FROM administrators "
-                   "WHERE admin_id = " + std::to_string(adminId)).c_str());
+                   "WHERE admin_id = " +
+                   std::to_string(adminId))
+                      .c_str());
     if (db.fetchNextRow() != 0) return fail(Outcome::kNotVisible, "no such administrator");
     const char* n = db.getColVal("admin_name");
     name = n != nullptr ? n : "";
@@ -188,7 +192,8 @@ Result Administration::listGroups(std::uint32_t adminId, std::vector<SummaryName
     RdbmsInterface db;
     listed = QuorNamedObj::getIds(db, adminId, QuorNamedObj::AddressGroupList, groups);
   }
-  if (!listed || log.failed()) return fail(Outcome::kFailed, "the address groups could not be listed");
+  if (!listed || log.failed())
+    return fail(Outcome::kFailed, "the address groups could not be listed");
   return {};
 }
 
@@ -212,7 +217,9 @@ bool Administration::ownGroup(std::uint32_t adminId, std::uint32_t groupId, std:
   const Result read = guarded("reading an address group", [&]() -> Result {
     db.executeSQL(("SELECT n.name AS name, (SELECT COUNT(*) FROM entity_named_objects e WHERE "
                    "e.object_id = n.object_id) AS links FROM named_objects n WHERE n.kind = 5 "
-                   "AND n.object_id = " + std::to_string(groupId)).c_str());
+                   "AND n.object_id = " +
+                   std::to_string(groupId))
+                      .c_str());
     if (db.fetchNextRow() != 0) return fail(Outcome::kNotVisible, "");
     const char* n = db.getColVal("name");
     name = n != nullptr ? n : "";
@@ -226,13 +233,16 @@ bool Administration::ownGroup(std::uint32_t adminId, std::uint32_t groupId, std:
 }
 
 bool Administration::groupExists(std::uint32_t groupId, bool& exists) {
-  return guarded("reading an address group", [&]() -> Result {
-           RdbmsInterface db;
-           db.executeSQL(("SELECT COUNT(*) AS n FROM named_objects WHERE object_id = " +
-                          std::to_string(groupId)).c_str());
-           exists = db.fetchNextRow() == 0 && db.getColValInt("n") > 0;
-           return {};
-         }).ok();
+  return guarded("reading an address group",
+                 [&]() -> Result {
+                   RdbmsInterface db;
+                   db.executeSQL(("SELECT COUNT(*) AS n FROM named_objects WHERE object_id = " +
+                                  std::to_string(groupId))
+                                     .c_str());
+                   exists = db.fetchNextRow() == 0 && db.getColValInt("n") > 0;
+                   return {};
+                 })
+      .ok();
 }
 
 Result Administration::getGroup(std::uint32_t adminId, std::uint32_t groupId, Group& group) {
@@ -280,7 +290,9 @@ Result Administration::createGroup(std::uint32_t adminId, const std::string& nam
   Result found = guarded("reading the new group's id", [&]() -> Result {
     RdbmsInterface db;
     db.executeSQL(("SELECT MAX(object_id) AS object_id FROM named_objects WHERE kind = 5 AND "
-                   "name = " + literal(name)).c_str());
+                   "name = " +
+                   literal(name))
+                      .c_str());
     if (db.fetchNextRow() != 0 || db.getColVal("object_id") == nullptr) {
       return fail(Outcome::kFailed, "the new address group was not found");
     }
@@ -328,7 +340,8 @@ Result Administration::deleteGroup(std::uint32_t adminId, std::uint32_t groupId)
   }
   // The removal leaves a group that a rule uses where it is.
   bool exists = true;
-  if (!groupExists(groupId, exists)) return fail(Outcome::kFailed, "the deletion could not be checked");
+  if (!groupExists(groupId, exists))
+    return fail(Outcome::kFailed, "the deletion could not be checked");
   if (exists) return refused;
   return record(adminId, "delete address group", groupId, name);
 }
@@ -375,7 +388,8 @@ Result Administration::modifyArea(std::uint32_t adminId, std::uint32_t areaId,
     written = QuorNamedObj::modify(db, areaId, adminId, name.c_str(), content.c_str(),
                                    QuorNamedObj::QuarantineArea);
   }
-  if (!written || log.failed()) return fail(Outcome::kFailed, "the quarantine area was not written");
+  if (!written || log.failed())
+    return fail(Outcome::kFailed, "the quarantine area was not written");
   return record(adminId, "modify quarantine area", areaId, name);
 }
 
@@ -577,14 +591,14 @@ Result Administration::changes(std::uint32_t adminId, std::vector<Change>& out, 
   });
 }
 
-Result Administration::record(std::uint32_t adminId, const char* operation,
-                              std::uint32_t objectId, const std::string& objectName) {
+Result Administration::record(std::uint32_t adminId, const char* operation, std::uint32_t objectId,
+                              const std::string& objectName) {
   return guarded("recording a change", [&]() -> Result {
     RdbmsInterface db;
     db.executeSQL(("INSERT INTO change_log (admin_id, changed_at, operation, object_id, "
-                   "object_name) VALUES (" + std::to_string(adminId) + ", " + literal(utcNow()) +
-                   ", " + literal(operation) + ", " + std::to_string(objectId) + ", " +
-                   literal(objectName) + ")")
+                   "object_name) VALUES (" +
+                   std::to_string(adminId) + ", " + literal(utcNow()) + ", " + literal(operation) +
+                   ", " + std::to_string(objectId) + ", " + literal(objectName) + ")")
                       .c_str());
     return {};
   });

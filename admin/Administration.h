@@ -179,10 +179,11 @@ class Administration {
   bool ownGroup(std::uint32_t adminId, std::uint32_t groupId, std::string& name);
   bool groupExists(std::uint32_t groupId, bool& exists);
 
-  std::mutex _treeMutex;    // the library's pattern-tree work runs one at a time
+  std::mutex _treeMutex;  // the library's pattern-tree work runs one at a time
   std::mutex _createMutex;
-  std::mutex _settingsMutex;  // quor.ini is read and written by one request at a time  // a new group's id is read back by its name
-  std::string _dummyHash;   // verified for unknown names, to take as long
+  std::mutex _settingsMutex;  // quor.ini is read and written by one request at a time  // a new
+                              // group's id is read back by its name
+  std::string _dummyHash;     // verified for unknown names, to take as long
 };
 
 }  // namespace quor::admin

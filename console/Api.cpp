@@ -10,8 +10,8 @@
 namespace quor::console {
 namespace {
 
-using nlohmann::json;
 using admin::Outcome;
+using nlohmann::json;
 
 constexpr std::uintmax_t kMaxPageSize = 1 << 20;
 
@@ -186,8 +186,8 @@ Response Api::page(const std::string& path) {
     const std::string part = rel.substr(start, end - start);
     if (part.empty() || part[0] == '.') return error(404, "no such page");
     for (const char c : part) {
-      const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                      (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.';
+      const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '-' || c == '_' || c == '.';
       if (!ok) return error(404, "no such page");
     }
     start = end + 1;
@@ -234,11 +234,10 @@ Response Api::signIn(const Request& request) {
   _admin.describeAdmin(adminId, shown, root);
   const std::string key = _sessions.open(adminId);
   const std::optional<Session> session = _sessions.use(key);
-  Response ok = answer(200, json{{"csrf", session ? session->csrf : ""}, {"admin", shown},
-                                 {"root", root}});
+  Response ok =
+      answer(200, json{{"csrf", session ? session->csrf : ""}, {"admin", shown}, {"root", root}});
   ok.setCookies.push_back(std::string(kSessionCookie) + "=" + key +
-                          "; HttpOnly; SameSite=Strict; Path=/" +
-                          (request.tls ? "; Secure" : ""));
+                          "; HttpOnly; SameSite=Strict; Path=/" + (request.tls ? "; Secure" : ""));
   return ok;
 }
 
@@ -279,8 +278,8 @@ Response Api::api(const Request& request, const std::string& path) {
       if (admin::Result r = _admin.listGroups(me, groups); !r.ok()) return fromResult(r);
       json out = json::array();
       for (const SummaryNamedObject& g : groups) {
-        out.push_back({{"id", g.id}, {"name", g.name}, {"editable", g.editable},
-                       {"deletable", g.deletable}});
+        out.push_back(
+            {{"id", g.id}, {"name", g.name}, {"editable", g.editable}, {"deletable", g.deletable}});
       }
       return answer(200, out);
     }
@@ -301,8 +300,11 @@ Response Api::api(const Request& request, const std::string& path) {
     if (method == "GET") {
       admin::Group g;
       if (admin::Result r = _admin.getGroup(me, *id, g); !r.ok()) return fromResult(r);
-      return answer(200, json{{"id", g.id}, {"name", g.name}, {"members", g.members},
-                              {"editable", g.editable}, {"deletable", g.deletable}});
+      return answer(200, json{{"id", g.id},
+                              {"name", g.name},
+                              {"members", g.members},
+                              {"editable", g.editable},
+                              {"deletable", g.deletable}});
     }
     if (method == "DELETE") {
       if (admin::Result r = _admin.deleteGroup(me, *id); !r.ok()) return fromResult(r);
@@ -337,8 +339,9 @@ Response Api::api(const Request& request, const std::string& path) {
     if (method == "GET") {
       QuarantineData a;
       if (admin::Result r = _admin.getArea(me, *id, a); !r.ok()) return fromResult(r);
-      return answer(200, json{{"id", a.id}, {"name", a.name}, {"content", a.content},
-                              {"editable", a.editable}});
+      return answer(
+          200,
+          json{{"id", a.id}, {"name", a.name}, {"content", a.content}, {"editable", a.editable}});
     }
     if (method != "PUT") return error(405, "method not allowed");
     std::optional<json> body = objectBody(request, bad);
@@ -367,7 +370,8 @@ Response Api::api(const Request& request, const std::string& path) {
     admin::RuleOrder order;
     if (admin::Result r = _admin.ruleOrder(me, order); !r.ok()) return fromResult(r);
     json groups = json::array();
-    for (const auto& [kind, name] : order.groups) groups.push_back({{"kind", kind}, {"name", name}});
+    for (const auto& [kind, name] : order.groups)
+      groups.push_back({{"kind", kind}, {"name", name}});
     return answer(200, json{{"manual", order.manual}, {"groups", groups}});
   }
   if (path == "/api/policy-servers") {
@@ -386,8 +390,11 @@ Response Api::api(const Request& request, const std::string& path) {
     if (admin::Result r = _admin.changes(me, changes); !r.ok()) return fromResult(r);
     json out = json::array();
     for (const admin::Change& c : changes) {
-      out.push_back({{"id", c.id}, {"time", c.time}, {"admin", c.adminName},
-                     {"operation", c.operation}, {"objectId", c.objectId},
+      out.push_back({{"id", c.id},
+                     {"time", c.time},
+                     {"admin", c.adminName},
+                     {"operation", c.operation},
+                     {"objectId", c.objectId},
                      {"objectName", c.objectName}});
     }
     return answer(200, out);
@@ -408,14 +415,17 @@ Response Api::settings(const Request& request, std::uint32_t me) {
   if (!body) return bad;
   admin::ServerSettings s;
   std::vector<admin::FieldProblem> problems;
-  const std::pair<const char*, unsigned*> numbers[] = {
-      {"backlog", &s.backlog},         {"port", &s.port},
-      {"recvTimeoutSecs", &s.recvTimeoutSecs}, {"sendTimeoutSecs", &s.sendTimeoutSecs},
-      {"threads", &s.threads},         {"maxThreads", &s.maxThreads},
-      {"cacheTTLMins", &s.cacheTTLMins}};
+  const std::pair<const char*, unsigned*> numbers[] = {{"backlog", &s.backlog},
+                                                       {"port", &s.port},
+                                                       {"recvTimeoutSecs", &s.recvTimeoutSecs},
+                                                       {"sendTimeoutSecs", &s.sendTimeoutSecs},
+                                                       {"threads", &s.threads},
+                                                       {"maxThreads", &s.maxThreads},
+                                                       {"cacheTTLMins", &s.cacheTTLMins}};
   for (const auto& [key, out] : numbers) {
     auto it = body->find(key);
-    if (it == body->end() || !it->is_number_unsigned() || it->get<std::uint64_t>() > 0xFFFFFFFFull) {
+    if (it == body->end() || !it->is_number_unsigned() ||
+        it->get<std::uint64_t>() > 0xFFFFFFFFull) {
       problems.push_back({key, "must be a whole number"});
     } else {
       *out = it->get<unsigned>();

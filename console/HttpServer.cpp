@@ -48,7 +48,9 @@ class Connection : public std::enable_shared_from_this<Connection<Stream>> {
  public:
   template <class... Args>
   Connection(Shared& shared, std::string client, Args&&... args)
-      : _shared(shared), _client(std::move(client)), _stream(std::forward<Args>(args)...),
+      : _shared(shared),
+        _client(std::move(client)),
+        _stream(std::forward<Args>(args)...),
         _delay(_stream.get_executor()) {}
   ~Connection() { --_shared.connections; }
 
@@ -72,10 +74,9 @@ class Connection : public std::enable_shared_from_this<Connection<Stream>> {
     _parser->header_limit(static_cast<std::uint32_t>(_shared.options.headerLimit));
     _parser->body_limit(_shared.options.bodyLimit);
     beast::get_lowest_layer(_stream).expires_after(_shared.options.ioTimeout);
-    http::async_read(_stream, _buffer, *_parser,
-                     [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
-                       self->onRead(ec);
-                     });
+    http::async_read(
+        _stream, _buffer, *_parser,
+        [self = this->shared_from_this()](beast::error_code ec, std::size_t) { self->onRead(ec); });
   }
 
   void onRead(beast::error_code ec) {
@@ -84,8 +85,9 @@ class Connection : public std::enable_shared_from_this<Connection<Stream>> {
     if (ec) {
       // A request the parser refused gets an answer; a closed or timed-out
       // connection does not.
-      const bool malformed = &ec.category() == &http::make_error_code(http::error::bad_target).category() &&
-                             ec != http::error::end_of_stream && ec != http::error::partial_message;
+      const bool malformed =
+          &ec.category() == &http::make_error_code(http::error::bad_target).category() &&
+          ec != http::error::end_of_stream && ec != http::error::partial_message;
       if (malformed) return refuse(400, "the request is malformed");
       return close();
     }
@@ -182,7 +184,9 @@ std::string listenProblem(const ServerOptions& options) {
 
 struct HttpServer::Impl {
   Impl(Api& api, const ServerOptions& options)
-      : shared{api, options}, ioc(std::max(1, options.threads)), acceptor(ioc),
+      : shared{api, options},
+        ioc(std::max(1, options.threads)),
+        acceptor(ioc),
         signals(ioc, SIGINT, SIGTERM) {}
 
   void accept() {

@@ -23,8 +23,8 @@ namespace quor::console {
 struct ServerOptions {
   std::string address = "127.0.0.1";
   unsigned short port = 8080;
-  std::string tlsCert;  // PEM certificate chain; TLS when both are given
-  std::string tlsKey;   // PEM private key
+  std::string tlsCert;        // PEM certificate chain; TLS when both are given
+  std::string tlsKey;         // PEM private key
   bool insecureHttp = false;  // allow plain HTTP beyond loopback
   int threads = 4;
   std::size_t maxConnections = 256;

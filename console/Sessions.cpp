@@ -28,9 +28,9 @@ std::string SessionStore::open(std::uint32_t adminId) {
   std::lock_guard<std::mutex> lock(_mutex);
   const Clock::time_point now = _now();
   if (_sessions.size() >= _max) {
-    auto oldest = std::min_element(_sessions.begin(), _sessions.end(), [](const auto& a, const auto& b) {
-      return a.second.lastUsed < b.second.lastUsed;
-    });
+    auto oldest = std::min_element(
+        _sessions.begin(), _sessions.end(),
+        [](const auto& a, const auto& b) { return a.second.lastUsed < b.second.lastUsed; });
     _sessions.erase(oldest);
   }
   _sessions[key] = Entry{std::move(session), now};

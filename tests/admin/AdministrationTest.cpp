@@ -79,7 +79,8 @@ TEST_P(AdminDb, ChangesAreMadeAndRecorded) {
   ASSERT_TRUE(_admin->changes(1, changes).ok());
   ASSERT_EQ(3u, changes.size());
   const std::pair<const char*, const char*> want[] = {
-      {"delete address group", "plain"}, {"modify address group", "plain"},
+      {"delete address group", "plain"},
+      {"modify address group", "plain"},
       {"create address group", "<b>\"quoted\" 'x'</b>"}};
   for (size_t i = 0; i < 3; ++i) {
     SCOPED_TRACE(i);

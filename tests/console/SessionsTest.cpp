@@ -36,7 +36,7 @@ TEST(SessionStore, KeysAreRandomAndSessionsEndWhenIdleOrClosed) {
   now += minutes(1);
   const std::string d = store.open(10);
   now += minutes(1);
-  store.use(c);  // now d is the least recently used
+  store.use(c);                          // now d is the least recently used
   const std::string e = store.open(11);  // the store is full: d goes
   EXPECT_FALSE(store.use(d));
   EXPECT_TRUE(store.use(c));
@@ -51,9 +51,9 @@ TEST(SignInThrottle, DelayGrowsPerNameAndPerClient) {
     long wantMs;  // 0: a success
   };
   const Step steps[] = {
-      {"alice", "10.0.0.1", 250}, {"alice", "10.0.0.1", 500},  {"alice", "10.0.0.2", 1000},
-      {"bob", "10.0.0.1", 1000},  {"carol", "10.0.0.3", 250},  {"alice", "10.0.0.2", 0},
-      {"alice", "10.0.0.4", 250}, {"dave", "10.0.0.1", 2000},  {"dave", "10.0.0.1", 4000},
+      {"alice", "10.0.0.1", 250}, {"alice", "10.0.0.1", 500}, {"alice", "10.0.0.2", 1000},
+      {"bob", "10.0.0.1", 1000},  {"carol", "10.0.0.3", 250}, {"alice", "10.0.0.2", 0},
+      {"alice", "10.0.0.4", 250}, {"dave", "10.0.0.1", 2000}, {"dave", "10.0.0.1", 4000},
       {"dave", "10.0.0.1", 8000}, {"dave", "10.0.0.1", 8000},
   };
   for (const Step& s : steps) {
@@ -68,12 +68,9 @@ TEST(SignInThrottle, DelayGrowsPerNameAndPerClient) {
 
 TEST(CookieValue, FindsTheNamedCookieOnly) {
   const std::pair<const char*, const char*> cases[] = {
-      {"quor_session=abc", "abc"},
-      {"a=1; quor_session=abc; b=2", "abc"},
-      {"xquor_session=abc", ""},
-      {"quor_session_old=abc; quor_session=def", "def"},
-      {"quor_session", ""},
-      {"", ""},
+      {"quor_session=abc", "abc"}, {"a=1; quor_session=abc; b=2", "abc"},
+      {"xquor_session=abc", ""},   {"quor_session_old=abc; quor_session=def", "def"},
+      {"quor_session", ""},        {"", ""},
   };
   for (const auto& [header, want] : cases) {
     SCOPED_TRACE(header);

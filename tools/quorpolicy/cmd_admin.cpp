@@ -314,16 +314,20 @@ void showChanges(const AdminOptions& options) {
   if (options.json) {
     nlohmann::json out = nlohmann::json::array();
     for (const admin::Change& c : changes) {
-      out.push_back({{"id", c.id}, {"time", c.time}, {"adminId", c.adminId},
-                     {"admin", c.adminName}, {"operation", c.operation},
-                     {"objectId", c.objectId}, {"objectName", c.objectName}});
+      out.push_back({{"id", c.id},
+                     {"time", c.time},
+                     {"adminId", c.adminId},
+                     {"admin", c.adminName},
+                     {"operation", c.operation},
+                     {"objectId", c.objectId},
+                     {"objectName", c.objectName}});
     }
     std::cout << out.dump(2) << "\n";
     return;
   }
   for (const admin::Change& c : changes) {
-    std::printf("%s\t%s\t%s\t%u\t%s\n", c.time.c_str(), c.adminName.c_str(),
-                c.operation.c_str(), c.objectId, c.objectName.c_str());
+    std::printf("%s\t%s\t%s\t%u\t%s\n", c.time.c_str(), c.adminName.c_str(), c.operation.c_str(),
+                c.objectId, c.objectName.c_str());
   }
 }
 

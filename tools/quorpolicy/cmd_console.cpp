@@ -51,8 +51,9 @@ std::filesystem::path pagesFolder(const std::string& given) {
   for (const std::filesystem::path& c : candidates) {
     if (std::filesystem::is_regular_file(c / "index.html")) return c;
   }
-  throw CommandError(kExitNotFound, "the console's pages (index.html) were not found; name "
-                                    "their folder with --pages");
+  throw CommandError(kExitNotFound,
+                     "the console's pages (index.html) were not found; name "
+                     "their folder with --pages");
 }
 
 void runConsole(ConsoleOptions& options) {
