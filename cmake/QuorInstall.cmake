@@ -63,6 +63,7 @@ install(FILES ${QUOR_MANPAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT
 # <prefix>/etc/quorpolicy otherwise, so that an installation into a scratch
 # prefix stays inside it.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/quorpolicy.service
+  ${PROJECT_SOURCE_DIR}/packaging/quorpolicy-console.service
   DESTINATION lib/systemd/system COMPONENT Tool)
 set(QUOR_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/quorpolicy)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${QUOR_DOC_DIR} COMPONENT Tool)

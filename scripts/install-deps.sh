@@ -4,7 +4,10 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev nlohmann-json3-dev libboost-dev
+  libcli11-dev nlohmann-json3-dev
+  # The web console: Boost.Beast/Asio (header-only), Argon2id and random
+  # tokens from libsodium; headless Chromium for its browser test.
+  libboost-dev libsodium-dev chromium chromium-driver python3-selenium
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql sqlite3 libsqlite3-dev libpq-dev
   postgresql
   libicu-dev icu-devtools libssl-dev

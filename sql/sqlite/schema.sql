@@ -151,4 +151,19 @@ BEGIN UPDATE policy_version SET version = version + 1; END;
 CREATE TABLE schema_version (
   version INTEGER NOT NULL
 );
-INSERT INTO schema_version (version) VALUES (3);
+INSERT INTO schema_version (version) VALUES (4);
+
+-- Console sign-in: the Argon2id hash (libsodium's encoded form) of each
+-- administrator's password; NULL for an administrator who cannot sign in.
+ALTER TABLE administrators ADD COLUMN password_hash TEXT;
+
+-- Changes made through the console and `quorpolicy admin`: who, when (UTC,
+-- ISO 8601), what (operation), and the object's id and name at the time.
+CREATE TABLE change_log (
+  change_id   INTEGER PRIMARY KEY AUTOINCREMENT,
+  admin_id    INTEGER NOT NULL,
+  changed_at  TEXT    NOT NULL,
+  operation   TEXT    NOT NULL,
+  object_id   INTEGER NOT NULL,
+  object_name TEXT    NOT NULL
+);

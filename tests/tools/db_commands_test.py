@@ -175,6 +175,8 @@ class DbCommandsTest(Roots, unittest.TestCase):
                 # links of alice's "Sales quarantine" (object 2) at kind 5.
                 self.make_version_2(root)
                 self.sql(root, "DROP TABLE schema_version")
+                self.sql(root, "DROP TABLE change_log")
+                self.sql(root, "ALTER TABLE administrators DROP COLUMN password_hash")
                 self.sql(root, "UPDATE entity_named_objects SET kind = 5 WHERE object_id = 2")
                 before = self.run_tool("admin", "objects", "--admin", "alice", "--kind", "3",
                                        home=root).stdout
@@ -186,17 +188,17 @@ class DbCommandsTest(Roots, unittest.TestCase):
                 with open(os.path.join(folder, "ui_GetAllEntities.sql"), "w") as f:
                     f.write("SELECT 1 AS outdated")
                 run = self.run_tool("upgrade", home=root)
-                self.assertIn("schema upgraded from version 1 to 3", run.stdout)
+                self.assertIn("schema upgraded from version 1 to 4", run.stdout)
                 self.assertEqual("", self.run_tool("admin", "bindings", home=root).stdout)
                 self.assertFalse(os.path.exists(os.path.join(folder, "ui_GetAllEntities.sql")))
                 self.assertIn("*@example.com", self.run_tool("admin", "entities", home=root).stdout)
                 after = self.run_tool("admin", "objects", "--admin", "alice", "--kind", "3",
                                       home=root).stdout
                 self.assertIn("Sales quarantine", after)
-                self.assertIn("up to date (version 3)", self.run_tool("upgrade", home=root).stdout)
+                self.assertIn("up to date (version 4)", self.run_tool("upgrade", home=root).stdout)
                 self.sql(root, "UPDATE schema_version SET version = 99")
                 run = self.run_tool("upgrade", home=root, expect=3)
-                self.assertIn("schema version 99, newer than this quorpolicy knows (3)", run.stderr)
+                self.assertIn("schema version 99, newer than this quorpolicy knows (4)", run.stderr)
 
     def test_export_import_keeps_every_answer(self):
         source = self.make_root("sqlite")

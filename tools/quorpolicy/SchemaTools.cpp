@@ -26,7 +26,8 @@ const std::vector<std::string>& policyTables() {
                                                   "rules",
                                                   "rule_named_objects",
                                                   "global_settings",
-                                                  "components"};
+                                                  "components",
+                                                  "change_log"};
   return tables;
 }
 

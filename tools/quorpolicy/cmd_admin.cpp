@@ -10,11 +10,18 @@
 //   admin group show --id G                name, content and members
 //   admin group delete --id G
 //   admin remove --admin A --object O      remove a named object for A
+//   admin passwd NAME                      set NAME's console password (from
+//                                          the terminal without echo, or the
+//                                          first line of standard input)
+//   admin changes [--json]                 the change log (root only: the
+//                                          root administrator's view)
 //
 // An administrator is given by name or by numeric id.
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,6 +32,8 @@
 #include "QuorNamedObj.h"
 #include "RdbmsInterface.h"
 #include "ZoDataAccess.h"
+#include "admin/Administration.h"
+#include "port/PortFile.h"
 #include "tools/quorpolicy/Command.h"
 #include "tools/quorpolicy/RootDatabase.h"
 
@@ -41,6 +50,7 @@ struct AdminOptions {
   unsigned entity = 0;
   std::string name;
   std::vector<std::string> members;
+  bool json = false;
 };
 
 // Writes the library's errors and warnings to standard error while it lives
@@ -246,6 +256,81 @@ void removeObject(const AdminOptions& options) {
   }
 }
 
+std::string readNewPassword() {
+  const bool terminal = port::stdinIsTerminal();
+  std::string first;
+  if (terminal) std::fputs("New password: ", stderr);
+  if (!port::readLineNoEcho(first)) throw CommandError(kExitBadInput, "no password given");
+  if (terminal) {
+    std::string again;
+    std::fputs("New password again: ", stderr);
+    if (!port::readLineNoEcho(again) || again != first) {
+      throw CommandError(kExitBadInput, "the passwords do not match");
+    }
+  }
+  return first;
+}
+
+int exitStatusOf(const admin::Result& r) {
+  switch (r.outcome) {
+    case admin::Outcome::kOk:
+      return kExitOk;
+    case admin::Outcome::kNotVisible:
+      return kExitNotFound;
+    case admin::Outcome::kRefused:
+      return kExitRefused;
+    case admin::Outcome::kBadInput:
+      return kExitBadInput;
+    case admin::Outcome::kFailed:
+      break;
+  }
+  return kExitFailure;
+}
+
+void setPassword(const AdminOptions& options) {
+  openDatabase(options);
+  const std::string password = readNewPassword();
+  admin::Administration administration;
+  const admin::Result r = administration.setPassword(options.name, password);
+  if (!r.ok()) {
+    throw CommandError(exitStatusOf(r), "administrator '" + options.name + "': " + r.message);
+  }
+  std::printf("password of administrator '%s' set\n", options.name.c_str());
+}
+
+void showChanges(const AdminOptions& options) {
+  openDatabase(options);
+  admin::Administration administration;
+  std::vector<admin::Change> changes;
+  // The command line works with the whole database: the root's view.
+  unsigned root = 0;
+  {
+    RdbmsInterface db;
+    db.executeSQL("SELECT MIN(admin_id) AS admin_id FROM administrators WHERE is_root = 1");
+    if (db.fetchNextRow() == 0) root = static_cast<unsigned>(db.getColValInt("admin_id"));
+  }
+  const admin::Result r = administration.changes(root, changes);
+  if (!r.ok()) throw CommandError(exitStatusOf(r), "the change log: " + r.message);
+  if (options.json) {
+    nlohmann::json out = nlohmann::json::array();
+    for (const admin::Change& c : changes) {
+      out.push_back({{"id", c.id},
+                     {"time", c.time},
+                     {"adminId", c.adminId},
+                     {"admin", c.adminName},
+                     {"operation", c.operation},
+                     {"objectId", c.objectId},
+                     {"objectName", c.objectName}});
+    }
+    std::cout << out.dump(2) << "\n";
+    return;
+  }
+  for (const admin::Change& c : changes) {
+    std::printf("%s\t%s\t%s\t%u\t%s\n", c.time.c_str(), c.adminName.c_str(), c.operation.c_str(),
+                c.objectId, c.objectName.c_str());
+  }
+}
+
 void registerAdmin(CLI::App& app) {
   auto options = std::make_shared<AdminOptions>();
   CLI::App* admin =
@@ -272,6 +357,15 @@ void registerAdmin(CLI::App& app) {
   remove->add_option("--admin", options->admin, "Administrator name or id")->required();
   remove->add_option("--object", options->id, "Named object id")->required();
   remove->callback([options] { removeObject(*options); });
+
+  CLI::App* passwd = admin->add_subcommand(
+      "passwd", "Set an administrator's console password (terminal or standard input)");
+  passwd->add_option("NAME", options->name, "Administrator name")->required();
+  passwd->callback([options] { setPassword(*options); });
+
+  CLI::App* changes = admin->add_subcommand("changes", "Show the change log, newest first");
+  changes->add_flag("--json", options->json, "Write JSON");
+  changes->callback([options] { showChanges(*options); });
 
   CLI::App* group = admin->add_subcommand("group", "Address groups");
   group->require_subcommand(1);
