@@ -8,6 +8,8 @@ packages=(
   # The web console: Boost.Beast/Asio (header-only), Argon2id and random
   # tokens from libsodium; headless Chromium for its browser test.
   libboost-dev libsodium-dev chromium chromium-driver python3-selenium
+  # libpq for the change feed of PostgreSQL, found through pkg-config.
+  pkg-config
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql sqlite3 libsqlite3-dev libpq-dev
   postgresql
   libicu-dev icu-devtools libssl-dev
