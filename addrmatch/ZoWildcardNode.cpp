@@ -8,6 +8,7 @@
 #include "PolicyLog.h"
 #include "ZoWildcardEmail.h"
 #include "addrmatch/detail/AddressPieces.h"
+#include "strings/detail/BlockArena.h"
 
 using quor::detail::isStar;
 using quor::detail::lowerAscii;
@@ -361,6 +362,26 @@ void ZoWildcardNode::lock() {
   _aid->leafCount = static_cast<std::uint32_t>(leaves);
 }
 
+void* ZoWildcardNode::operator new(std::size_t size, ZoStringtable* table,
+                                   const std::nothrow_t&) noexcept {
+  return quor::detail::TableMemory::allocate(table, size);
+}
+void* ZoWildcardNode::operator new(std::size_t size) {
+  void* p = quor::detail::TableMemory::allocate(nullptr, size);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+void* ZoWildcardNode::operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return quor::detail::TableMemory::allocate(nullptr, size);
+}
+void ZoWildcardNode::operator delete(void* p) noexcept { quor::detail::TableMemory::release(p); }
+void ZoWildcardNode::operator delete(void* p, ZoStringtable*, const std::nothrow_t&) noexcept {
+  quor::detail::TableMemory::release(p);
+}
+void ZoWildcardNode::operator delete(void* p, const std::nothrow_t&) noexcept {
+  quor::detail::TableMemory::release(p);
+}
+
 // --- searching ---------------------------------------------------------------
 
 ZoWildcardNode* ZoWildcardNode::_searchChildren(const ZoIndexedString& label) const {
@@ -451,7 +472,7 @@ bool ZoWildcardNode::_addOrModifyLeaf(const ZoIndexedString* name,
   ZoListedEmailAddress* leaf;
   if (isStar(name)) {
     if (_wildcardLeaf == nullptr) {
-      _wildcardLeaf = new (std::nothrow) ZoWildcardedEmailAddress(
+      _wildcardLeaf = new (_stringtable, std::nothrow) ZoWildcardedEmailAddress(
           _stringtable, subEmpty(fullAddress), ZoStringtable::getConstWildcardIndexedString());
       if (_wildcardLeaf == nullptr) return false;
     }
@@ -465,7 +486,8 @@ bool ZoWildcardNode::_addOrModifyLeaf(const ZoIndexedString* name,
   } else {
     leaf = _findMatchingLeafNode(*name, true);
     if (leaf == nullptr) {
-      leaf = new (std::nothrow) ZoListedEmailAddress(_stringtable, subEmpty(fullAddress), name);
+      leaf = new (_stringtable, std::nothrow)
+          ZoListedEmailAddress(_stringtable, subEmpty(fullAddress), name);
       if (leaf == nullptr) return false;
       if (!_addToLeafVector(leaf)) {
         delete leaf;
@@ -500,7 +522,7 @@ bool ZoWildcardNode::addAddressPattern(const ZoIndexedString* fullAddress,
     const ZoIndexedString* next = subEmpty(pieces.top());
     if (isStar(next)) {
       if (node->_wildcardChild == nullptr) {
-        node->_wildcardChild = new (std::nothrow) ZoWildcardedWildcardNode(
+        node->_wildcardChild = new (node->_stringtable, std::nothrow) ZoWildcardedWildcardNode(
             node->_stringtable, ZoStringtable::getConstWildcardIndexedString());
         if (node->_wildcardChild == nullptr) break;
       }
@@ -510,7 +532,7 @@ bool ZoWildcardNode::addAddressPattern(const ZoIndexedString* fullAddress,
     }
     auto* child = const_cast<ZoWildcardNode*>(node->_findMatchingChild(*next));
     if (child == nullptr) {
-      child = new (std::nothrow) ZoWildcardNode(node->_stringtable, next);
+      child = new (node->_stringtable, std::nothrow) ZoWildcardNode(node->_stringtable, next);
       if (child == nullptr) break;
       if (!node->_addToChildVector(child)) {
         delete child;

@@ -177,6 +177,20 @@ def serve_memory(args, folder, list_path):
             proc.wait()
 
 
+def print_times(args, times, peaks):
+    print("| %s entries | wall s (median of %d) | peak MB |" % (format(args.entries, ","), args.rounds))
+    print("|---|---|---|")
+    if times["postmap"]:
+        print("| postmap lmdb: | %.2f | %.0f |" % (statistics.median(times["postmap"]),
+                                               statistics.median(peaks["postmap"])))
+    print("| quorpolicy match --list | %.2f | %.0f |" % (statistics.median(times["match"]),
+                                                       statistics.median(peaks["match"])))
+    if times["postmap"]:
+        print("| load / postmap | %.2f | |" % (statistics.median(times["match"]) /
+                                              statistics.median(times["postmap"])))
+    print()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--tool", required=True, help="the quorpolicy binary")
@@ -209,17 +223,8 @@ def main():
             peaks["match"].append(peak)
         rss = serve_memory(args, folder, list_path)
 
-        print("| %s entries | wall s (median of %d) | peak MB |" % (format(args.entries, ","), args.rounds))
-        print("|---|---|---|")
-        if times["postmap"]:
-            print("| postmap lmdb: | %.2f | %.0f |" % (statistics.median(times["postmap"]),
-                                                   statistics.median(peaks["postmap"])))
-        print("| quorpolicy match --list | %.2f | %.0f |" % (statistics.median(times["match"]),
-                                                           statistics.median(peaks["match"])))
-        if times["postmap"]:
-            print("| load / postmap | %.2f | |" % (statistics.median(times["match"]) /
-                                                  statistics.median(times["postmap"])))
-        print()
+        if args.rounds > 0:
+            print_times(args, times, peaks)
         print("| quorpolicy serve | resident MB | bytes per entry |")
         print("|---|---|---|")
         for n, kb in enumerate(rss):

@@ -75,6 +75,12 @@ ListSet::~ListSet() {
 
 std::unique_ptr<ListSet> ListSet::load(const std::vector<std::string>& paths,
                                        const Options& options) {
+  // Blocks from 1 MiB up get mappings of their own, returned to the system
+  // when freed: a generation's chunks, indexes and file buffers. (glibc
+  // would otherwise raise that threshold after the first such block is
+  // freed, and the next generation's chunks would stay in the heap.)
+  static const bool pinned = ::mallopt(M_MMAP_THRESHOLD, 1 << 20) != 0;
+  (void)pinned;
   // Threads that parse one large file; building stays on this thread.
   constexpr unsigned kMostParseThreads = 4;
   const bool terminal = options.showProgress && ::isatty(STDERR_FILENO) != 0;
