@@ -356,7 +356,6 @@ ListText readListText(const std::string& path, const ReadProgress& progress, uns
     return file;
   }
   char* const text = file.text.get();
-  file.unterminated = size > 0 && text[size - 1] != '\n';
   if (progress) progress(size);
 
   // Cut the file into pieces at line ends, one per thread.
@@ -412,6 +411,8 @@ ListText readListText(const std::string& path, const ReadProgress& progress, uns
     linesBefore += piece.lines;
     std::vector<ListEntryRef>().swap(piece.entries);
   }
+  // Noted, like the line reader does, for a file read to its end.
+  file.unterminated = size > 0 && text[size - 1] != '\n';
   return file;
 }
 
