@@ -177,6 +177,8 @@ TEST(ListFile, ReadText_AgreesWithTheLineReaderOnOneAndSeveralThreads) {
   const std::pair<const char*, std::string> cases[] = {
       {"small", "# c\n\n1 a@b\n8 *@c.d Cee\n2 x@\xE3\x80\x82B\xC3\xBC.de\xEF\xBC\x8E\n"},
       {"unterminated", "1 a@b\n2 c@d. tail  "},
+      {"terminated", "1 a@b\n2 c@d\n"},
+      {"terminated after a text", "1 a@b x\n"},
       {"empty", ""},
       {"malformed", "1 a@b\r\n2\r\n1 c@d\n"},
       {"big", big},

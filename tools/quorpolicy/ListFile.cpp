@@ -356,6 +356,8 @@ ListText readListText(const std::string& path, const ReadProgress& progress, uns
     return file;
   }
   char* const text = file.text.get();
+  // Before the fields are cut out: a field's end may be the last line end.
+  const bool lastLineEnded = size == 0 || text[size - 1] == '\n';
   if (progress) progress(size);
 
   // Cut the file into pieces at line ends, one per thread.
@@ -412,7 +414,7 @@ ListText readListText(const std::string& path, const ReadProgress& progress, uns
     std::vector<ListEntryRef>().swap(piece.entries);
   }
   // Noted, like the line reader does, for a file read to its end.
-  file.unterminated = size > 0 && text[size - 1] != '\n';
+  file.unterminated = !lastLineEnded;
   return file;
 }
 
