@@ -59,15 +59,15 @@ void* ZoListedEmailAddress::operator new(std::size_t size) {
 void* ZoListedEmailAddress::operator new(std::size_t size, const std::nothrow_t&) noexcept {
   return quor::detail::TableMemory::allocate(nullptr, size);
 }
-void ZoListedEmailAddress::operator delete(void* p) noexcept {
-  quor::detail::TableMemory::release(p);
+void ZoListedEmailAddress::operator delete(void* p, std::size_t size) noexcept {
+  quor::detail::TableMemory::release(p, size);
 }
 void ZoListedEmailAddress::operator delete(void* p, ZoStringtable*,
                                            const std::nothrow_t&) noexcept {
-  quor::detail::TableMemory::release(p);
+  quor::detail::TableMemory::release(p, 0);
 }
 void ZoListedEmailAddress::operator delete(void* p, const std::nothrow_t&) noexcept {
-  quor::detail::TableMemory::release(p);
+  quor::detail::TableMemory::release(p, 0);
 }
 
 const ZoIndexedString& ZoListedEmailAddress::getFullAddress() const {

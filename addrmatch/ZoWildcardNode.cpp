@@ -374,12 +374,14 @@ void* ZoWildcardNode::operator new(std::size_t size) {
 void* ZoWildcardNode::operator new(std::size_t size, const std::nothrow_t&) noexcept {
   return quor::detail::TableMemory::allocate(nullptr, size);
 }
-void ZoWildcardNode::operator delete(void* p) noexcept { quor::detail::TableMemory::release(p); }
+void ZoWildcardNode::operator delete(void* p, std::size_t size) noexcept {
+  quor::detail::TableMemory::release(p, size);
+}
 void ZoWildcardNode::operator delete(void* p, ZoStringtable*, const std::nothrow_t&) noexcept {
-  quor::detail::TableMemory::release(p);
+  quor::detail::TableMemory::release(p, 0);
 }
 void ZoWildcardNode::operator delete(void* p, const std::nothrow_t&) noexcept {
-  quor::detail::TableMemory::release(p);
+  quor::detail::TableMemory::release(p, 0);
 }
 
 // --- searching ---------------------------------------------------------------

@@ -52,7 +52,7 @@ class QUORPOLICY_API ZoListedEmailAddress : public ZoLockableClass,
   static void* operator new(std::size_t size, ZoStringtable* table, const std::nothrow_t&) noexcept;
   static void* operator new(std::size_t size);
   static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
-  static void operator delete(void* p) noexcept;
+  static void operator delete(void* p, std::size_t size) noexcept;
   static void operator delete(void* p, ZoStringtable* table, const std::nothrow_t&) noexcept;
   static void operator delete(void* p, const std::nothrow_t&) noexcept;
 

@@ -13,8 +13,8 @@ namespace quor::detail {
 
 namespace {
 
-// Every block keeps the 16-byte alignment of the chunk.
-constexpr std::size_t round16(std::size_t bytes) { return (bytes + 15) & ~std::size_t{15}; }
+// Every block is 8-byte aligned, as the chunk is (and more).
+constexpr std::size_t round8(std::size_t bytes) { return (bytes + 7) & ~std::size_t{7}; }
 
 // A chunk of `bytes`, asked of the heap as one array (which a heap hands out
 // as a mapping of its own at this size). The 2 MiB-aligned part of it may be
@@ -40,7 +40,7 @@ BlockArena::~BlockArena() {
 }
 
 unsigned char* BlockArena::carve(std::size_t bytes) noexcept {
-  bytes = round16(bytes);
+  bytes = round8(bytes);
   const bool own = bytes > kChunkBytes / 4;
   if (own || bytes > _left) {
     // A large block gets a chunk of its own; the current chunk stays.
@@ -70,8 +70,8 @@ unsigned char* BlockArena::allocate(std::size_t bytes) noexcept {
 }
 
 void* BlockArena::allocateObject(std::size_t bytes) noexcept {
-  bytes = round16(bytes);
-  const std::size_t cls = bytes / 16;
+  bytes = round8(bytes);
+  const std::size_t cls = bytes / 8;
   std::lock_guard<std::mutex> lock(_objects);
   if (cls < kSizeClasses && _free[cls] != nullptr) {
     void* p = _free[cls];
@@ -82,7 +82,7 @@ void* BlockArena::allocateObject(std::size_t bytes) noexcept {
 }
 
 void BlockArena::releaseObject(void* p, std::size_t bytes) noexcept {
-  const std::size_t cls = round16(bytes) / 16;
+  const std::size_t cls = round8(bytes) / 8;
   if (p == nullptr || cls >= kSizeClasses) return;  // larger ones wait for the arena's end
   std::lock_guard<std::mutex> lock(_objects);
   *static_cast<void**>(p) = _free[cls];
@@ -90,13 +90,9 @@ void BlockArena::releaseObject(void* p, std::size_t bytes) noexcept {
 }
 
 namespace {
-// In front of every node and leaf: where its memory came from.
-struct alignas(8) BlockHeader {
-  BlockArena* arena;  // null: the heap
-  std::uint32_t bytes;
-  std::uint32_t unused;
-};
-static_assert(sizeof(BlockHeader) == 16, "the header keeps objects 16-byte aligned");
+// In front of every node and leaf: the arena its memory came from, null
+// for the heap.
+using BlockHeader = BlockArena*;
 }  // namespace
 
 void* TableMemory::allocate(ZoStringtable* table, std::size_t bytes) noexcept {
@@ -109,18 +105,17 @@ void* TableMemory::allocate(ZoStringtable* table, std::size_t bytes) noexcept {
     if (p == nullptr) return nullptr;
   }
   auto* header = static_cast<BlockHeader*>(p);
-  header->arena = arena;
-  header->bytes = static_cast<std::uint32_t>(total);
+  *header = arena;
   return header + 1;
 }
 
-void TableMemory::release(void* object) noexcept {
+void TableMemory::release(void* object, std::size_t bytes) noexcept {
   if (object == nullptr) return;
   BlockHeader* header = static_cast<BlockHeader*>(object) - 1;
-  if (header->arena == nullptr) {
+  if (*header == nullptr) {
     std::free(header);
-  } else {
-    header->arena->releaseObject(header, header->bytes);
+  } else if (bytes != 0) {
+    (*header)->releaseObject(header, sizeof(BlockHeader) + bytes);
   }
 }
 

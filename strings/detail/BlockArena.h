@@ -36,7 +36,7 @@ class BlockArena {
   // Frees every chunk.
   ~BlockArena();
 
-  // `bytes` (rounded up to 16) that live as long as the arena; null when
+  // `bytes` (rounded up to 8) that live as long as the arena; null when
   // the system has no memory left. Guarded.
   unsigned char* allocate(std::size_t bytes) noexcept;
 
@@ -50,7 +50,7 @@ class BlockArena {
 
  private:
   static constexpr std::size_t kChunkBytes = std::size_t{4} << 20;
-  static constexpr std::size_t kSizeClasses = 32;  // objects below 512 bytes are reused
+  static constexpr std::size_t kSizeClasses = 64;  // objects below 512 bytes are reused
 
   unsigned char* carve(std::size_t bytes) noexcept;
 
@@ -64,11 +64,14 @@ class BlockArena {
 
 // Allocation of tree nodes and leaves: from the arena of their table when
 // they have one, from the heap otherwise. Each block starts with the arena
-// it came from (null for the heap), so that release finds its way back.
+// it came from (null for the heap), so that release finds its way back;
+// the objects are 8-byte aligned, which is all they need.
 class TableMemory {
  public:
   static void* allocate(ZoStringtable* table, std::size_t bytes) noexcept;
-  static void release(void* object) noexcept;
+  // `bytes` is the object's size; 0 when it is not known (a constructor
+  // that threw), and then arena memory waits for the arena's end.
+  static void release(void* object, std::size_t bytes) noexcept;
 };
 
 }  // namespace quor::detail
