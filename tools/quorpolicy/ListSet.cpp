@@ -67,9 +67,10 @@ ListSet::~ListSet() {
   _table.reset();
   _firstLine.clear();
   _firstLine.shrink_to_fit();
-  // A generation of lists is hundreds of thousands of small blocks, freed
-  // here all at once; hand the pages they leave empty back to the system
-  // rather than keep them for a reload that may be minutes away.
+  // The table's chunks went back to the system with it; what the trees
+  // kept on the heap (vectors of children and leaves, lookup aids) leaves
+  // pages empty all over it: hand those back too rather than keep them for
+  // a reload that may be minutes away.
   ::malloc_trim(0);
 }
 
