@@ -4,6 +4,7 @@
 
 #include "PolicyLog.h"
 #include "addrmatch/detail/AddressPieces.h"
+#include "strings/detail/BlockArena.h"
 
 using quor::detail::isStar;
 
@@ -45,6 +46,29 @@ ZoListedEmailAddress::~ZoListedEmailAddress() {
 }
 
 void ZoListedEmailAddress::lock() { _lock(); }
+
+void* ZoListedEmailAddress::operator new(std::size_t size, ZoStringtable* table,
+                                         const std::nothrow_t&) noexcept {
+  return quor::detail::TableMemory::allocate(table, size);
+}
+void* ZoListedEmailAddress::operator new(std::size_t size) {
+  void* p = quor::detail::TableMemory::allocate(nullptr, size);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+void* ZoListedEmailAddress::operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return quor::detail::TableMemory::allocate(nullptr, size);
+}
+void ZoListedEmailAddress::operator delete(void* p, std::size_t size) noexcept {
+  quor::detail::TableMemory::release(p, size);
+}
+void ZoListedEmailAddress::operator delete(void* p, ZoStringtable*,
+                                           const std::nothrow_t&) noexcept {
+  quor::detail::TableMemory::release(p, 0);
+}
+void ZoListedEmailAddress::operator delete(void* p, const std::nothrow_t&) noexcept {
+  quor::detail::TableMemory::release(p, 0);
+}
 
 const ZoIndexedString& ZoListedEmailAddress::getFullAddress() const {
   return *_subEmptyForNull(_fullAddress);

@@ -8,6 +8,7 @@
 #include "PolicyLog.h"
 #include "ZoWildcardEmail.h"
 #include "addrmatch/detail/AddressPieces.h"
+#include "strings/detail/BlockArena.h"
 
 using quor::detail::isStar;
 using quor::detail::lowerAscii;
@@ -134,13 +135,25 @@ struct ZoWildcardNode::LookupAid {
   // While building: the children and the leaves by name.
   ByName<ZoWildcardNode> children;
   ByName<ZoListedEmailAddress> leaves;
+  // While a vector has an index by name, new elements are only appended:
+  // keeping a vector of many thousand children sorted element by element
+  // moves half of it for every insertion. These count the sorted front of
+  // each vector; settle() sorts the rest in before anything reads the order
+  // (a search without the index, the lock).
+  size_t childrenSorted = 0;
+  size_t leavesSorted = 0;
 
   template <class T>
   static T* findByName(const ZoStringtable* table, const ByName<T>& index,
                        const ZoIndexedString& key);
   template <class T>
-  static bool add(ZoWildcardNode& node, std::vector<T*>& v, T* element,
-                  ByName<T> LookupAid::*index);
+  static bool add(ZoWildcardNode& node, std::vector<T*>& v, T* element, ByName<T> LookupAid::*index,
+                  size_t LookupAid::*sorted);
+  // Sorts the appended elements of `v` into its sorted front.
+  template <class T>
+  static void settle(std::vector<T*>& v, size_t& sorted);
+  // Both vectors of `node`, when it has an aid.
+  static void settle(ZoWildcardNode& node);
 };
 
 struct ZoWildcardNode::Sorted {
@@ -224,25 +237,67 @@ T* ZoWildcardNode::LookupAid::findByName(const ZoStringtable* table, const ByNam
   return element != nullptr && element != &key ? index.find(element) : nullptr;
 }
 
-// Inserts `element` in order into `v`, one of the vectors of `node`, and
-// keeps `index` (the same vector's index by name) up to date. While the node
-// is being built, a vector with more than a few elements gets an index, so
-// that an element is found by the address of its name; an element whose name
-// is not a table element drops the index.
+// Inserts `element` into `v`, one of the vectors of `node`, and keeps
+// `index` (the same vector's index by name) up to date. While the node is
+// being built, a vector with more than a few elements gets an index, so that
+// an element is found by the address of its name; an element whose name is
+// not a table element drops the index. Without an index the element goes to
+// its sorted place at once; with one it is appended, and `sorted` (the
+// length of the vector's sorted front) tells settle() what is left to sort.
 template <class T>
 bool ZoWildcardNode::LookupAid::add(ZoWildcardNode& node, std::vector<T*>& v, T* element,
-                                    ByName<T> LookupAid::*index) {
+                                    ByName<T> LookupAid::*index, size_t LookupAid::*sorted) {
+  if (element == nullptr) return false;
+  LookupAid* aid = node._aid.get();
+  if (aid != nullptr && !node.isLocked() && (aid->*index).active() &&
+      ByName<T>::indexable(element)) {
+    // Found through the index until the vector is settled.
+    v.push_back(element);
+    if (!(aid->*index).add(v, element)) {
+      (aid->*index) = ByName<T>{{}, true};
+      settle(v, aid->*sorted);
+    }
+    return true;
+  }
+  if (aid != nullptr) settle(v, aid->*sorted);
   if (!Sorted::insertSorted(v, element)) return false;
+  if (aid != nullptr) aid->*sorted = v.size();
   if (node.isLocked()) return true;
   if (node._stringtable == nullptr || v.size() <= kIndexedWhileBuilding) return true;
   if (!node._aid) {
     node._aid.reset(new (std::nothrow) LookupAid);
     if (!node._aid) return true;
+    aid = node._aid.get();
+    aid->childrenSorted = node._children.size();
+    aid->leavesSorted = node._leaves.size();
   }
-  ByName<T>& byName = node._aid.get()->*index;
+  ByName<T>& byName = aid->*index;
   if (byName.refused) return true;
   if (!(byName.active() ? byName.add(v, element) : byName.build(v))) byName = ByName<T>{{}, true};
   return true;
+}
+
+template <class T>
+void ZoWildcardNode::LookupAid::settle(std::vector<T*>& v, size_t& sorted) {
+  if (sorted >= v.size()) {
+    sorted = v.size();
+    return;
+  }
+  // Stable, so that an element lands after the equal ones before it, as
+  // insertSorted places it.
+  const auto less = [](const T* a, const T* b) {
+    return Sorted::sortName(a) < Sorted::sortName(b);
+  };
+  const auto middle = v.begin() + static_cast<std::ptrdiff_t>(sorted);
+  std::stable_sort(middle, v.end(), less);
+  std::inplace_merge(v.begin(), middle, v.end(), less);
+  sorted = v.size();
+}
+
+void ZoWildcardNode::LookupAid::settle(ZoWildcardNode& node) {
+  if (!node._aid) return;
+  settle(node._children, node._aid->childrenSorted);
+  settle(node._leaves, node._aid->leavesSorted);
 }
 
 ZoWildcardNode::ZoWildcardNode(ZoStringtable* table, const ZoIndexedString* label)
@@ -279,6 +334,7 @@ ZoWildcardNode::~ZoWildcardNode() {
 
 void ZoWildcardNode::lock() {
   _lock();
+  LookupAid::settle(*this);
   // The vectors are complete now; give back their growth slack.
   _children.shrink_to_fit();
   _leaves.shrink_to_fit();
@@ -286,7 +342,8 @@ void ZoWildcardNode::lock() {
   _leavesIndexed = Sorted::allIndexed(_leaves);
   // Ordinals only for vectors that are indexed and too long to search
   // cheaply without them.
-  const size_t children = _childrenIndexed && _children.size() > kSmallVector ? _children.size() : 0;
+  const size_t children =
+      _childrenIndexed && _children.size() > kSmallVector ? _children.size() : 0;
   const size_t leaves = _leavesIndexed && _leaves.size() > kSmallVector ? _leaves.size() : 0;
   _aid.reset();
   if (children + leaves == 0) return;
@@ -297,10 +354,34 @@ void ZoWildcardNode::lock() {
     _aid.reset();
     return;
   }
+  _aid->childrenSorted = _children.size();
+  _aid->leavesSorted = _leaves.size();
   if (children != 0) Sorted::copyOrdinals(_children, _aid->ordinals.get());
   if (leaves != 0) Sorted::copyOrdinals(_leaves, _aid->ordinals.get() + children);
   _aid->childCount = static_cast<std::uint32_t>(children);
   _aid->leafCount = static_cast<std::uint32_t>(leaves);
+}
+
+void* ZoWildcardNode::operator new(std::size_t size, ZoStringtable* table,
+                                   const std::nothrow_t&) noexcept {
+  return quor::detail::TableMemory::allocate(table, size);
+}
+void* ZoWildcardNode::operator new(std::size_t size) {
+  void* p = quor::detail::TableMemory::allocate(nullptr, size);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+void* ZoWildcardNode::operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return quor::detail::TableMemory::allocate(nullptr, size);
+}
+void ZoWildcardNode::operator delete(void* p, std::size_t size) noexcept {
+  quor::detail::TableMemory::release(p, size);
+}
+void ZoWildcardNode::operator delete(void* p, ZoStringtable*, const std::nothrow_t&) noexcept {
+  quor::detail::TableMemory::release(p, 0);
+}
+void ZoWildcardNode::operator delete(void* p, const std::nothrow_t&) noexcept {
+  quor::detail::TableMemory::release(p, 0);
 }
 
 // --- searching ---------------------------------------------------------------
@@ -378,11 +459,11 @@ bool ZoWildcardedWildcardNode::_matchesThisNode(stack&, const ZoIndexedString*& 
 // --- building ----------------------------------------------------------------
 
 bool ZoWildcardNode::_addToLeafVector(ZoListedEmailAddress* leaf) {
-  return LookupAid::add(*this, _leaves, leaf, &LookupAid::leaves);
+  return LookupAid::add(*this, _leaves, leaf, &LookupAid::leaves, &LookupAid::leavesSorted);
 }
 
 bool ZoWildcardNode::_addToChildVector(ZoWildcardNode* node) {
-  return LookupAid::add(*this, _children, node, &LookupAid::children);
+  return LookupAid::add(*this, _children, node, &LookupAid::children, &LookupAid::childrenSorted);
 }
 
 bool ZoWildcardNode::_addOrModifyLeaf(const ZoIndexedString* name,
@@ -393,7 +474,7 @@ bool ZoWildcardNode::_addOrModifyLeaf(const ZoIndexedString* name,
   ZoListedEmailAddress* leaf;
   if (isStar(name)) {
     if (_wildcardLeaf == nullptr) {
-      _wildcardLeaf = new (std::nothrow) ZoWildcardedEmailAddress(
+      _wildcardLeaf = new (_stringtable, std::nothrow) ZoWildcardedEmailAddress(
           _stringtable, subEmpty(fullAddress), ZoStringtable::getConstWildcardIndexedString());
       if (_wildcardLeaf == nullptr) return false;
     }
@@ -407,7 +488,8 @@ bool ZoWildcardNode::_addOrModifyLeaf(const ZoIndexedString* name,
   } else {
     leaf = _findMatchingLeafNode(*name, true);
     if (leaf == nullptr) {
-      leaf = new (std::nothrow) ZoListedEmailAddress(_stringtable, subEmpty(fullAddress), name);
+      leaf = new (_stringtable, std::nothrow)
+          ZoListedEmailAddress(_stringtable, subEmpty(fullAddress), name);
       if (leaf == nullptr) return false;
       if (!_addToLeafVector(leaf)) {
         delete leaf;
@@ -442,7 +524,7 @@ bool ZoWildcardNode::addAddressPattern(const ZoIndexedString* fullAddress,
     const ZoIndexedString* next = subEmpty(pieces.top());
     if (isStar(next)) {
       if (node->_wildcardChild == nullptr) {
-        node->_wildcardChild = new (std::nothrow) ZoWildcardedWildcardNode(
+        node->_wildcardChild = new (node->_stringtable, std::nothrow) ZoWildcardedWildcardNode(
             node->_stringtable, ZoStringtable::getConstWildcardIndexedString());
         if (node->_wildcardChild == nullptr) break;
       }
@@ -452,7 +534,7 @@ bool ZoWildcardNode::addAddressPattern(const ZoIndexedString* fullAddress,
     }
     auto* child = const_cast<ZoWildcardNode*>(node->_findMatchingChild(*next));
     if (child == nullptr) {
-      child = new (std::nothrow) ZoWildcardNode(node->_stringtable, next);
+      child = new (node->_stringtable, std::nothrow) ZoWildcardNode(node->_stringtable, next);
       if (child == nullptr) break;
       if (!node->_addToChildVector(child)) {
         delete child;

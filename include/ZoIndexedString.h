@@ -34,6 +34,7 @@
 namespace quor::detail {
 class StringtableStore;
 class AddressPieces;
+class TableMemory;
 }  // namespace quor::detail
 
 class QUORPOLICY_API ZoIndexedString {
@@ -165,6 +166,7 @@ class QUORPOLICY_API ZoStringtable : public ZoLockableClass {
 
  private:
   friend class quor::detail::AddressPieces;
+  friend class quor::detail::TableMemory;
   friend class ZoWildcardNode;
   friend class ZoWildcardEmail;
 

@@ -13,7 +13,9 @@
 #ifndef QUORPOLICY_INCLUDE_ZOLISTEDEMAILADDRESS_H_
 #define QUORPOLICY_INCLUDE_ZOLISTEDEMAILADDRESS_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -44,6 +46,15 @@ class QUORPOLICY_API ZoListedEmailAddress : public ZoLockableClass,
   ~ZoListedEmailAddress() override;
   ZoListedEmailAddress(const ZoListedEmailAddress&) = delete;
   ZoListedEmailAddress& operator=(const ZoListedEmailAddress&) = delete;
+
+  // Leaves are made like tree nodes (ZoWildcardNode.h): in their table's
+  // memory by the tree, on the heap by a plain new; delete releases both.
+  static void* operator new(std::size_t size, ZoStringtable* table, const std::nothrow_t&) noexcept;
+  static void* operator new(std::size_t size);
+  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+  static void operator delete(void* p, std::size_t size) noexcept;
+  static void operator delete(void* p, ZoStringtable* table, const std::nothrow_t&) noexcept;
+  static void operator delete(void* p, const std::nothrow_t&) noexcept;
 
   // Membership changes are refused from now on.
   void lock() override;

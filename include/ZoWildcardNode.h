@@ -105,6 +105,17 @@ class QUORPOLICY_API ZoWildcardNode : public ZoLockableClass, public ZoIndexedSt
   ZoWildcardNode(const ZoWildcardNode&) = delete;
   ZoWildcardNode& operator=(const ZoWildcardNode&) = delete;
 
+  // The tree makes its nodes in the memory of its string table, which is
+  // given back whole when the table dies; nodes made with a plain new (or
+  // for a tree without a table) come from the heap. Either kind is
+  // destroyed with delete.
+  static void* operator new(std::size_t size, ZoStringtable* table, const std::nothrow_t&) noexcept;
+  static void* operator new(std::size_t size);
+  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+  static void operator delete(void* p, std::size_t size) noexcept;
+  static void operator delete(void* p, ZoStringtable* table, const std::nothrow_t&) noexcept;
+  static void operator delete(void* p, const std::nothrow_t&) noexcept;
+
   // Sets the lock flag and computes the lookup short cuts from the children's
   // and leaves' names as they are now (the table must be locked first).
   void lock() override;

@@ -21,8 +21,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <istream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,8 +45,8 @@ struct ListEntry {
 struct ParsedLine {
   enum Kind { Skip, Entry, Malformed };
   Kind kind = Skip;
-  ListEntry entry;     // valid when kind == Entry (line left 0)
-  std::string error;   // valid when kind == Malformed
+  ListEntry entry;    // valid when kind == Entry (line left 0)
+  std::string error;  // valid when kind == Malformed
 };
 
 // Reads one line (without its line end; a trailing "\r" is ignored).
@@ -65,11 +67,11 @@ bool isAllowedMembership(std::uint32_t membership);
 
 // A whole list file, or the first malformed line of it.
 struct ListFile {
-  std::string name;                  // as given by the user
-  std::vector<ListEntry> entries;    // in file order
-  std::size_t errorLine = 0;         // 0 when the file was read completely
-  std::string error;                 // "<name>:<line>: <why>" or an I/O failure
-  bool unterminated = false;         // the last line has no line end
+  std::string name;                // as given by the user
+  std::vector<ListEntry> entries;  // in file order
+  std::size_t errorLine = 0;       // 0 when the file was read completely
+  std::string error;               // "<name>:<line>: <why>" or an I/O failure
+  bool unterminated = false;       // the last line has no line end
   bool ok() const { return error.empty(); }
 };
 
@@ -84,6 +86,37 @@ ListFile readListFile(std::istream& in, const std::string& name, const ReadProgr
 // Opens and reads the file `path`; a file that cannot be opened gives an
 // error "<path>: cannot open list file" with errorLine 0.
 ListFile readListFile(const std::string& path, const ReadProgress& progress = {});
+
+// One entry of a list read whole: its texts point into the ListText.
+struct ListEntryRef {
+  const char* pattern = nullptr;   // in the compared form, NUL-terminated
+  const char* original = nullptr;  // null when the line has no third field
+  std::uint32_t membership = 0;
+  std::size_t line = 0;
+};
+
+// A list file read in one piece for loading: the file's bytes in one buffer,
+// every entry's fields cut out of it in place, nothing allocated per line
+// (apart from patterns whose domain IDNA converts).
+struct ListText {
+  std::string name;
+  std::vector<ListEntryRef> entries;  // in file order
+  std::size_t errorLine = 0;
+  std::string error;
+  bool unterminated = false;
+  bool ok() const { return error.empty(); }
+
+  std::unique_ptr<char[]> text;                    // the file, cut up
+  std::vector<std::deque<std::string>> converted;  // converted patterns
+};
+
+// Reads the file `path` with the same outcome as readListFile (entries,
+// line numbers, the first malformed line and its error text), parsing
+// pieces of a large file on up to `threads` threads. `progress` is called
+// once, after reading, on the calling thread. A file that cannot be read
+// gives "<path>: cannot read list file" with errorLine 0.
+ListText readListText(const std::string& path, const ReadProgress& progress = {},
+                      unsigned threads = 1);
 
 }  // namespace quor::lists
 

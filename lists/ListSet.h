@@ -22,7 +22,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "ZoIndexedString.h"
@@ -91,7 +90,13 @@ class ListSet {
   // The matcher takes the trees as a mutable vector but only reads it.
   mutable std::vector<ZoWildcardNode*> _roots;
   std::vector<std::string> _names;
-  std::vector<std::unordered_map<std::string, std::size_t>> _firstLine;
+  // Per list, where each pattern was first listed: the ordinal of the
+  // pattern in _table and its line, sorted by ordinal.
+  struct FirstLine {
+    std::uint32_t ordinal;
+    std::uint32_t line;
+  };
+  std::vector<std::vector<FirstLine>> _firstLine;
   std::size_t _entries = 0;
   std::vector<std::size_t> _read;
 };

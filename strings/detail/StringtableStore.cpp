@@ -61,25 +61,21 @@ unsigned char* StringtableStore::allocate(size_t bytes, std::uint32_t& ref) {
   if (bytes > kBlockBytes / 4) {
     // A long text gets a block of its own; the current block stays current.
     if (_blocks.size() >= kMaxBlocks) return nullptr;
-    _blocks.emplace_back(new (std::nothrow) unsigned char[bytes]);
-    if (!_blocks.back()) {
-      _blocks.pop_back();
-      return nullptr;
-    }
+    unsigned char* own = _arena.allocate(bytes);
+    if (own == nullptr) return nullptr;
+    _blocks.push_back(own);
     ref = (static_cast<std::uint32_t>(_blocks.size() - 1) << kOffsetBits) + 1;
-    return _blocks.back().get();
+    return own;
   }
   if (_used + bytes > kBlockBytes) {
     if (_blocks.size() >= kMaxBlocks) return nullptr;
-    _blocks.emplace_back(new (std::nothrow) unsigned char[kBlockBytes]);
-    if (!_blocks.back()) {
-      _blocks.pop_back();
-      return nullptr;
-    }
+    unsigned char* block = _arena.allocate(kBlockBytes);
+    if (block == nullptr) return nullptr;
+    _blocks.push_back(block);
     _current = static_cast<std::uint32_t>(_blocks.size() - 1);
     _used = 0;
   }
-  unsigned char* out = _blocks[_current].get() + _used;
+  unsigned char* out = _blocks[_current] + _used;
   ref = (_current << kOffsetBits) + static_cast<std::uint32_t>(_used / 8) + 1;
   _used += bytes;
   return out;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "ZoIndexedString.h"
+#include "strings/detail/BlockArena.h"
 
 namespace quor::detail {
 
@@ -58,8 +59,12 @@ class StringtableStore {
     }
   }
 
-  // Turns every element into a wrapper of nothing and frees the texts.
+  // Turns every element into a wrapper of nothing and forgets the texts;
+  // their memory goes back with the arena.
   void releaseAll() noexcept;
+
+  // Where the texts live, and the nodes and leaves of the table's trees.
+  BlockArena& arena() { return _arena; }
 
  private:
   // An element's place: arena block (high bits) and offset in 8-byte units
@@ -84,7 +89,7 @@ class StringtableStore {
 
   ZoIndexedString* element(std::uint32_t ref) const {
     const std::uint32_t place = ref - 1;
-    return reinterpret_cast<ZoIndexedString*>(_blocks[place >> kOffsetBits].get() +
+    return reinterpret_cast<ZoIndexedString*>(_blocks[place >> kOffsetBits] +
                                               size_t{place & ((1u << kOffsetBits) - 1)} * 8);
   }
   // Room for an element and its text; the place is returned in `ref`.
@@ -92,9 +97,11 @@ class StringtableStore {
   void resizeIndex(size_t slots);
   void placeInIndex(std::uint32_t ref, std::uint32_t tag);
 
-  std::vector<std::unique_ptr<unsigned char[]>> _blocks;
-  std::uint32_t _current = 0;  // block being filled (valid when _used < kBlockBytes)
-  size_t _used = kBlockBytes;  // bytes used in the current block
+  // Declared first: destroyed after everything that points into it.
+  BlockArena _arena;
+  std::vector<unsigned char*> _blocks;  // in _arena
+  std::uint32_t _current = 0;           // block being filled (valid when _used < kBlockBytes)
+  size_t _used = kBlockBytes;           // bytes used in the current block
   size_t _count = 0;
   std::unique_ptr<Slot[]> _slots;
   size_t _slotCount = 0;  // 0 while there is no index

@@ -1,7 +1,11 @@
 // The list-file reader: lines, memberships and where reading stops.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <bit>
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 
 #include "lists/ListFile.h"
@@ -22,12 +26,15 @@ TEST(ListFile, ParseListLine_ReadsEntriesAndSkipsBlankAndComments) {
       {"blanks only", " \t  ", ParsedLine::Skip, 0, "", nullptr},
       {"indented comment", "   #overrideable-white x@y", ParsedLine::Skip, 0, "", nullptr},
       {"single name", "nonoverrideable-white *@a.b", ParsedLine::Entry, 1, "*@a.b", nullptr},
-      {"pair", "nonoverrideable-white+white-subtraction u@a.b", ParsedLine::Entry, 17, "u@a.b", nullptr},
+      {"pair", "nonoverrideable-white+white-subtraction u@a.b", ParsedLine::Entry, 17, "u@a.b",
+       nullptr},
       {"names ignore case", "Overrideable-BLACK U@A.B", ParsedLine::Entry, 4, "U@A.B", nullptr},
-      {"original text with blanks", "overrideable-white u@a.b   Jo Doe <U@A.B>  ", ParsedLine::Entry, 8, "u@a.b",
-       "Jo Doe <U@A.B>"},
-      {"tabs and carriage return", "\toverrideable-white\tu@a.b\tJo\r", ParsedLine::Entry, 8, "u@a.b", "Jo"},
-      {"hash inside the original text", "2 u@a.b ticket #12", ParsedLine::Entry, 2, "u@a.b", "ticket #12"},
+      {"original text with blanks", "overrideable-white u@a.b   Jo Doe <U@A.B>  ",
+       ParsedLine::Entry, 8, "u@a.b", "Jo Doe <U@A.B>"},
+      {"tabs and carriage return", "\toverrideable-white\tu@a.b\tJo\r", ParsedLine::Entry, 8,
+       "u@a.b", "Jo"},
+      {"hash inside the original text", "2 u@a.b ticket #12", ParsedLine::Entry, 2, "u@a.b",
+       "ticket #12"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -113,8 +120,10 @@ TEST(ListFile, Read_KeepsLineNumbersAndStopsAtFirstMalformedLine) {
       {"all good", "# c\n\n1 a@b\n8 *@c.d Cee\n", 2, 0, ""},
       {"no final line end", "1 a@b\n2 c@d", 2, 0, ""},
       {"empty file", "", 0, 0, ""},
-      {"malformed third line", "1 a@b\n\nbogus x@y\n1 c@d\n", 1, 3, "w.list:3: unknown membership 'bogus'"},
-      {"malformed after crlf lines", "1 a@b\r\n2\r\n", 1, 2, "w.list:2: missing pattern after membership '2'"},
+      {"malformed third line", "1 a@b\n\nbogus x@y\n1 c@d\n", 1, 3,
+       "w.list:3: unknown membership 'bogus'"},
+      {"malformed after crlf lines", "1 a@b\r\n2\r\n", 1, 2,
+       "w.list:2: missing pattern after membership '2'"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -135,6 +144,73 @@ TEST(ListFile, Read_NotesALastLineWithoutLineEnd) {
     std::istringstream in(text);
     EXPECT_EQ(unterminated, readListFile(in, "w.list").unterminated);
   }
+}
+
+// The whole-file reader agrees with the line reader on entries (pattern in
+// the compared form, original text, membership, line), the first error and
+// a missing last line end; files of several pieces are parsed on several
+// threads and must come out the same, in order.
+TEST(ListFile, ReadText_AgreesWithTheLineReaderOnOneAndSeveralThreads) {
+  // About five MiB: five pieces of at least one MiB each.
+  std::string big;
+  for (int i = 0; i < 150000; ++i) {
+    const std::string n = std::to_string(i);
+    switch (i % 5) {
+      case 0:
+        big += "1 U" + n + "@Example.COM.\n";
+        break;
+      case 1:
+        big += "overrideable-black *@d" + n + ".b\u00fccher.example  Original " + n + "\r\n";
+        break;
+      case 2:
+        big += "  # comment " + n + "\n\n";
+        break;
+      case 3:
+        big += "20\tv" + n + "@*\t\tx\n";
+        break;
+      default:
+        big += "8 w@" + n + ".xn--bcher-kva.example..\n";
+        break;
+    }
+  }
+  const std::string late = big.substr(0, big.size() * 7 / 10);
+  const std::pair<const char*, std::string> cases[] = {
+      {"small", "# c\n\n1 a@b\n8 *@c.d Cee\n2 x@\xE3\x80\x82B\xC3\xBC.de\xEF\xBC\x8E\n"},
+      {"unterminated", "1 a@b\n2 c@d. tail  "},
+      {"terminated", "1 a@b\n2 c@d\n"},
+      {"terminated after a text", "1 a@b x\n"},
+      {"empty", ""},
+      {"malformed", "1 a@b\r\n2\r\n1 c@d\n"},
+      {"big", big},
+      {"big, malformed late", late + "\nbogus x@y\n" + big},
+      {"big, unterminated", big + "1 last@line"},
+  };
+  char path[] = "/tmp/quor-listtext-XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  for (const auto& [name, text] : cases) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    const ListFile want = readListFile(std::string(path));
+    for (const unsigned threads : {1u, 4u}) {
+      SCOPED_TRACE(std::string(name) + ", threads " + std::to_string(threads));
+      const ListText got = readListText(path, {}, threads);
+      EXPECT_EQ(want.error, got.error);
+      EXPECT_EQ(want.errorLine, got.errorLine);
+      EXPECT_EQ(want.unterminated, got.unterminated);
+      ASSERT_EQ(want.entries.size(), got.entries.size());
+      for (std::size_t i = 0; i < want.entries.size(); ++i) {
+        const ListEntry& w = want.entries[i];
+        const ListEntryRef& g = got.entries[i];
+        ASSERT_EQ(w.pattern, g.pattern) << i;
+        ASSERT_EQ(w.original.value_or("(none)"), g.original != nullptr ? g.original : "(none)")
+            << i;
+        ASSERT_EQ(w.membership, g.membership) << i;
+        ASSERT_EQ(w.line, g.line) << i;
+      }
+    }
+  }
+  std::remove(path);
 }
 
 TEST(ListFile, Read_ReportsAFileThatCannotBeOpened) {

@@ -244,4 +244,26 @@ TEST(ZoStringtable, ManyStrings_StayDistinctAndFindable) {
   for (size_t i = 0; i < texts.size(); ++i) ASSERT_EQ(elements[i], table.getRef(texts[i].c_str()));
 }
 
+// Objects given back to a table's arena are handed out again by size, so
+// that trees built and destroyed over and over on one long-lived table do
+// not make it grow.
+TEST(BlockArena, ReleasedObjectsAreReusedBySize) {
+  quor::detail::BlockArena arena;
+  for (const std::size_t size : {16u, 120u, 136u, 496u}) {
+    SCOPED_TRACE(size);
+    std::vector<void*> first(1000);
+    for (void*& p : first) p = arena.allocateObject(size);
+    const std::size_t allocated = arena.allocated();
+    for (int round = 0; round < 3; ++round) {
+      for (void* p : first) arena.releaseObject(p, size);
+      std::vector<void*> again(first.size());
+      for (void*& p : again) p = arena.allocateObject(size);
+      std::sort(first.begin(), first.end());
+      std::sort(again.begin(), again.end());
+      ASSERT_EQ(first, again);
+      EXPECT_EQ(allocated, arena.allocated());
+    }
+  }
+}
+
 }  // namespace
