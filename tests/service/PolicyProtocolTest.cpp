@@ -188,12 +188,12 @@ TEST_F(Decide, AnswersWithTheActionAndHeaderAsked) {
       "decision: queue_id=4F2A1 client_address=192.0.2.7 sender=<x\\x1b[2J@malware.example> "
       "recipient=<r@dest.example> black-listed action=REJECT by=sender list=" +
           (_dir / "l.list").string() + " line=1 pattern=*@malware.example",
-      decisionLogLine(*lists, request, decide(*lists, request, {})));
+      decisionLogLine(lists.get(), request, decide(*lists, request, {})));
   request.attributes = {{"sender", "n@n.example"}};
   EXPECT_EQ(
       "decision: queue_id=NOQUEUE client_address= sender=<n@n.example> recipient=<> "
       "not-listed action=DUNNO",
-      decisionLogLine(*lists, request, decide(*lists, request, {})));
+      decisionLogLine(lists.get(), request, decide(*lists, request, {})));
 }
 
 }  // namespace
