@@ -44,6 +44,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -65,9 +66,10 @@ struct NetSettings {
 // Where the sender lists of the policy database come from; the caller knows
 // the database and how to reach it.
 struct DbSource {
-  // Reads everything the decision needs; throws std::runtime_error when the
-  // database cannot be read. Called on one thread at a time.
-  std::function<lists::DbPolicyData()> read;
+  // Reads what the decision needs (with `known`, not the members of those
+  // groups: readDbPolicy); throws std::runtime_error when the database cannot
+  // be read. Called on one thread at a time.
+  std::function<lists::DbPolicyData(const std::set<unsigned>* known)> read;
   // Reads the policy version alone (the change feed of databases that
   // cannot notify); throws std::runtime_error as `read` does.
   std::function<long long()> readVersion;

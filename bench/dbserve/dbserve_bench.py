@@ -34,7 +34,6 @@ import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -142,18 +141,17 @@ def pct(values, p):
     return values[min(len(values) - 1, int(p / 100.0 * len(values)))]
 
 
-def propagation(args, home, servers, requests):
+def propagation(args, home, servers, requests, changes):
     """Seconds from the return of each `admin group modify` to both servers
     answering with the change."""
-    load = [threading.Thread(target=run_client, args=(
-        args, s.port, 4, requests, args.changes * 2 + 30, args.rate // len(servers)))
-        for s in servers]
-    for t in load:
-        t.start()
+    load = [subprocess.Popen([args.client, "--target", "127.0.0.1:%d" % s.port, "--connections",
+                              "4", "--seconds", "100000", "--senders", requests, "--rate",
+                              str(args.rate // len(servers))], stdout=subprocess.DEVNULL)
+            for s in servers]
     time.sleep(2)
     env = dict(os.environ, QUOR_HOME=home)
     times = []
-    for c in range(args.changes):
+    for c in range(changes):
         group = 2 * (c % (args.entities // 2)) + 2  # a black-listed group
         probe = "probe%d@new.example" % c
         cmd = [args.tool, "admin", "group", "modify", "--id", str(1000 + group), "--name",
@@ -170,8 +168,9 @@ def propagation(args, home, servers, requests):
                 raise SystemExit("change %d not seen within 120 s" % c)
             time.sleep(0.005)
         times.append(time.monotonic() - committed)
-    for t in load:
-        t.join()
+    for client in load:
+        client.terminate()
+        client.wait(30)
     return times
 
 
@@ -221,6 +220,8 @@ def main():
     parser.add_argument("--recipients", type=int, default=100000)
     parser.add_argument("--seconds", type=int, default=10)
     parser.add_argument("--changes", type=int, default=50)
+    parser.add_argument("--sqlite-changes", type=int, default=10,
+                        help="changes measured on SQLite, where each one is a full load")
     parser.add_argument("--rate", type=int, default=5000)
     args = parser.parse_args()
     if not PG_PORT:
@@ -297,7 +298,8 @@ def main():
                     "(ok %s, reject %s, dunno %s, errors %s)" % (
                         f["rps"], f["p50_us"], f["p99_us"], f["ok"], f["reject"], f["dunno"],
                         f["errors"]))
-            times = propagation(args, roots[backend], servers, requests)
+            times = propagation(args, roots[backend], servers, requests,
+                                args.changes if backend == "pgsql" else args.sqlite_changes)
             row("%s: propagation to both servers under %d requests/s (%d changes)" % (
                 backend, args.rate, len(times)),
                 "p50 %.0f ms, p99 %.0f ms, max %.0f ms" % (

@@ -18,6 +18,7 @@ namespace {
 
 constexpr std::chrono::milliseconds kMaxBackoff{10000};
 constexpr std::chrono::seconds kDownLogEvery{60};
+constexpr std::chrono::seconds kSnapshotQuiet{2};
 
 long long msSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
@@ -35,28 +36,32 @@ DbFeed::DbFeed(const DbSource& source, Shared& shared) : _source(source), _share
 
 DbFeed::~DbFeed() { stop(); }
 
-void DbFeed::swapIn(const lists::DbPolicyData& data, const char* from, Clock::time_point start) {
-  const auto readMs = msSince(start);
-  std::shared_ptr<const lists::DbPolicy> fresh;
-  {
-    std::lock_guard<std::mutex> building(_shared.treeBuild);
-    fresh = lists::DbPolicy::build(data);
-  }
+std::shared_ptr<const lists::DbPolicy> build(Shared& shared, const lists::DbPolicyData& data,
+                                             const lists::DbPolicy* previous) {
+  std::lock_guard<std::mutex> building(shared.treeBuild);
+  return lists::DbPolicy::build(data, previous);
+}
+
+void DbFeed::swapIn(std::shared_ptr<const lists::DbPolicy> fresh, const lists::DbPolicyData& data,
+                    const char* from, Clock::time_point start) {
   const std::size_t entries = fresh->entries();
   _shared.db.store(std::move(fresh));
-  _loadedAt = Clock::now();
+  {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _loadedAt = Clock::now();
+  }
   say("policy database lists of version %lld in use (from %s): %zu entries, %zu bindings, %zu "
-      "deciding nothing, in %lld ms (read %lld ms)",
+      "deciding nothing, in %lld ms",
       data.version, from, entries, data.bindings.size(), _shared.db.load()->inert().size(),
-      msSince(start), readMs);
+      msSince(start));
 }
 
 void DbFeed::loadFirst() {
   const auto start = Clock::now();
   std::string why;
   try {
-    const lists::DbPolicyData data = _source.read();
-    swapIn(data, "the database", start);
+    const lists::DbPolicyData data = _source.read(nullptr);
+    swapIn(build(_shared, data, nullptr), data, "the database", start);
     try {
       lists::writeDbSnapshot(data, _source.snapshotPath);
     } catch (const std::exception& e) {
@@ -81,7 +86,7 @@ void DbFeed::loadFirst() {
       "policy version %lld, written %lld s ago",
       escapeForLog(why, 300).c_str(), escapeForLog(_source.snapshotPath).c_str(), data.version,
       age);
-  swapIn(data, "the snapshot", start);
+  swapIn(build(_shared, data, nullptr), data, "the snapshot", start);
   std::lock_guard<std::mutex> lock(_mutex);
   noteDown(why);
 }
@@ -96,11 +101,7 @@ void DbFeed::start() {
       (afterLoss ? _wanted : _verify) = true;
       _wake.notify_one();
     };
-    callbacks.notified = [this](const std::string&) {
-      std::lock_guard<std::mutex> lock(_mutex);
-      _wanted = true;
-      _wake.notify_one();
-    };
+    callbacks.notified = [this](const std::string& payload) { notified(payload); };
     callbacks.lost = [this](const std::string& why) {
       std::lock_guard<std::mutex> lock(_mutex);
       noteDown(why);
@@ -127,6 +128,31 @@ void DbFeed::start() {
     _poll.emplace(_source.readVersion, _source.poll, std::move(callbacks));
   }
   _thread = std::thread([this] { run(); });
+}
+
+// "address_group_members 12" and "named_objects 12" name a group whose
+// members may have changed; entities and bindings are read on every load;
+// anything else loads everything.
+void DbFeed::notified(const std::string& payload) {
+  const auto blank = payload.find(' ');
+  const std::string table = payload.substr(0, blank);
+  unsigned id = 0;
+  bool numbered = blank != std::string::npos;
+  try {
+    if (numbered) id = static_cast<unsigned>(std::stoul(payload.substr(blank + 1)));
+  } catch (const std::exception&) {
+    numbered = false;
+  }
+  std::lock_guard<std::mutex> lock(_mutex);
+  if (table == "entities" || table == "entity_list_bindings") {
+    _partial = true;
+  } else if ((table == "address_group_members" || table == "named_objects") && numbered) {
+    _partial = true;
+    _touched.insert(id);
+  } else {
+    _wanted = true;
+  }
+  _wake.notify_one();
 }
 
 void DbFeed::request() {
@@ -167,14 +193,36 @@ std::string DbFeed::inUse() const {
          std::to_string(secondsSince(_loadedAt)) + " s ago";
 }
 
-bool DbFeed::load() {
+bool DbFeed::load(bool full, const std::set<unsigned>& touched) {
   const auto start = Clock::now();
   try {
-    const lists::DbPolicyData data = _source.read();
-    swapIn(data, "the database", start);
+    const auto previous = _shared.db.load();
+    if (!full && previous) {
+      std::set<unsigned> known = previous->groups();
+      for (const unsigned group : touched) known.erase(group);
+      lists::DbPolicyData data = _source.read(&known);
+      if (auto fresh = build(_shared, data, previous.get())) {
+        swapIn(std::move(fresh), data, "the database, changed groups", start);
+        std::lock_guard<std::mutex> lock(_mutex);
+        noteUp();
+        for (auto& [group, members] : data.members) {
+          _sinceSnapshot.members[group] = std::move(members);
+        }
+        _sinceSnapshot.version = data.version;
+        _sinceSnapshot.entities = std::move(data.entities);
+        _sinceSnapshot.bindings = std::move(data.bindings);
+        _sinceSnapshot.partial = true;
+        _snapshotAt = Clock::now() + kSnapshotQuiet;
+        return true;
+      }
+    }
+    const lists::DbPolicyData data = _source.read(nullptr);
+    swapIn(build(_shared, data, nullptr), data, "the database", start);
     {
       std::lock_guard<std::mutex> lock(_mutex);
       noteUp();
+      _sinceSnapshot = lists::DbPolicyData();
+      _snapshotAt.reset();
     }
     try {
       lists::writeDbSnapshot(data, _source.snapshotPath);
@@ -189,6 +237,24 @@ bool DbFeed::load() {
   }
 }
 
+void DbFeed::writeMergedSnapshot() {
+  try {
+    lists::DbPolicyData data = lists::readDbSnapshot(_source.snapshotPath);
+    data.version = _sinceSnapshot.version;
+    data.entities = _sinceSnapshot.entities;
+    data.bindings = _sinceSnapshot.bindings;
+    for (const auto& [group, members] : _sinceSnapshot.members) data.members[group] = members;
+    std::set<unsigned> bound;
+    for (const auto& b : data.bindings) bound.insert(b.group);
+    for (auto it = data.members.begin(); it != data.members.end();) {
+      it = bound.count(it->first) != 0 ? std::next(it) : data.members.erase(it);
+    }
+    lists::writeDbSnapshot(data, _source.snapshotPath);
+  } catch (const std::exception& e) {
+    say("warning: the snapshot was not brought up to date: %s", e.what());
+  }
+}
+
 void DbFeed::run() {
   std::unique_lock<std::mutex> lock(_mutex);
   auto nextPoll = Clock::now();
@@ -197,7 +263,9 @@ void DbFeed::run() {
     if (_poll) until = std::min(until, nextPoll);
     if (_retryAt) until = std::min(until, *_retryAt);
     if (_down) until = std::min(until, _nextDownLog);
-    _wake.wait_until(lock, until, [this] { return _stopping || _wanted || _verify; });
+    if (_snapshotAt) until = std::min(until, *_snapshotAt);
+    _wake.wait_until(lock, until,
+                     [this] { return _stopping || _wanted || _partial || _verify; });
     if (_stopping) break;
     const auto now = Clock::now();
     if (_down && now >= _nextDownLog) {
@@ -222,10 +290,23 @@ void DbFeed::run() {
       }
     }
     lock.lock();
-    if (!_wanted && !retry) continue;
-    _wanted = false;
+    if (!_wanted && !_partial && !retry) {
+      if (_snapshotAt && Clock::now() >= *_snapshotAt) {
+        _snapshotAt.reset();
+        lock.unlock();
+        writeMergedSnapshot();
+        lock.lock();
+        _sinceSnapshot = lists::DbPolicyData();
+      }
+      continue;
+    }
+    // A failed partial load is retried whole: what it missed is not known.
+    const bool full = _wanted || retry;
+    std::set<unsigned> touched;
+    touched.swap(_touched);
+    _wanted = _partial = false;
     lock.unlock();
-    const bool loaded = load();
+    const bool loaded = load(full, touched);
     lock.lock();
     if (loaded) {
       _retryAt.reset();

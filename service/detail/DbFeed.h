@@ -2,13 +2,18 @@
 //
 // The first load comes from the database or, when it cannot be read, from
 // the snapshot of the last load (with a warning); with neither the server
-// does not start. Afterwards a thread of its own loads everything again when
-// the database changed: on PostgreSQL when a notification arrives (a burst
-// of them, and those that arrive during a load, give one more load) or the
-// listening connection is back after a loss; elsewhere when the polled
+// does not start. Afterwards a thread of its own loads again when the
+// database changed. On PostgreSQL a notification names the table and ids
+// that changed (a burst of them, and those that arrive during a load, give
+// one more load): entities and bindings are read again, members only for
+// the groups named, and the trees of the other groups are shared with the
+// lists in use. Everything is loaded again when the listening connection is
+// back after a loss, on request (SIGHUP) and elsewhere when the polled
 // policy version differs from the one in use. Each load is built beside the
-// lists in use and swapped in whole; requests in flight keep theirs. After
-// each load the snapshot is written again.
+// lists in use and swapped in whole; requests in flight keep theirs. The
+// snapshot is written after each full load, and after loads of a few groups
+// once no change came for a while (the old snapshot with those groups
+// replaced), so that a run of changes is not slowed by it.
 //
 // While the database cannot be read the server answers from the lists it
 // has: the outage is logged once, then once a minute with the version and
@@ -24,6 +29,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -57,9 +63,14 @@ class DbFeed {
   using Clock = std::chrono::steady_clock;
 
   void run();
-  // Reads, builds and swaps in; false (with the outage noted) on failure.
-  bool load();
-  void swapIn(const lists::DbPolicyData& data, const char* from, Clock::time_point start);
+  // Reads, builds and swaps in (all, or what `touched` names); false (with
+  // the outage noted) on failure.
+  bool load(bool full, const std::set<unsigned>& touched);
+  void swapIn(std::shared_ptr<const lists::DbPolicy> fresh, const lists::DbPolicyData& data,
+              const char* from, Clock::time_point start);
+  void notified(const std::string& payload);
+  // Writes the snapshot of the last full one with the partial loads since.
+  void writeMergedSnapshot();
   // Called with _mutex held.
   void noteDown(const std::string& why);
   void noteUp();
@@ -69,18 +80,22 @@ class DbFeed {
   Shared& _shared;
   std::unique_ptr<lists::PgListener> _listener;
   std::optional<lists::SqlitePoll> _poll;  // driven by run()
-  Clock::time_point _loadedAt;             // when the lists in use were loaded
 
   std::mutex _mutex;
   std::condition_variable _wake;
   bool _wanted = false;    // a full load; guarded by _mutex
+  bool _partial = false;   // a load of `_touched`; guarded by _mutex
+  std::set<unsigned> _touched;  // groups whose members changed; guarded by _mutex
   bool _verify = false;    // a load if the version moved; guarded by _mutex
   bool _stopping = false;  // guarded by _mutex
   bool _down = false;      // guarded by _mutex
   std::string _downWhy;    // guarded by _mutex
+  Clock::time_point _loadedAt;  // of the lists in use; guarded by _mutex
   Clock::time_point _downSince, _nextDownLog;
   std::chrono::milliseconds _backoff{200};
   std::optional<Clock::time_point> _retryAt;
+  std::optional<Clock::time_point> _snapshotAt;  // a merged snapshot is due
+  lists::DbPolicyData _sinceSnapshot;  // partial loads since the snapshot was written
   std::thread _thread;
 };
 

@@ -37,6 +37,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -169,9 +170,9 @@ std::string notifyConninfo() {
 service::DbSource dbSource(const ServeOptions& o) {
   openRootDatabase(o.home);
   service::DbSource source;
-  source.read = [] {
+  source.read = [](const std::set<unsigned>* known) {
     QUOR::RdbmsInterface db;
-    return lists::readDbPolicy(db);
+    return lists::readDbPolicy(db, known);
   };
   source.readVersion = [] {
     QUOR::RdbmsInterface db;
