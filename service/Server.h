@@ -83,7 +83,7 @@ struct DbSource {
 };
 
 struct Options {
-  std::vector<std::string> lists;          // list files, the strongest first
+  std::vector<std::string> lists;  // list files, the strongest first
   // The policy database's sender lists, beside the list files (which decide
   // first when they list the address); empty: none.
   std::optional<DbSource> db;

@@ -98,8 +98,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
         "request=smtpd_access_policy\nprotocol_state=RCPT\nprotocol_name=ESMTP\n"
         "client_address=192.0.2.1\nclient_name=client.example\nhelo_name=client.example\n"
         "sender=" +
-        sender +
-        "\nrecipient=" + recipient + "\nrecipient_count=0\n"
+        sender + "\nrecipient=" + recipient +
+        "\nrecipient_count=0\n"
         "queue_id=\nsize=0\n\n";
     _sent = Clock::now();
     asio::async_write(_socket, asio::buffer(_request),
@@ -199,8 +199,8 @@ int main(int argc, char** argv) {
   const auto end =
       warmEnd + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   const Clock::duration every =
-      rate > 0 ? std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
-                     static_cast<double>(connections) / rate))
+      rate > 0 ? std::chrono::duration_cast<Clock::duration>(
+                     std::chrono::duration<double>(static_cast<double>(connections) / rate))
                : Clock::duration::zero();
   std::vector<std::shared_ptr<Connection>> all;
   for (unsigned i = 0; i < connections; ++i) {

@@ -105,8 +105,7 @@ class DbPolicy {
   // As above from partial data: the trees of groups whose members were not
   // read are shared with `previous`. Null when one of them is bound with a
   // membership `previous` has no tree for (a full read is needed then).
-  static std::unique_ptr<const DbPolicy> build(const DbPolicyData& data,
-                                               const DbPolicy* previous);
+  static std::unique_ptr<const DbPolicy> build(const DbPolicyData& data, const DbPolicy* previous);
   ~DbPolicy();
   DbPolicy(const DbPolicy&) = delete;
   DbPolicy& operator=(const DbPolicy&) = delete;

@@ -264,8 +264,7 @@ void DbFeed::run() {
     if (_retryAt) until = std::min(until, *_retryAt);
     if (_down) until = std::min(until, _nextDownLog);
     if (_snapshotAt) until = std::min(until, *_snapshotAt);
-    _wake.wait_until(lock, until,
-                     [this] { return _stopping || _wanted || _partial || _verify; });
+    _wake.wait_until(lock, until, [this] { return _stopping || _wanted || _partial || _verify; });
     if (_stopping) break;
     const auto now = Clock::now();
     if (_down && now >= _nextDownLog) {
@@ -284,7 +283,12 @@ void DbFeed::run() {
     if (verify) {
       try {
         const auto current = _shared.db.load();
-        if (!current || current->version() != _source.readVersion()) request();
+        if (!current || current->version() != _source.readVersion()) {
+          request();
+        } else {
+          std::lock_guard<std::mutex> guard(_mutex);
+          noteUp();  // the lists in use are current: an outage is over
+        }
       } catch (const std::exception&) {
         request();  // the load finds out, and notes the outage
       }

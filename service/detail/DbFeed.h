@@ -83,19 +83,19 @@ class DbFeed {
 
   std::mutex _mutex;
   std::condition_variable _wake;
-  bool _wanted = false;    // a full load; guarded by _mutex
-  bool _partial = false;   // a load of `_touched`; guarded by _mutex
+  bool _wanted = false;         // a full load; guarded by _mutex
+  bool _partial = false;        // a load of `_touched`; guarded by _mutex
   std::set<unsigned> _touched;  // groups whose members changed; guarded by _mutex
-  bool _verify = false;    // a load if the version moved; guarded by _mutex
-  bool _stopping = false;  // guarded by _mutex
-  bool _down = false;      // guarded by _mutex
-  std::string _downWhy;    // guarded by _mutex
+  bool _verify = false;         // a load if the version moved; guarded by _mutex
+  bool _stopping = false;       // guarded by _mutex
+  bool _down = false;           // guarded by _mutex
+  std::string _downWhy;         // guarded by _mutex
   Clock::time_point _loadedAt;  // of the lists in use; guarded by _mutex
   Clock::time_point _downSince, _nextDownLog;
   std::chrono::milliseconds _backoff{200};
   std::optional<Clock::time_point> _retryAt;
   std::optional<Clock::time_point> _snapshotAt;  // a merged snapshot is due
-  lists::DbPolicyData _sinceSnapshot;  // partial loads since the snapshot was written
+  lists::DbPolicyData _sinceSnapshot;            // partial loads since the snapshot was written
   std::thread _thread;
 };
 
