@@ -34,7 +34,10 @@ long long secondsSince(std::chrono::steady_clock::time_point start) {
 
 DbFeed::DbFeed(const DbSource& source, Shared& shared) : _source(source), _shared(shared) {}
 
-DbFeed::~DbFeed() { stop(); }
+DbFeed::~DbFeed() {
+  stop();
+  if (_thread.joinable()) _thread.join();
+}
 
 std::shared_ptr<const lists::DbPolicy> build(Shared& shared, const lists::DbPolicyData& data,
                                              const lists::DbPolicy* previous) {
@@ -168,7 +171,6 @@ void DbFeed::stop() {
   }
   _wake.notify_all();
   if (_listener) _listener->stop();
-  if (_thread.joinable()) _thread.join();
 }
 
 void DbFeed::noteDown(const std::string& why) {

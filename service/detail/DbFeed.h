@@ -57,6 +57,8 @@ class DbFeed {
   void start();
   // Loads everything again (SIGHUP).
   void request();
+  // Ends the feed's waits; a load in progress finishes, and destruction
+  // waits for it.
   void stop();
 
  private:
