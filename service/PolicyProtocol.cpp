@@ -181,6 +181,50 @@ lists::ListAnswer ask(const lists::ListSet& lists, std::string_view raw,
   return lists.answer(*base, false);
 }
 
+// The answer to a listed address.
+void answerListed(PolicyDecision& d, bool black, const char* role, const DecideOptions& options) {
+  const std::string text = options.rejectText.empty() ? roleAddress(role) : options.rejectText;
+  const bool header = !options.prependHeader.empty();
+  d.role = role;
+  if (!black) {
+    d.kind = PolicyDecision::Ok;
+    d.action = header ? "action=PREPEND " + options.prependHeader + ": white-listed" : "action=OK";
+    return;
+  }
+  d.kind = PolicyDecision::Reject;
+  switch (options.blackAction) {
+    case BlackAction::Reject:
+      d.action = "action=REJECT " + text;
+      break;
+    case BlackAction::DeferIfPermit:
+      d.action = "action=DEFER_IF_PERMIT " + text;
+      break;
+    case BlackAction::Warn:
+      d.action = header ? "action=PREPEND " + options.prependHeader + ": black-listed"
+                        : "action=WARN " + text;
+      break;
+  }
+}
+
+PolicyDecision notListed() {
+  PolicyDecision d;
+  d.action = "action=DUNNO";
+  return d;
+}
+
+// The database's decision of the sender for the recipient; with delimiters
+// "user+tag@d" is decided as "user@d" unless the whole address is listed.
+lists::DbDecision askDb(const lists::DbPolicy& db, std::string_view sender,
+                        std::string_view recipient, const DecideOptions& options) {
+  const std::string from = lists::normalizeAddress(sender);
+  std::string to = lists::normalizeAddress(recipient);
+  if (auto base = lists::withoutExtension(to, options.delimiters)) to = std::move(*base);
+  lists::DbDecision a = db.decide(from, to);
+  if (a.listed) return a;
+  const auto base = lists::withoutExtension(from, options.delimiters);
+  return base ? db.decide(*base, to) : a;
+}
+
 }  // namespace
 
 PolicyDecision decide(const lists::ListSet& lists, const PolicyRequest& request,
@@ -199,39 +243,36 @@ PolicyDecision decide(const lists::ListSet& lists, const PolicyRequest& request,
     if (!black && !ZoWildcardEmail::isWhitelisted(a.result)) continue;
 
     PolicyDecision d;
-    d.role = role;
     d.list = a.tree;
     d.line = a.line;
     d.pattern = a.pattern;
-    const std::string text = options.rejectText.empty() ? roleAddress(role) : options.rejectText;
-    const bool header = !options.prependHeader.empty();
-    if (!black) {
-      d.kind = PolicyDecision::Ok;
-      d.action =
-          header ? "action=PREPEND " + options.prependHeader + ": white-listed" : "action=OK";
-      return d;
-    }
-    d.kind = PolicyDecision::Reject;
-    switch (options.blackAction) {
-      case BlackAction::Reject:
-        d.action = "action=REJECT " + text;
-        break;
-      case BlackAction::DeferIfPermit:
-        d.action = "action=DEFER_IF_PERMIT " + text;
-        break;
-      case BlackAction::Warn:
-        d.action = header ? "action=PREPEND " + options.prependHeader + ": black-listed"
-                          : "action=WARN " + text;
-        break;
-    }
+    answerListed(d, black, role, options);
     return d;
   }
+  return notListed();
+}
+
+PolicyDecision decide(const lists::ListSet* lists, const lists::DbPolicy* db,
+                      const PolicyRequest& request, const DecideOptions& options) {
+  if (lists != nullptr) {
+    PolicyDecision d = decide(*lists, request, options);
+    if (d.kind != PolicyDecision::Dunno || db == nullptr) return d;
+  }
+  if (db == nullptr) return notListed();
+  const auto sender = request.get("sender");
+  const auto recipient = request.get("recipient");
+  if (!sender || sender->empty() || !recipient || recipient->empty()) return notListed();
+  lists::DbDecision a = askDb(*db, *sender, *recipient, options);
+  const bool black = ZoWildcardEmail::isBlacklisted(a.result);
+  if (!black && !ZoWildcardEmail::isWhitelisted(a.result)) return notListed();
   PolicyDecision d;
-  d.action = "action=DUNNO";
+  d.pattern = a.pattern;
+  d.db = std::move(a);
+  answerListed(d, black, "sender", options);
   return d;
 }
 
-std::string decisionLogLine(const lists::ListSet& lists, const PolicyRequest& request,
+std::string decisionLogLine(const lists::ListSet* lists, const PolicyRequest& request,
                             const PolicyDecision& decision) {
   const auto value = [&request](const char* name) {
     return escapeForLog(request.get(name).value_or(std::string_view()));
@@ -246,8 +287,17 @@ std::string decisionLogLine(const lists::ListSet& lists, const PolicyRequest& re
                                                     : "not-listed";
   line += " action=" + escapeForLog(action.substr(0, action.find(' ')));
   if (decision.role == nullptr) return line;
-  line += std::string(" by=") + decision.role + " list=" + escapeForLog(lists.name(decision.list)) +
-          " line=" + std::to_string(decision.line) + " pattern=" + escapeForLog(decision.pattern);
+  line += std::string(" by=") + decision.role;
+  if (decision.db) {
+    const lists::DbDecision& db = *decision.db;
+    line += " entity=" + std::to_string(db.entity) + "(" + escapeForLog(db.entityName) +
+            ") group=" + std::to_string(db.group) + "(" + escapeForLog(db.groupName) +
+            ") member=" + escapeForLog(db.pattern) + " membership=" + db.membership;
+    return line;
+  }
+  const std::string list = lists != nullptr ? lists->name(decision.list) : std::string();
+  line += " list=" + escapeForLog(list) + " line=" + std::to_string(decision.line) +
+          " pattern=" + escapeForLog(decision.pattern);
   return line;
 }
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "lists/ListSet.h"
+#include "lists/db/DbPolicy.h"
 
 namespace quor::service {
 
@@ -108,6 +109,9 @@ struct PolicyDecision {
   std::size_t list = 0;        // the deciding list's position
   std::size_t line = 0;        // the entry's line; 0 unknown
   std::string pattern;         // the deciding pattern
+  // Decided by the policy database's sender lists: what decided there (the
+  // list and line above are then unused).
+  std::optional<lists::DbDecision> db;
 };
 
 // Decides a request. The addresses are brought to the lists' form first
@@ -121,10 +125,20 @@ struct PolicyDecision {
 PolicyDecision decide(const lists::ListSet& lists, const PolicyRequest& request,
                       const DecideOptions& options);
 
+// Decides from the list files and the policy database together, either of
+// which may be absent. The list files decide first: when they list the
+// checked address, that is the answer. Otherwise the database's sender lists
+// decide the sender for the request's recipient (as the sender is decided
+// above, extension rule included). A request without a single recipient (the
+// DATA stage) or with the null sender is not decided by the database.
+PolicyDecision decide(const lists::ListSet* lists, const lists::DbPolicy* db,
+                      const PolicyRequest& request, const DecideOptions& options);
+
 // One line for the log about a decision: Postfix's queue_id, client_address,
 // sender and recipient, the decision, and for a listed one the address that
-// decided, list file, line and pattern; every value escaped.
-std::string decisionLogLine(const lists::ListSet& lists, const PolicyRequest& request,
+// decided and either list file, line and pattern or (from the database)
+// entity, group, member pattern and membership; every value escaped.
+std::string decisionLogLine(const lists::ListSet* lists, const PolicyRequest& request,
                             const PolicyDecision& decision);
 
 }  // namespace quor::service

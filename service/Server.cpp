@@ -13,6 +13,7 @@
 
 #include "service/Log.h"
 #include "service/detail/Asio.h"
+#include "service/detail/DbFeed.h"
 #include "service/detail/Listener.h"
 #include "service/detail/Network.h"
 #include "service/detail/Process.h"
@@ -42,8 +43,8 @@ const char* checkName(CheckWhat what) {
 }  // namespace
 
 void checkOptions(const Options& options) {
-  if (options.lists.empty()) {
-    throw StartError(StartError::BadOptions, "at least one --list FILE is required");
+  if (options.lists.empty() && !options.db) {
+    throw StartError(StartError::BadOptions, "at least one --list FILE (or --db) is required");
   }
   if (options.decision.rejectText.find_first_of("\r\n") != std::string::npos) {
     throw StartError(StartError::BadOptions, "--reject-text must be one line");
@@ -93,7 +94,13 @@ class Server::Run {
       _shared.allowFrom.push_back(parseAddressBlock(block));
     }
     const auto start = Clock::now();
-    _shared.lists.replace(lists::ListSet::load(_options.lists, loadOptions()));
+    if (!_options.lists.empty()) {
+      _shared.lists.replace(lists::ListSet::load(_options.lists, loadOptions()));
+    }
+    if (_options.db) {
+      _dbFeed.emplace(*_options.db, _shared);
+      _dbFeed->loadFirst();
+    }
     _loadMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
   }
 
@@ -150,15 +157,21 @@ class Server::Run {
   // reloader's, requests on the workers: a reload never holds up an answer,
   // nor a stop. Returns once every worker has returned.
   void serve() {
-    _reloader.emplace(_options.lists, _options.allowShrink, _shared);
+    if (!_options.lists.empty()) _reloader.emplace(_options.lists, _options.allowShrink, _shared);
+    if (_dbFeed) _dbFeed->start();
     _work.emplace(asio::make_work_guard(_io));
     waitSignal();
     report();
     const auto lists = _shared.lists.current();
-    say("listening on %s: %zu lists, %zu entries (loaded in %lld ms), %u worker threads, "
+    const auto db = _shared.db.load();
+    say("listening on %s: %zu lists, %zu entries%s (loaded in %lld ms), %u worker threads, "
         "checking %s",
-        _where.c_str(), lists->size(), lists->entries(), _loadMs, _options.net.threads,
-        checkName(_options.decision.what));
+        _where.c_str(), lists ? lists->size() : 0, lists ? lists->entries() : 0,
+        db ? (", then the policy database's sender lists for the recipient (" +
+              std::to_string(db->entries()) + " entries)")
+                 .c_str()
+           : "",
+        _loadMs, _options.net.threads, checkName(_options.decision.what));
     say("connection limit: %zu", _shared.maxConnections);
 
     std::vector<std::thread> workers;
@@ -171,6 +184,7 @@ class Server::Run {
     asio::post(_control, [this] { _stopDeadline.cancel(); });
     controlThread.join();
     _reloader.reset();  // a load in progress was cancelled: this is short
+    _dbFeed.reset();
     if (_socketFile) removeSocketFile(*_socketFile);
     say("stopped");
   }
@@ -179,7 +193,8 @@ class Server::Run {
     _signals.async_wait([this](ErrorCode ec, int signal) {
       if (ec) return;
       if (signal == SIGHUP) {
-        _reloader->request();
+        if (_reloader) _reloader->request();
+        if (_dbFeed) _dbFeed->request();
         return waitSignal();
       }
       stop();
@@ -189,7 +204,8 @@ class Server::Run {
   void stop() {
     say("stopping: no new connections; open requests are finished");
     _shared.stopping = true;
-    _reloader->stop();
+    if (_reloader) _reloader->stop();
+    if (_dbFeed) _dbFeed->stop();
     _signals.cancel();
     _statsTimer.cancel();
     if (_tcp) _tcp->close();
@@ -218,6 +234,7 @@ class Server::Run {
   asio::io_context _control{1};
   asio::signal_set _signals;
   Shared _shared;
+  std::optional<DbFeed> _dbFeed;
   long long _loadMs = 0;
   asio::io_context _io;
   SessionSet _sessions;

@@ -39,13 +39,17 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "lists/db/DbPolicy.h"
 #include "service/PolicyProtocol.h"
 
 namespace quor::service {
@@ -59,8 +63,30 @@ struct NetSettings {
   unsigned int threads = 10;          // worker threads
 };
 
+// Where the sender lists of the policy database come from; the caller knows
+// the database and how to reach it.
+struct DbSource {
+  // Reads what the decision needs (with `known`, not the members of those
+  // groups: readDbPolicy); throws std::runtime_error when the database cannot
+  // be read. Called on one thread at a time.
+  std::function<lists::DbPolicyData(const std::set<unsigned>* known)> read;
+  // Reads the policy version alone (the change feed of databases that
+  // cannot notify); throws std::runtime_error as `read` does.
+  std::function<long long()> readVersion;
+  // A libpq connection string: changes come as notifications on it, and
+  // readVersion is not polled. Empty: readVersion is polled every `poll`.
+  std::string notifyConninfo;
+  std::chrono::milliseconds poll{200};
+  // The snapshot of the last data loaded: written after each load, read
+  // at a start while the database cannot be read.
+  std::string snapshotPath;
+};
+
 struct Options {
-  std::vector<std::string> lists;          // list files, the strongest first
+  std::vector<std::string> lists;  // list files, the strongest first
+  // The policy database's sender lists, beside the list files (which decide
+  // first when they list the address); empty: none.
+  std::optional<DbSource> db;
   std::string listen = "127.0.0.1:10040";  // "ADDRESS:PORT", "[v6]:PORT", "name:PORT"
   std::string socketPath;                  // when set, a UNIX socket instead of `listen`
   mode_t socketMode = 0660;
@@ -90,7 +116,8 @@ class StartError : public std::runtime_error {
   Kind _kind;
 };
 
-// Throws StartError (BadOptions) when `options` has no list, a reject text
+// Throws StartError (BadOptions) when `options` has neither list nor
+// database, a reject text
 // of more than one line, no worker thread or no statistics interval.
 void checkOptions(const Options& options);
 

@@ -5,8 +5,11 @@
 //
 // Each connection sends one request, waits for its answer, and sends the
 // next, cycling through the sender addresses of FILE (one per line) from its
-// own starting point. One thread drives every connection, so the client
-// takes one core at most. Prints one line:
+// own starting point. A line "SENDER RECIPIENT" (blank-separated) gives the
+// request's recipient too; otherwise it is postmaster@dest.example. With
+// --rate R the connections together send at most R requests a second, each
+// one on its own even schedule. One thread drives every connection, so the
+// client takes one core at most. Prints one line:
 //
 //   connections=8 requests=123456 seconds=5.00 rps=24691 p50_us=310 p99_us=905 reject=... ok=...
 //   dunno=... errors=0
@@ -39,8 +42,11 @@ struct Totals {
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
   Connection(asio::io_context& io, const std::vector<std::string>& senders, std::size_t start,
-             Totals& totals, Clock::time_point warmEnd, Clock::time_point end)
+             Totals& totals, Clock::time_point warmEnd, Clock::time_point end,
+             Clock::duration every)
       : _socket(io),
+        _timer(io),
+        _every(every),
         _senders(senders),
         _next(start),
         _totals(totals),
@@ -50,6 +56,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // Drops the connection: an answer still awaited at the end is not counted.
   void stop() {
     ErrorCode ignored;
+    _timer.cancel();
     _socket.close(ignored);
   }
 
@@ -68,13 +75,31 @@ class Connection : public std::enable_shared_from_this<Connection> {
  private:
   void send() {
     if (Clock::now() >= _end) return;
-    const std::string& sender = _senders[_next++ % _senders.size()];
+    if (_every != Clock::duration::zero()) {
+      _due = _due == Clock::time_point() ? Clock::now() : _due + _every;
+      if (_due > Clock::now()) {
+        _timer.expires_at(_due);
+        _timer.async_wait([self = shared_from_this()](ErrorCode ec) {
+          if (!ec) self->sendNow();
+        });
+        return;
+      }
+    }
+    sendNow();
+  }
+
+  void sendNow() {
+    const std::string& line = _senders[_next++ % _senders.size()];
+    const auto blank = line.find(' ');
+    const std::string sender = line.substr(0, blank);
+    const std::string recipient =
+        blank == std::string::npos ? "postmaster@dest.example" : line.substr(blank + 1);
     _request =
         "request=smtpd_access_policy\nprotocol_state=RCPT\nprotocol_name=ESMTP\n"
         "client_address=192.0.2.1\nclient_name=client.example\nhelo_name=client.example\n"
         "sender=" +
-        sender +
-        "\nrecipient=postmaster@dest.example\nrecipient_count=0\n"
+        sender + "\nrecipient=" + recipient +
+        "\nrecipient_count=0\n"
         "queue_id=\nsize=0\n\n";
     _sent = Clock::now();
     asio::async_write(_socket, asio::buffer(_request),
@@ -119,6 +144,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   asio::ip::tcp::socket _socket;
+  asio::steady_timer _timer;
+  Clock::duration _every;  // zero: as fast as answers come
+  Clock::time_point _due;
   const std::vector<std::string>& _senders;
   std::size_t _next;
   Totals& _totals;
@@ -133,13 +161,14 @@ class Connection : public std::enable_shared_from_this<Connection> {
 int main(int argc, char** argv) {
   std::string target = "127.0.0.1:10040", sendersFile;
   unsigned connections = 1;
-  double seconds = 5, warmup = 0.5;
+  double seconds = 5, warmup = 0.5, rate = 0;
   CLI::App app{"Load client for access policy services"};
   app.add_option("--target", target, "ADDRESS:PORT of the service");
   app.add_option("--connections", connections, "Connections kept busy")
       ->check(CLI::Range(1u, 4096u));
   app.add_option("--seconds", seconds, "Measured time");
   app.add_option("--warmup", warmup, "Seconds before measuring");
+  app.add_option("--rate", rate, "Requests per second of all connections together (0: no limit)");
   app.add_option("--senders", sendersFile, "Sender addresses, one per line")->required();
   CLI11_PARSE(app, argc, argv);
 
@@ -169,10 +198,14 @@ int main(int argc, char** argv) {
       begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(warmup));
   const auto end =
       warmEnd + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  const Clock::duration every =
+      rate > 0 ? std::chrono::duration_cast<Clock::duration>(
+                     std::chrono::duration<double>(static_cast<double>(connections) / rate))
+               : Clock::duration::zero();
   std::vector<std::shared_ptr<Connection>> all;
   for (unsigned i = 0; i < connections; ++i) {
     all.push_back(std::make_shared<Connection>(io, senders, senders.size() * i / connections,
-                                               totals, warmEnd, end));
+                                               totals, warmEnd, end, every));
     all.back()->start(endpoint);
   }
   // A slow service must not keep the client waiting for answers past the end.

@@ -78,7 +78,7 @@ std::uint32_t membershipBit(const std::string& name) {
   return 0;
 }
 
-DbPolicyData readDbPolicy(QUOR::RdbmsInterface& db) {
+DbPolicyData readDbPolicy(QUOR::RdbmsInterface& db, const std::set<unsigned>* known) {
   DbPolicyData data;
   std::string step = "reading the policy version";
   try {
@@ -106,6 +106,19 @@ DbPolicyData readDbPolicy(QUOR::RdbmsInterface& db) {
     }
 
     step = "reading the members of the bound groups";
+    if (known != nullptr) {
+      data.partial = true;
+      std::set<unsigned> wanted;
+      for (const DbBinding& b : data.bindings) {
+        if (known->count(b.group) == 0) wanted.insert(b.group);
+      }
+      for (const unsigned group : wanted) {
+        std::vector<std::string>& members = data.members[group];
+        runFile(db, "ui_GetMemberAddressByAGId.sql", group);
+        while (db.fetchNextRow() == 0) members.push_back(text(db, "MemberAddress"));
+      }
+      return data;
+    }
     runFile(db, "ui_GetBoundGroupMembers.sql");
     while (db.fetchNextRow() == 0) {
       const auto group = static_cast<unsigned>(std::stoul(text(db, "group_id")));
@@ -120,8 +133,9 @@ DbPolicyData readDbPolicy(QUOR::RdbmsInterface& db) {
 }
 
 struct DbPolicy::List {
-  const DbBinding* binding = nullptr;  // the first binding that made it
+  std::shared_ptr<ZoStringtable> table;  // before the tree: its names live here
   std::unique_ptr<ZoWildcardNode> tree;
+  std::size_t entries = 0;
 };
 
 struct DbPolicy::Scope {
@@ -140,10 +154,21 @@ struct DbPolicy::Vector {
 DbPolicy::DbPolicy() = default;
 DbPolicy::~DbPolicy() = default;
 
+std::set<unsigned> DbPolicy::groups() const {
+  std::set<unsigned> out;
+  for (const auto& [key, list] : _lists) out.insert(key.first);
+  return out;
+}
+
 std::unique_ptr<const DbPolicy> DbPolicy::build(const DbPolicyData& data) {
+  return build(data, nullptr);
+}
+
+std::unique_ptr<const DbPolicy> DbPolicy::build(const DbPolicyData& data,
+                                                const DbPolicy* previous) {
   std::unique_ptr<DbPolicy> p(new DbPolicy());
   p->_version = data.version;
-  p->_table = std::make_unique<ZoStringtable>();
+  p->_table = std::make_shared<ZoStringtable>();
 
   std::map<unsigned, const DbEntity*> wildcards;
   for (const DbEntity& e : data.entities) {
@@ -157,7 +182,6 @@ std::unique_ptr<const DbPolicy> DbPolicy::build(const DbPolicyData& data) {
   });
 
   // One tree per (group, membership), shared by every entity binding it.
-  std::map<std::pair<unsigned, std::uint32_t>, List*> lists;
   std::map<unsigned, Scope*> scopes;
   for (const DbBinding* b : bindings) {
     const auto entity = wildcards.find(b->entity);
@@ -166,20 +190,28 @@ std::unique_ptr<const DbPolicy> DbPolicy::build(const DbPolicyData& data) {
       p->_inert.push_back(*b);
       continue;
     }
-    List*& list = lists[{b->group, bit}];
-    if (list == nullptr) {
-      p->_lists.push_back(std::make_unique<List>());
-      list = p->_lists.back().get();
-      list->binding = b;
-      list->tree = newTree(p->_table.get());
-      const auto members = data.members.find(b->group);
+    std::shared_ptr<const List>& list = p->_lists[{b->group, bit}];
+    const auto members = data.members.find(b->group);
+    if (list == nullptr && members == data.members.end() && data.partial) {
+      // Not read: the tree in use, unchanged.
+      if (previous == nullptr) return nullptr;
+      const auto old = previous->_lists.find({b->group, bit});
+      if (old == previous->_lists.end()) return nullptr;
+      list = old->second;
+      p->_entries += list->entries;
+    } else if (list == nullptr) {
+      auto fresh = std::make_shared<List>();
+      fresh->table = p->_table;
+      fresh->tree = newTree(p->_table.get());
       if (members != data.members.end()) {
         for (const std::string& member : members->second) {
-          const bool added = list->tree->addAddressPattern(
+          const bool added = fresh->tree->addAddressPattern(
               lowerAscii(member).c_str(), static_cast<ZoEmailBelongsTo>(bit), nullptr, nullptr);
-          ++(added ? p->_entries : p->_refused);
+          ++(added ? fresh->entries : p->_refused);
         }
       }
+      p->_entries += fresh->entries;
+      list = std::move(fresh);
     }
     Scope*& scope = scopes[b->entity];
     if (scope == nullptr) {
@@ -187,7 +219,7 @@ std::unique_ptr<const DbPolicy> DbPolicy::build(const DbPolicyData& data) {
       scope = p->_scopes.back().get();
       scope->entity = *entity->second;
     }
-    scope->lists.emplace_back(list, *b);
+    scope->lists.emplace_back(list.get(), *b);
   }
 
   // The entity patterns, to find the scopes of a recipient.

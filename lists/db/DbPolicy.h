@@ -30,6 +30,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <shared_mutex>
 #include <string>
 #include <unordered_map>
@@ -66,6 +67,9 @@ struct DbPolicyData {
   std::vector<DbEntity> entities;
   std::vector<DbBinding> bindings;
   std::map<unsigned, std::vector<std::string>> members;  // group id: member patterns
+  // Members were read only for some groups (those in `members`); the trees
+  // of the others come from the lists in use.
+  bool partial = false;
 };
 
 // The membership bit of a membership name; 0 for an unknown name.
@@ -74,8 +78,10 @@ std::uint32_t membershipBit(const std::string& name);
 // Reads a snapshot through the library's unit of work (statement files
 // ui_GetPolicyVersion.sql, ui_GetListBindings.sql, ui_GetBoundGroupMembers.sql
 // and the library's entity list). The version is read first: data newer than
-// it is possible, older is not. Throws std::runtime_error naming what failed.
-DbPolicyData readDbPolicy(QUOR::RdbmsInterface& db);
+// it is possible, older is not. With `known`, the members of the bound groups
+// in it are not read (ui_GetMemberAddressByAGId.sql for each other one), and
+// the data is partial. Throws std::runtime_error naming what failed.
+DbPolicyData readDbPolicy(QUOR::RdbmsInterface& db, const std::set<unsigned>* known = nullptr);
 
 // The decision for one sender and recipient, with what made it.
 struct DbDecision {
@@ -96,6 +102,10 @@ class DbPolicy {
   // Builds and locks every tree. Member patterns a tree refuses (a second
   // entry of the same pattern that conflicts) are counted in refused().
   static std::unique_ptr<const DbPolicy> build(const DbPolicyData& data);
+  // As above from partial data: the trees of groups whose members were not
+  // read are shared with `previous`. Null when one of them is bound with a
+  // membership `previous` has no tree for (a full read is needed then).
+  static std::unique_ptr<const DbPolicy> build(const DbPolicyData& data, const DbPolicy* previous);
   ~DbPolicy();
   DbPolicy(const DbPolicy&) = delete;
   DbPolicy& operator=(const DbPolicy&) = delete;
@@ -105,6 +115,8 @@ class DbPolicy {
   // The bindings of entities that cover no recipient (not wildcard).
   const std::vector<DbBinding>& inert() const { return _inert; }
   long long version() const { return _version; }
+  // The groups that have trees.
+  std::set<unsigned> groups() const;
   std::size_t entries() const { return _entries; }
   std::size_t refused() const { return _refused; }
 
@@ -116,10 +128,10 @@ class DbPolicy {
   DbPolicy();
   std::shared_ptr<const Vector> vectorFor(const std::string& recipient) const;
 
-  // Declared first so that it is destroyed last: the trees' names are its
-  // elements.
-  std::unique_ptr<ZoStringtable> _table;
-  std::vector<std::unique_ptr<List>> _lists;
+  // Declared first so that it is destroyed last: the entity tree's names are
+  // its elements (each List holds the table of its own tree).
+  std::shared_ptr<ZoStringtable> _table;
+  std::map<std::pair<unsigned, std::uint32_t>, std::shared_ptr<const List>> _lists;
   std::vector<std::unique_ptr<Scope>> _scopes;
   std::unique_ptr<ZoWildcardNode> _entityTree;
   std::unordered_map<std::string, std::vector<const Scope*>> _scopesByPattern;

@@ -63,7 +63,9 @@ void Reloader::reload() {
   load.cancel = &_cancel;
   say("reloading the lists");
   try {
+    std::unique_lock<std::mutex> building(_shared.treeBuild);
     std::shared_ptr<const lists::ListSet> fresh = lists::ListSet::load(_paths, load);
+    building.unlock();
     const std::size_t entries = fresh->entries();
     _shared.lists.replace(std::move(fresh));
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -112,9 +112,10 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
       // The lists at the time of the request; a reload swaps in new ones
       // for later requests while this one finishes on these.
       const std::shared_ptr<const lists::ListSet> lists = _shared.lists.current();
-      const PolicyDecision d = decide(*lists, parsed->request, _shared.decision);
+      const std::shared_ptr<const lists::DbPolicy> db = _shared.db.load();
+      const PolicyDecision d = decide(lists.get(), db.get(), parsed->request, _shared.decision);
       if (_shared.logDecisions || d.kind == PolicyDecision::Reject) {
-        say("%s", decisionLogLine(*lists, parsed->request, d).c_str());
+        say("%s", decisionLogLine(lists.get(), parsed->request, d).c_str());
       }
       _kinds.push_back(d.kind);
       out += d.action;

@@ -9,9 +9,12 @@
 
 #include <atomic>
 #include <cstddef>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "lists/Catalogue.h"
+#include "lists/db/DbPolicy.h"
 #include "service/PolicyProtocol.h"
 #include "service/Server.h"
 #include "service/detail/Network.h"
@@ -20,7 +23,13 @@
 namespace quor::service::detail {
 
 struct Shared {
-  lists::Catalogue lists;
+  lists::Catalogue lists;  // no generation without list files
+  // The policy database's sender lists in use; null without --db. Swapped
+  // whole, as a generation of lists is.
+  std::atomic<std::shared_ptr<const lists::DbPolicy>> db;
+  // Pattern trees are built one set at a time in the process (the trees'
+  // lock-on-init queue is shared): list reloads and database loads take it.
+  std::mutex treeBuild;
   DecideOptions decision;
   bool logDecisions = false;
   NetSettings net;

@@ -124,6 +124,36 @@ TEST(DbPolicy, RecipientCoveredByNoEntityIsNotListed) {
   EXPECT_EQ(0u, d.scopes);
 }
 
+TEST(DbPolicy, PartialBuildSharesTheTreesOfGroupsNotRead) {
+  DbPolicyData data;
+  data.entities = {{2, "*@example.com", 6}};
+  data.bindings = {{2, 10, "spam", "nonoverrideable-black", 0},
+                   {2, 11, "vip", "overrideable-white", 1}};
+  data.members[10] = {"*@spam.test"};
+  data.members[11] = {"boss@vip.test"};
+  const auto first = DbPolicy::build(data);
+  // Group 11 changed and was read again; group 10 was not read.
+  DbPolicyData changed = data;
+  changed.partial = true;
+  changed.members = {{11, {"new@vip.test"}}};
+  const auto second = DbPolicy::build(changed, first.get());
+  ASSERT_NE(nullptr, second);
+  struct Case {
+    const char* sender;
+    ZoBlackWhiteListResult result;
+  };
+  const Case cases[] = {
+      {"x@spam.test", Blacklisted}, {"new@vip.test", Whitelisted}, {"boss@vip.test", NotListed}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sender);
+    EXPECT_EQ(c.result, second->decide(c.sender, "ann@example.com").result);
+  }
+  EXPECT_EQ(2u, second->entries());
+  // Group 10 bound with a membership it had no tree for: a full read is needed.
+  changed.bindings.push_back({2, 10, "spam", "overrideable-black", 2});
+  EXPECT_EQ(nullptr, DbPolicy::build(changed, first.get()));
+}
+
 TEST(DbSnapshot, RoundTripDecidesAlikeAndBrokenFilesAreRefused) {
   TempDir dir;
   const std::string path = dir.path() + "/snapshot.json";

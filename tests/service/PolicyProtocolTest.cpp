@@ -144,6 +144,42 @@ TEST_F(Decide, DecidesEveryFormOfAnAddressAlike) {
   }
 }
 
+TEST_F(Decide, ListFilesFirstThenTheDatabaseForTheRecipient) {
+  const auto lists =
+      ListSet::load({list("l.list", "nonoverrideable-white friend@spam.example\n")}, {});
+  lists::DbPolicyData data;
+  data.entities = {{5, "*@example.com", 6}};
+  data.bindings = {{5, 5, "Blocked", "nonoverrideable-black", 0},
+                   {5, 4, "VIP", "overrideable-white", 1}};
+  data.members = {{5, {"*@spam.example"}}, {4, {"boss@partner.example"}}};
+  const auto db = lists::DbPolicy::build(data);
+  const std::string rejected = "action=REJECT sender address rejected by policy";
+  struct Case {
+    const char* sender;
+    const char* recipient;
+    const char* delimiters;
+    std::string want;
+  };
+  const Case cases[] = {
+      {"friend@spam.example", "bob@example.com", "", "action=OK"},
+      {"x@spam.example", "bob@example.com", "", rejected},
+      {"x@spam.example", "bob@other.example", "", "action=DUNNO"},
+      {"x@spam.example", "", "", "action=DUNNO"},
+      {"", "bob@example.com", "", "action=DUNNO"},
+      {"Boss@Partner.example", "BOB@example.com", "", "action=OK"},
+      {"boss+tag@partner.example", "bob+news@example.com", "+", "action=OK"},
+      {"boss+tag@partner.example", "bob@example.com", "", "action=DUNNO"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.sender) + " to " + c.recipient);
+    PolicyRequest request;
+    request.attributes = {{"sender", c.sender}, {"recipient", c.recipient}};
+    DecideOptions options;
+    options.delimiters = c.delimiters;
+    EXPECT_EQ(c.want, decide(lists.get(), db.get(), request, options).action);
+  }
+}
+
 TEST_F(Decide, AnswersWithTheActionAndHeaderAsked) {
   const auto lists = ListSet::load({list("l.list",
                                          "nonoverrideable-black *@malware.example\n"
@@ -188,12 +224,12 @@ TEST_F(Decide, AnswersWithTheActionAndHeaderAsked) {
       "decision: queue_id=4F2A1 client_address=192.0.2.7 sender=<x\\x1b[2J@malware.example> "
       "recipient=<r@dest.example> black-listed action=REJECT by=sender list=" +
           (_dir / "l.list").string() + " line=1 pattern=*@malware.example",
-      decisionLogLine(*lists, request, decide(*lists, request, {})));
+      decisionLogLine(lists.get(), request, decide(*lists, request, {})));
   request.attributes = {{"sender", "n@n.example"}};
   EXPECT_EQ(
       "decision: queue_id=NOQUEUE client_address= sender=<n@n.example> recipient=<> "
       "not-listed action=DUNNO",
-      decisionLogLine(*lists, request, decide(*lists, request, {})));
+      decisionLogLine(lists.get(), request, decide(*lists, request, {})));
 }
 
 }  // namespace

@@ -436,7 +436,7 @@ class ServeTest(unittest.TestCase):
 
     def test_bad_arguments(self):
         cases = [
-            ([], 2, "at least one --list FILE is required"),
+            ([], 2, "at least one --list FILE (or --db) is required"),
             (["--list", os.path.join(self.dir, "missing.list")], 1, "cannot open list file"),
             (["--list", self.white, "--listen", "127.0.0.1"], 2, "wants ADDRESS:PORT"),
             (["--list", self.white, "--reject-text", "two\nlines"], 2, "must be one line"),

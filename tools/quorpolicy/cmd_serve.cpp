@@ -1,6 +1,6 @@
 // quorpolicy serve: an access policy service for SMTP servers.
 //
-//   quorpolicy serve --list FIRST.list [--list NEXT.list ...]
+//   quorpolicy serve [--list FIRST.list [--list NEXT.list ...]] [--db [--home ROOT]]
 //                    [--listen ADDR:PORT [--allow-from CIDR,...] |
 //                     --socket PATH [--socket-mode MODE] [--socket-group GROUP]]
 //                    [--check sender|recipient|both] [--reject-text TEXT]
@@ -13,7 +13,15 @@
 // every request of the policy delegation protocol by deciding the sender
 // (and/or the recipient): black-listed gives the black action ("action=REJECT
 // <text>" by default), white-listed "action=OK" (or a PREPEND of the decision
-// header), not listed "action=DUNNO". The server itself (reloads on SIGHUP,
+// header), not listed "action=DUNNO".
+//
+// With --db the sender lists bound to entities in the policy database of the
+// installation root decide the sender for each request's recipient, after
+// the list files: a sender the list files list is decided by them, any other
+// by the database. Changes in the database reach the running service by
+// themselves (notifications on PostgreSQL, polling elsewhere); a snapshot of
+// the last data loaded, in <root>/var/policy.snapshot, lets a start during a
+// database outage serve. The server itself (reloads on SIGHUP,
 // the stop on SIGTERM, connection limits, the socket file, statistics) is
 // service::Server (service/Server.h); this file turns the options into its
 // service::Options and its errors into exit statuses.
@@ -29,14 +37,22 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "ConfigFile.h"
+#include "QuorCrypt.h"
 #include "QuorHome.h"
 #include "QuorPolicyServerInterface.h"
+#include "RdbmsInterface.h"
+#include "lists/db/DbPolicy.h"
+#include "lists/db/SqlitePoll.h"
+#include "lists/pgnotify/PgListener.h"
 #include "service/Log.h"
 #include "service/Server.h"
 #include "tools/quorpolicy/Command.h"
+#include "tools/quorpolicy/RootDatabase.h"
 
 namespace quor::tool {
 namespace {
@@ -46,6 +62,8 @@ using P = QuorPolicyServerInterface;
 
 struct ServeOptions {
   std::vector<std::string> lists;
+  bool db = false;
+  std::string home;
   std::string listen = "127.0.0.1:10040";
   std::string socketPath;
   std::string check = "sender";
@@ -118,6 +136,56 @@ std::optional<gid_t> parseSocketGroup(const std::string& name) {
   return g->gr_gid;
 }
 
+// A libpq connection string for the root's PostgreSQL database: server,
+// port and database of the root's data source (config/odbc.ini), user and
+// password (decrypted) of config/database.ini.
+std::string notifyConninfo() {
+  const std::string config = std::string(getQuorHome()) + "/config/";
+  QUOR::ConfigFileOnDisk settings((config + "database.ini").c_str());
+  QUOR::ConfigFileOnDisk odbc((config + "odbc.ini").c_str());
+  std::string dsn = "QuorPolicy";
+  settings.getparam("Database_Settings", "DataSourceName", dsn);
+  std::vector<std::pair<std::string, std::string>> attributes;
+  for (const char* key : {"Servername", "Port", "Database", "Username"}) {
+    std::string value;
+    if (odbc.getparam(dsn.c_str(), key, value)) attributes.emplace_back(key, value);
+  }
+  std::string value;
+  if (settings.getparam("Database_Settings", "UserId", value)) {
+    attributes.emplace_back("Username", value);
+  }
+  if (settings.getparam("Database_Settings", "Database", value)) {
+    attributes.emplace_back("Database", value);
+  }
+  if (settings.getparam("Database_Settings", "Password", value) && !value.empty()) {
+    std::vector<char> clear(value.begin(), value.end());
+    clear.push_back('\0');
+    if (NewDecryptStr(clear.data()) != 0) value = clear.data();
+    attributes.emplace_back("Password", value);
+  }
+  return lists::libpqConninfo(attributes);
+}
+
+// The policy database of the root, as the service reads it.
+service::DbSource dbSource(const ServeOptions& o) {
+  openRootDatabase(o.home);
+  service::DbSource source;
+  source.read = [](const std::set<unsigned>* known) {
+    QUOR::RdbmsInterface db;
+    return lists::readDbPolicy(db, known);
+  };
+  source.readVersion = [] {
+    QUOR::RdbmsInterface db;
+    return lists::readPolicyVersion(db);
+  };
+  if (rootDialect() == "pgsql") source.notifyConninfo = notifyConninfo();
+  const std::filesystem::path var = std::filesystem::path(getQuorHome()) / "var";
+  std::error_code ec;
+  std::filesystem::create_directories(var, ec);
+  source.snapshotPath = (var / "policy.snapshot").string();
+  return source;
+}
+
 // How to decide and answer, from the options.
 service::DecideOptions decideOptions(const ServeOptions& o) {
   service::DecideOptions d;
@@ -138,6 +206,7 @@ service::DecideOptions decideOptions(const ServeOptions& o) {
 service::Options serviceOptions(const ServeOptions& o) {
   service::Options s;
   s.lists = o.lists;
+  if (o.db) s.db = dbSource(o);
   s.decision = decideOptions(o);
   service::checkOptions(s);
   s.socketMode = parseSocketMode(o.socketMode);
@@ -233,10 +302,17 @@ void addServerOptions(CLI::App& cmd, ServeOptions& o) {
 void registerServe(CLI::App& app) {
   auto o = std::make_shared<ServeOptions>();
   CLI::App* cmd = app.add_subcommand(
-      "serve", "Answer the access policy requests of SMTP servers from list files");
+      "serve",
+      "Answer the access policy requests of SMTP servers from list files and/or the sender "
+      "lists of the policy database");
   cmd->add_option("-l,--list", o->lists,
                   "A list file; repeat for several lists, the strongest first")
       ->allow_extra_args(false);
+  cmd->add_flag("--db", o->db,
+                "Decide the sender for each request's recipient from the sender lists bound to "
+                "entities in the policy database, after the list files (a sender they list is "
+                "decided by them); live on changes, from a snapshot during an outage");
+  cmd->add_option("--home", o->home, "With --db: installation root (default: $QUOR_HOME)");
   auto* listen = cmd->add_option("--listen", o->listen, "TCP address and port to listen on")
                      ->default_str("127.0.0.1:10040");
   cmd->add_option("--socket", o->socketPath, "UNIX socket to listen on instead")->excludes(listen);

@@ -1,0 +1,329 @@
+#include "service/detail/DbFeed.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <ctime>
+#include <exception>
+#include <utility>
+
+#include "lists/db/DbSnapshot.h"
+#include "lists/pgnotify/PgListener.h"
+#include "service/Log.h"
+#include "service/PolicyProtocol.h"
+
+namespace quor::service::detail {
+
+namespace {
+
+constexpr std::chrono::milliseconds kMaxBackoff{10000};
+constexpr std::chrono::seconds kDownLogEvery{60};
+constexpr std::chrono::seconds kSnapshotQuiet{2};
+
+long long msSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start)
+      .count();
+}
+
+long long secondsSince(std::chrono::steady_clock::time_point start) {
+  return msSince(start) / 1000;
+}
+
+}  // namespace
+
+DbFeed::DbFeed(const DbSource& source, Shared& shared) : _source(source), _shared(shared) {}
+
+DbFeed::~DbFeed() {
+  stop();
+  if (_thread.joinable()) _thread.join();
+}
+
+std::shared_ptr<const lists::DbPolicy> build(Shared& shared, const lists::DbPolicyData& data,
+                                             const lists::DbPolicy* previous) {
+  std::lock_guard<std::mutex> building(shared.treeBuild);
+  return lists::DbPolicy::build(data, previous);
+}
+
+void DbFeed::swapIn(std::shared_ptr<const lists::DbPolicy> fresh, const lists::DbPolicyData& data,
+                    const char* from, Clock::time_point start) {
+  const std::size_t entries = fresh->entries();
+  _shared.db.store(std::move(fresh));
+  {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _loadedAt = Clock::now();
+  }
+  say("policy database lists of version %lld in use (from %s): %zu entries, %zu bindings, %zu "
+      "deciding nothing, in %lld ms",
+      data.version, from, entries, data.bindings.size(), _shared.db.load()->inert().size(),
+      msSince(start));
+}
+
+void DbFeed::loadFirst() {
+  const auto start = Clock::now();
+  std::string why;
+  try {
+    const lists::DbPolicyData data = _source.read(nullptr);
+    swapIn(build(_shared, data, nullptr), data, "the database", start);
+    try {
+      lists::writeDbSnapshot(data, _source.snapshotPath);
+    } catch (const std::exception& e) {
+      say("warning: %s", e.what());
+    }
+    return;
+  } catch (const std::exception& e) {
+    why = e.what();
+  }
+  lists::DbPolicyData data;
+  try {
+    data = lists::readDbSnapshot(_source.snapshotPath);
+  } catch (const std::exception& e) {
+    throw StartError(StartError::Failed,
+                     "the policy database cannot be read (" + escapeForLog(why, 300) +
+                         ") and there is no usable snapshot of it: " + escapeForLog(e.what(), 300));
+  }
+  struct stat st {};
+  const long long age =
+      ::stat(_source.snapshotPath.c_str(), &st) == 0 ? std::time(nullptr) - st.st_mtime : -1;
+  say("warning: the policy database cannot be read (%s): answering from the snapshot %s of "
+      "policy version %lld, written %lld s ago",
+      escapeForLog(why, 300).c_str(), escapeForLog(_source.snapshotPath).c_str(), data.version,
+      age);
+  swapIn(build(_shared, data, nullptr), data, "the snapshot", start);
+  std::lock_guard<std::mutex> lock(_mutex);
+  noteDown(why);
+}
+
+void DbFeed::start() {
+  if (!_source.notifyConninfo.empty()) {
+    lists::PgListener::Callbacks callbacks;
+    callbacks.connected = [this](bool afterLoss) {
+      std::lock_guard<std::mutex> lock(_mutex);
+      // Notifications sent while nobody listened are lost: load everything.
+      // At the first connection only changes since the first load matter.
+      (afterLoss ? _wanted : _verify) = true;
+      _wake.notify_one();
+    };
+    callbacks.notified = [this](const std::string& payload) { notified(payload); };
+    callbacks.lost = [this](const std::string& why) {
+      std::lock_guard<std::mutex> lock(_mutex);
+      noteDown(why);
+      _wake.notify_one();
+    };
+    _listener = std::make_unique<lists::PgListener>(
+        _source.notifyConninfo, lists::PgListener::Options{}, std::move(callbacks));
+  } else {
+    lists::SqlitePoll::Callbacks callbacks;
+    callbacks.changed = [this](long long version) {
+      const auto current = _shared.db.load();
+      if (current && current->version() == version) {
+        std::lock_guard<std::mutex> lock(_mutex);
+        noteUp();
+        return;
+      }
+      std::lock_guard<std::mutex> lock(_mutex);
+      _wanted = true;
+    };
+    callbacks.failed = [this](const std::string& why) {
+      std::lock_guard<std::mutex> lock(_mutex);
+      noteDown(why);
+    };
+    _poll.emplace(_source.readVersion, _source.poll, std::move(callbacks));
+  }
+  _thread = std::thread([this] { run(); });
+}
+
+// "address_group_members 12" and "named_objects 12" name a group whose
+// members may have changed; entities and bindings are read on every load;
+// anything else loads everything.
+void DbFeed::notified(const std::string& payload) {
+  const auto blank = payload.find(' ');
+  const std::string table = payload.substr(0, blank);
+  unsigned id = 0;
+  bool numbered = blank != std::string::npos;
+  try {
+    if (numbered) id = static_cast<unsigned>(std::stoul(payload.substr(blank + 1)));
+  } catch (const std::exception&) {
+    numbered = false;
+  }
+  std::lock_guard<std::mutex> lock(_mutex);
+  if (table == "entities" || table == "entity_list_bindings") {
+    _partial = true;
+  } else if ((table == "address_group_members" || table == "named_objects") && numbered) {
+    _partial = true;
+    _touched.insert(id);
+  } else {
+    _wanted = true;
+  }
+  _wake.notify_one();
+}
+
+void DbFeed::request() {
+  std::lock_guard<std::mutex> lock(_mutex);
+  _wanted = true;
+  _wake.notify_one();
+}
+
+void DbFeed::stop() {
+  {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _stopping = true;
+  }
+  _wake.notify_all();
+  if (_listener) _listener->stop();
+}
+
+void DbFeed::noteDown(const std::string& why) {
+  if (_down) return;
+  _down = true;
+  _downWhy = why;
+  _downSince = Clock::now();
+  _nextDownLog = _downSince + kDownLogEvery;
+  say("policy database unreachable (%s): answering from %s", escapeForLog(why, 300).c_str(),
+      inUse().c_str());
+}
+
+void DbFeed::noteUp() {
+  if (!_down) return;
+  _down = false;
+  say("policy database reachable again after %lld s", secondsSince(_downSince));
+}
+
+std::string DbFeed::inUse() const {
+  const auto db = _shared.db.load();
+  return "policy version " + std::to_string(db ? db->version() : 0) + ", loaded " +
+         std::to_string(secondsSince(_loadedAt)) + " s ago";
+}
+
+bool DbFeed::load(bool full, const std::set<unsigned>& touched) {
+  const auto start = Clock::now();
+  try {
+    const auto previous = _shared.db.load();
+    if (!full && previous) {
+      std::set<unsigned> known = previous->groups();
+      for (const unsigned group : touched) known.erase(group);
+      lists::DbPolicyData data = _source.read(&known);
+      if (auto fresh = build(_shared, data, previous.get())) {
+        swapIn(std::move(fresh), data, "the database, changed groups", start);
+        std::lock_guard<std::mutex> lock(_mutex);
+        noteUp();
+        for (auto& [group, members] : data.members) {
+          _sinceSnapshot.members[group] = std::move(members);
+        }
+        _sinceSnapshot.version = data.version;
+        _sinceSnapshot.entities = std::move(data.entities);
+        _sinceSnapshot.bindings = std::move(data.bindings);
+        _sinceSnapshot.partial = true;
+        _snapshotAt = Clock::now() + kSnapshotQuiet;
+        return true;
+      }
+    }
+    const lists::DbPolicyData data = _source.read(nullptr);
+    swapIn(build(_shared, data, nullptr), data, "the database", start);
+    {
+      std::lock_guard<std::mutex> lock(_mutex);
+      noteUp();
+      _sinceSnapshot = lists::DbPolicyData();
+      _snapshotAt.reset();
+    }
+    try {
+      lists::writeDbSnapshot(data, _source.snapshotPath);
+    } catch (const std::exception& e) {
+      say("warning: %s", e.what());
+    }
+    return true;
+  } catch (const std::exception& e) {
+    std::lock_guard<std::mutex> lock(_mutex);
+    noteDown(e.what());
+    return false;
+  }
+}
+
+void DbFeed::writeMergedSnapshot() {
+  try {
+    lists::DbPolicyData data = lists::readDbSnapshot(_source.snapshotPath);
+    data.version = _sinceSnapshot.version;
+    data.entities = _sinceSnapshot.entities;
+    data.bindings = _sinceSnapshot.bindings;
+    for (const auto& [group, members] : _sinceSnapshot.members) data.members[group] = members;
+    std::set<unsigned> bound;
+    for (const auto& b : data.bindings) bound.insert(b.group);
+    for (auto it = data.members.begin(); it != data.members.end();) {
+      it = bound.count(it->first) != 0 ? std::next(it) : data.members.erase(it);
+    }
+    lists::writeDbSnapshot(data, _source.snapshotPath);
+  } catch (const std::exception& e) {
+    say("warning: the snapshot was not brought up to date: %s", e.what());
+  }
+}
+
+void DbFeed::run() {
+  std::unique_lock<std::mutex> lock(_mutex);
+  auto nextPoll = Clock::now();
+  while (!_stopping) {
+    auto until = Clock::now() + kDownLogEvery;
+    if (_poll) until = std::min(until, nextPoll);
+    if (_retryAt) until = std::min(until, *_retryAt);
+    if (_down) until = std::min(until, _nextDownLog);
+    if (_snapshotAt) until = std::min(until, *_snapshotAt);
+    _wake.wait_until(lock, until, [this] { return _stopping || _wanted || _partial || _verify; });
+    if (_stopping) break;
+    const auto now = Clock::now();
+    if (_down && now >= _nextDownLog) {
+      say("policy database still unreachable after %lld s (%s): answering from %s",
+          secondsSince(_downSince), escapeForLog(_downWhy, 300).c_str(), inUse().c_str());
+      _nextDownLog = now + kDownLogEvery;
+    }
+    const bool retry = _retryAt && now >= *_retryAt;
+    bool verify = _verify;
+    _verify = false;
+    lock.unlock();
+    if (_poll && now >= nextPoll) {
+      _poll->poll();  // its callbacks set _wanted
+      nextPoll = Clock::now() + _source.poll;
+    }
+    if (verify) {
+      try {
+        const auto current = _shared.db.load();
+        if (!current || current->version() != _source.readVersion()) {
+          request();
+        } else {
+          std::lock_guard<std::mutex> guard(_mutex);
+          noteUp();  // the lists in use are current: an outage is over
+        }
+      } catch (const std::exception&) {
+        request();  // the load finds out, and notes the outage
+      }
+    }
+    lock.lock();
+    if (!_wanted && !_partial && !retry) {
+      if (_snapshotAt && Clock::now() >= *_snapshotAt) {
+        _snapshotAt.reset();
+        lock.unlock();
+        writeMergedSnapshot();
+        lock.lock();
+        _sinceSnapshot = lists::DbPolicyData();
+      }
+      continue;
+    }
+    // A failed partial load is retried whole: what it missed is not known.
+    const bool full = _wanted || retry;
+    std::set<unsigned> touched;
+    touched.swap(_touched);
+    _wanted = _partial = false;
+    lock.unlock();
+    const bool loaded = load(full, touched);
+    lock.lock();
+    if (loaded) {
+      _retryAt.reset();
+      _backoff = std::chrono::milliseconds(200);
+    } else if (!_poll) {
+      // A notifying database gets its retries from here; a polled one is
+      // retried by the poll.
+      _retryAt = Clock::now() + _backoff;
+      _backoff = std::min(kMaxBackoff, _backoff * 2);
+    }
+  }
+}
+
+}  // namespace quor::service::detail
