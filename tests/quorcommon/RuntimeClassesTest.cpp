@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <future>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "LogMsg.h"
+#include "QuorCommonUtil.h"
 #include "QuorMutex.h"
 #include "QuorThread.h"
 #include "ZoObjectPool.h"
@@ -113,26 +115,25 @@ TEST(Thread, DetachedSelfDeletingThread_DeletesItself) {
   gone.get_future().wait();  // the destructor ran; ASan reports a leak otherwise
 }
 
-class RecordingHandler final : public QUOR::ZoTimerHander {
+// A timer handler that runs `body` and returns its result.
+class Handler final : public QUOR::ZoTimerHander {
  public:
-  RecordingHandler(std::string name, std::vector<std::string>* log, int result)
-      : _name(std::move(name)), _log(log), _result(result) {}
-  int handle() override {
-    _log->push_back(_name);
-    return _result;
-  }
+  explicit Handler(std::function<int()> body) : _body(std::move(body)) {}
+  int handle() override { return _body(); }
 
  private:
-  std::string _name;
-  std::vector<std::string>* _log;
-  int _result;
+  std::function<int()> _body;
 };
 
 TEST(ZoTimerQueue, Expire_FiresDueTimersInDeadlineOrder) {
   std::vector<std::string> fired;
-  RecordingHandler once("once", &fired, 0);
-  RecordingHandler every("every", &fired, 0);
-  RecordingHandler stopper("stopper", &fired, -1);
+  auto record = [&fired](const char* name, int result) {
+    return [&fired, name, result] {
+      fired.push_back(name);
+      return result;
+    };
+  };
+  Handler once(record("once", 0)), every(record("every", 0)), stopper(record("stopper", -1));
   QUOR::ZoTimerQueue queue;
   long onceId = queue.schedule(&once, 100, 0, 0);
   queue.schedule(&every, 50, 30, 0);
@@ -150,18 +151,13 @@ TEST(ZoTimerQueue, Expire_FiresDueTimersInDeadlineOrder) {
   EXPECT_EQ(0, queue.schedule(&once, -1, 0, 0));
 }
 
-class PromiseHandler final : public QUOR::ZoTimerHander {
- public:
-  int handle() override {
+TEST(ZoTimerQueueManager, BackgroundThread_FiresDueTimers) {
+  std::promise<std::thread::id> fired;
+  std::future<std::thread::id> done = fired.get_future();
+  Handler handler([&fired] {
     fired.set_value(std::this_thread::get_id());
     return 0;
-  }
-  std::promise<std::thread::id> fired;
-};
-
-TEST(ZoTimerQueueManager, BackgroundThread_FiresDueTimers) {
-  PromiseHandler handler;
-  std::future<std::thread::id> done = handler.fired.get_future();
+  });
   {
     QUOR::ZoTimerQueueManager manager;
     QUOR::ZoTimerQueue* queue = manager.getQueue("main");
@@ -235,6 +231,24 @@ TEST(ZoObjectPool, ReleaseExpired_KeepsInitialObjects) {
   EXPECT_EQ(2, pool.expire());
   EXPECT_EQ(1, pool.getPoolSize());
   EXPECT_EQ(2, pool.released);
+}
+
+TEST(QuorCommonUtil, IsNumAndIsValidPort_Boundaries) {
+  const struct {
+    const char* text;
+    bool num;
+    bool port;
+  } cases[] = {
+      {nullptr, false, false}, {"", false, false},      {"0", true, false},
+      {"1", true, true},       {"65535", true, true},   {"65536", true, false},
+      {"00080", true, true},   {"-1", false, false},    {"8o", false, false},
+      {"99999999999999999999", true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text != nullptr ? c.text : "(null)");
+    EXPECT_EQ(c.num, isNum(c.text));
+    EXPECT_EQ(c.port, isValidPort(c.text));
+  }
 }
 
 }  // namespace
