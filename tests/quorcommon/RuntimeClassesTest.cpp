@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <future>
 #include <string>
@@ -40,7 +41,7 @@ TEST(QuorNamedMutex, Lock_ExcludesOtherProcesses) {
   TempRoot::write(counter, "0");
   constexpr int kRounds = 200;
   auto addRounds = [&] {
-    QUOR::QuorNamedMutex mutex("counter lock/1");
+    QUOR::QuorNamedMutex mutex("Counter lock/1.a-b");
     for (int i = 0; i < kRounds; ++i) {
       if (mutex.Lock() != 0) return 2;
       TempRoot::write(counter, std::to_string(std::stoi(TempRoot::read(counter)) + 1));
@@ -51,8 +52,8 @@ TEST(QuorNamedMutex, Lock_ExcludesOtherProcesses) {
   pid_t children[2] = {quor::test::spawnChild(addRounds), quor::test::spawnChild(addRounds)};
   for (pid_t child : children) EXPECT_EQ(0, quor::test::waitExit(child));
   EXPECT_EQ(std::to_string(2 * kRounds), TempRoot::read(counter));
-  QUOR::QuorNamedMutex named("counter lock/1");
-  EXPECT_EQ((root.root() / "locks" / "counter_lock_1.lock").string(), named.getLockFilePath());
+  QUOR::QuorNamedMutex named("Counter lock/1.a-b");
+  EXPECT_EQ((root.root() / "locks" / "Counter_lock_1.a-b.lock").string(), named.getLockFilePath());
   EXPECT_EQ(-1, named.Unlock());
 }
 
@@ -75,12 +76,14 @@ TEST(LogMsg, PolicyLogMsg_ForwardsUpToItsLevel) {
   log.logEntry(QUOR::QUOR_LOG_WARNING, "careful");
   log.logEntry(QUOR::QUOR_LOG_INFO, "info");
   log.logEventEntry("started", 7);
+  log.logGenericEventEntry("generic");
   log.logEntry(QUOR::QUOR_LOG_DEBUG, "hidden");
   log.logDebug("f.cpp", "fn", 7, "hidden too");
   log.setLevel(QUOR::QUOR_LOG_DEBUG);
   log.logDebug("f.cpp", "fn", 7, "x=%s", "y");
-  const std::vector<quor::test::LogEntry> want = {
-      {1, "failed 5"}, {2, "careful"}, {4, "info"}, {4, "event 7: started"}, {4, "f.cpp:7 fn: x=y"}};
+  const std::vector<quor::test::LogEntry> want = {{1, "failed 5"}, {2, "careful"},
+                                                  {4, "info"},     {4, "event 7: started"},
+                                                  {4, "generic"},  {4, "f.cpp:7 fn: x=y"}};
   EXPECT_EQ(want, capture.entries()) << quor::test::describe(capture.entries());
   EXPECT_TRUE(log.ok());
 }
@@ -151,22 +154,26 @@ TEST(ZoTimerQueue, Expire_FiresDueTimersInDeadlineOrder) {
   EXPECT_EQ(0, queue.schedule(&once, -1, 0, 0));
 }
 
+// The manager's thread fires a due timer, goes idle, and wakes for the next
+// one when notified.
 TEST(ZoTimerQueueManager, BackgroundThread_FiresDueTimers) {
-  std::promise<std::thread::id> fired;
-  std::future<std::thread::id> done = fired.get_future();
-  Handler handler([&fired] {
-    fired.set_value(std::this_thread::get_id());
+  std::promise<std::thread::id> fired[2];
+  int firings = 0;
+  Handler handler([&] {
+    if (firings < 2) fired[firings++].set_value(std::this_thread::get_id());
     return 0;
   });
-  {
-    QUOR::ZoTimerQueueManager manager;
-    QUOR::ZoTimerQueue* queue = manager.getQueue("main");
-    EXPECT_EQ(queue, manager.getQueue("main"));
+  QUOR::ZoTimerQueueManager manager;
+  QUOR::ZoTimerQueue* queue = manager.getQueue("main");
+  EXPECT_EQ(queue, manager.getQueue("main"));
+  for (auto& f : fired) {
+    std::future<std::thread::id> done = f.get_future();
     queue->schedule(&handler, 0, 0);
     manager.notify();
-    EXPECT_NE(std::this_thread::get_id(), done.get());  // waits for the firing
-    EXPECT_EQ(0u, queue->size());
+    ASSERT_EQ(std::future_status::ready, done.wait_for(std::chrono::seconds(30)));
+    EXPECT_NE(std::this_thread::get_id(), done.get());
   }
+  EXPECT_EQ(0u, queue->size());
 }
 
 struct Counted final : QUOR::ZoReusableObject {
@@ -209,6 +216,7 @@ TEST(ZoObjectPool, GetReturn_ReusesUpToTheLimit) {
   EXPECT_EQ(nullptr, pool.getObject());
   EXPECT_EQ(2, pool.made);
   EXPECT_TRUE(pool.returnObject(a));
+  EXPECT_FALSE(pool.returnObject(nullptr));
   EXPECT_FALSE(pool.returnObject(a));
   EXPECT_EQ(1, static_cast<Counted*>(a)->recycled);
   EXPECT_EQ(a, pool.getObject());
@@ -231,6 +239,10 @@ TEST(ZoObjectPool, ReleaseExpired_KeepsInitialObjects) {
   EXPECT_EQ(2, pool.expire());
   EXPECT_EQ(1, pool.getPoolSize());
   EXPECT_EQ(2, pool.released);
+  ASSERT_NE(nullptr, pool.getObject());
+  pool.returnObject(pool.getObject());
+  pool.clear();  // the idle object and the borrowed one
+  EXPECT_EQ(4, pool.released);
 }
 
 TEST(QuorCommonUtil, IsNumAndIsValidPort_Boundaries) {
