@@ -1,3 +1,6 @@
+// The settings files: the INI file reader and writer, and the settings
+// stores over it (file by file, and the in-memory copy).
+#include "ConfigFile.h"
 #include "GlobalSetting.h"
 
 #include <grp.h>
@@ -21,6 +24,121 @@ namespace {
 using quor::test::LogCapture;
 using quor::test::TempRoot;
 using Items = std::map<std::string, std::string>;
+
+struct Lookup {
+  const char* section;
+  const char* key;
+  const char* want;  // null: not found
+};
+
+struct ParseCase {
+  const char* name;
+  std::string text;
+  std::vector<Lookup> lookups;
+};
+
+TEST(ConfigFileOnDisk, Getparam_ReadsGoodAndMalformedFiles) {
+  const ParseCase cases[] = {
+      {"plain", "[db]\nUser=alice\nPassword=secret\n",
+       {{"db", "User", "alice"}, {"db", "Password", "secret"}, {"db", "Missing", nullptr}}},
+      {"blanks trimmed, CRLF", "  [ db ]  \r\n\t User \t=  alice smith \r\n",
+       {{"db", "User", "alice smith"}, {" db ", "User", nullptr}}},
+      {"comments", "; c1\n# c2\n[s]\n;k=1\n  # k=2\nk=3\n", {{"s", "k", "3"}, {"s", ";k", nullptr}}},
+      {"no inline comment", "[s]\nk=a ; b # c\n", {{"s", "k", "a ; b # c"}}},
+      {"key before any section ignored", "k=1\n[s]\nj=2\n", {{"s", "k", nullptr}, {"s", "j", "2"}}},
+      {"line without = ignored", "[s]\njunk\nk=v\n", {{"s", "junk", nullptr}, {"s", "k", "v"}}},
+      {"empty key ignored", "[s]\n=v\n k2 =\n", {{"s", "", nullptr}, {"s", "k2", ""}}},
+      {"duplicate key: last wins", "[s]\nk=1\nk=2\n", {{"s", "k", "2"}}},
+      {"section in two blocks merges", "[s]\na=1\n[t]\nb=2\n[s]\na=3\nc=4\n",
+       {{"s", "a", "3"}, {"s", "c", "4"}, {"t", "b", "2"}}},
+      {"value keeps further =", "[s]\nurl=a=b=c\n", {{"s", "url", "a=b=c"}}},
+      {"unterminated header ignored", "[s]\nk=1\n[broken\nk=2\n", {{"s", "k", "2"}, {"broken", "k", nullptr}}},
+      {"last line without end", "[s]\nk=v", {{"s", "k", "v"}}},
+      {"byte-order mark", "\xEF\xBB\xBF[s]\nk=v\n", {{"s", "k", "v"}}},
+  };
+  TempRoot root;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto path = root.config("case.ini");
+    TempRoot::write(path, c.text);
+    QUOR::ConfigFileOnDisk file(path.c_str());
+    ASSERT_TRUE(file.isOpen());
+    for (const auto& l : c.lookups) {
+      SCOPED_TRACE(std::string(l.section) + "/" + l.key);
+      std::string value = "untouched";
+      bool found = file.getparam(l.section, l.key, value);
+      if (l.want == nullptr) {
+        EXPECT_FALSE(found);
+        EXPECT_EQ("untouched", value);
+      } else {
+        EXPECT_TRUE(found);
+        EXPECT_EQ(l.want, value);
+      }
+    }
+  }
+}
+
+TEST(ConfigFileOnDisk, Open_ReadsFilePathsOnly) {
+  TempRoot root;
+  TempRoot::write(root.config("db.ini"), "[s]\nk=v\n");
+  const struct {
+    const char* name;
+    std::string path;
+    bool open;
+  } cases[] = {
+      {"plain path", root.config("db.ini").string(), true},
+      {"backslash path", root.root().string() + "\\config\\db.ini", true},
+      {"missing file", root.config("absent.ini").string(), false},
+      {"a folder", (root.root() / "config").string(), false},
+      {"empty path", "", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QUOR::ConfigFileOnDisk file(c.path.c_str());
+    EXPECT_EQ(c.open, file.isOpen());
+    std::string value;
+    EXPECT_EQ(c.open, file.getparam("s", "k", value));
+    EXPECT_EQ(c.open ? "v" : "", value);
+  }
+  EXPECT_FALSE(QUOR::ConfigFileOnDisk(nullptr).isOpen());
+}
+
+TEST(ConfigFileOnDisk, GetparamsAddsWithoutClearing_SetparamWritesThrough) {
+  TempRoot root;
+  auto path = root.config("w.ini");
+  TempRoot::write(path, "; keep\n[s]\nk=1\nj=two\n[t]\nx=3\n");
+  QUOR::ConfigFileOnDisk file(path.c_str());
+  Items items = {{"k", "old"}, {"keep", "me"}};
+  const Items want = {{"k", "1"}, {"j", "two"}, {"keep", "me"}};
+  ASSERT_TRUE(file.getparams("s", items));
+  EXPECT_EQ(want, items);
+  EXPECT_FALSE(file.getparams("absent", items));
+  EXPECT_FALSE(file.getparams(nullptr, items));
+  EXPECT_EQ(want, items);
+  EXPECT_TRUE(file.setparam("s", "k", "2"));
+  Items more = {{"x", "y z"}, {"w", "1"}};
+  EXPECT_TRUE(file.setparams("n", more));
+  EXPECT_EQ("; keep\n[s]\nk=2\nj=two\n[t]\nx=3\n[n]\nw=1\nx=y z\n", TempRoot::read(path));
+  const struct {
+    const char* name;
+    const char* section;
+    const char* key;
+    const char* value;
+  } refused[] = {
+      {"line break in value", "s", "k", "a\nb"},   {"blank at value end", "s", "k", "a "},
+      {"= in key", "s", "k=j", "v"},               {"] in section", "s]", "k", "v"},
+      {"comment key", "s", ";k", "v"},             {"empty key", "s", "", "v"},
+      {"null value", "s", "k", nullptr},          {"blank at key start", "s", " k", "v"},
+  };
+  for (const auto& r : refused) {
+    SCOPED_TRACE(r.name);
+    EXPECT_FALSE(file.setparam(r.section, r.key, r.value));
+  }
+  EXPECT_EQ("; keep\n[s]\nk=2\nj=two\n[t]\nx=3\n[n]\nw=1\nx=y z\n", TempRoot::read(path));
+  std::string value;
+  EXPECT_TRUE(file.getparam("n", "x", value));
+  EXPECT_EQ("y z", value);
+}
 
 const char* const kOriginal =
     "; gateway settings\r\n"
@@ -248,13 +366,22 @@ class GlobalSettingOnMemTest : public GlobalSettingIFTest {
   }
 };
 
+// A missing file leaves the store not ok until a later Instance loads it.
 TEST_F(GlobalSettingOnMemTest, Instance_LoadsQuorIniOfTheRootOnce) {
   EXPECT_EQ(nullptr, QUOR::GlobalSettingOnMem::Instance(nullptr, false, nullptr, nullptr, nullptr,
                                                         nullptr, true));
-  auto* store = instance();
+  std::filesystem::remove(ini());
+  auto* store =
+      QUOR::GlobalSettingOnMem::Instance(nullptr, true, nullptr, "policy", nullptr, nullptr, true);
   ASSERT_NE(nullptr, store);
-  EXPECT_EQ("loaded settings file " + ini().string(), store->getMessage());
+  EXPECT_EQ(
+      "policy: could not read settings file " + ini().string() + ": No such file or directory",
+      store->getMessage());
   Items items = {{"other", "x"}};
+  EXPECT_EQ(QUOR::GS_FAILURE, store->getItemsInSection(items, "policy_server"));
+  TempRoot::write(ini(), kOriginal);
+  EXPECT_EQ(store, instance());
+  EXPECT_EQ("policy: loaded settings file " + ini().string(), store->getMessage());
   EXPECT_EQ(0, store->getItemsInSection(items, "policy_server"));
   EXPECT_EQ((Items{{"backlog", "100"}, {"other", "x"}, {"PolicyServerPort", "5060"}}), items);
   EXPECT_EQ(store, QUOR::GlobalSettingOnMem::Instance(nullptr, true, "ignored.ini", nullptr,
@@ -294,22 +421,6 @@ TEST_F(GlobalSettingOnMemTest, InsertReplaceChangesMemoryOnly_SetItemWritesBoth)
       "; gateway settings\r\n[policy_server]\r\nbacklog=2\r\n# port follows\r\n"
       "PolicyServerPort=5060\r\n\r\n[LDAP_SVR_1]\r\nldap_cache_TTL_minutes=1440\r\n",
       TempRoot::read(ini()));
-}
-
-TEST_F(GlobalSettingOnMemTest, Instance_MissingFileIsNotOkUntilItLoads) {
-  std::filesystem::remove(ini());
-  auto* store = QUOR::GlobalSettingOnMem::Instance(nullptr, true, nullptr, "policy", nullptr,
-                                                   nullptr, true);
-  ASSERT_NE(nullptr, store);
-  EXPECT_EQ("policy: could not read settings file " + ini().string() +
-                ": No such file or directory",
-            store->getMessage());
-  Items items;
-  EXPECT_EQ(QUOR::GS_FAILURE, store->getItemsInSection(items, "policy_server"));
-  TempRoot::write(ini(), kOriginal);
-  EXPECT_EQ(store, instance());
-  EXPECT_EQ(0, store->getItemsInSection(items, "LDAP_SVR_1"));
-  EXPECT_EQ((Items{{"ldap_cache_TTL_minutes", "1440"}}), items);
 }
 
 }  // namespace

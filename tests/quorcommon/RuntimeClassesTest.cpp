@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <future>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "LogMsg.h"
+#include "QuorCommonUtil.h"
 #include "QuorMutex.h"
 #include "QuorThread.h"
 #include "ZoObjectPool.h"
@@ -38,7 +41,7 @@ TEST(QuorNamedMutex, Lock_ExcludesOtherProcesses) {
   TempRoot::write(counter, "0");
   constexpr int kRounds = 200;
   auto addRounds = [&] {
-    QUOR::QuorNamedMutex mutex("counter lock/1");
+    QUOR::QuorNamedMutex mutex("Counter lock/1.a-b");
     for (int i = 0; i < kRounds; ++i) {
       if (mutex.Lock() != 0) return 2;
       TempRoot::write(counter, std::to_string(std::stoi(TempRoot::read(counter)) + 1));
@@ -49,8 +52,8 @@ TEST(QuorNamedMutex, Lock_ExcludesOtherProcesses) {
   pid_t children[2] = {quor::test::spawnChild(addRounds), quor::test::spawnChild(addRounds)};
   for (pid_t child : children) EXPECT_EQ(0, quor::test::waitExit(child));
   EXPECT_EQ(std::to_string(2 * kRounds), TempRoot::read(counter));
-  QUOR::QuorNamedMutex named("counter lock/1");
-  EXPECT_EQ((root.root() / "locks" / "counter_lock_1.lock").string(), named.getLockFilePath());
+  QUOR::QuorNamedMutex named("Counter lock/1.a-b");
+  EXPECT_EQ((root.root() / "locks" / "Counter_lock_1.a-b.lock").string(), named.getLockFilePath());
   EXPECT_EQ(-1, named.Unlock());
 }
 
@@ -73,12 +76,14 @@ TEST(LogMsg, PolicyLogMsg_ForwardsUpToItsLevel) {
   log.logEntry(QUOR::QUOR_LOG_WARNING, "careful");
   log.logEntry(QUOR::QUOR_LOG_INFO, "info");
   log.logEventEntry("started", 7);
+  log.logGenericEventEntry("generic");
   log.logEntry(QUOR::QUOR_LOG_DEBUG, "hidden");
   log.logDebug("f.cpp", "fn", 7, "hidden too");
   log.setLevel(QUOR::QUOR_LOG_DEBUG);
   log.logDebug("f.cpp", "fn", 7, "x=%s", "y");
-  const std::vector<quor::test::LogEntry> want = {
-      {1, "failed 5"}, {2, "careful"}, {4, "info"}, {4, "event 7: started"}, {4, "f.cpp:7 fn: x=y"}};
+  const std::vector<quor::test::LogEntry> want = {{1, "failed 5"}, {2, "careful"},
+                                                  {4, "info"},     {4, "event 7: started"},
+                                                  {4, "generic"},  {4, "f.cpp:7 fn: x=y"}};
   EXPECT_EQ(want, capture.entries()) << quor::test::describe(capture.entries());
   EXPECT_TRUE(log.ok());
 }
@@ -113,26 +118,25 @@ TEST(Thread, DetachedSelfDeletingThread_DeletesItself) {
   gone.get_future().wait();  // the destructor ran; ASan reports a leak otherwise
 }
 
-class RecordingHandler final : public QUOR::ZoTimerHander {
+// A timer handler that runs `body` and returns its result.
+class Handler final : public QUOR::ZoTimerHander {
  public:
-  RecordingHandler(std::string name, std::vector<std::string>* log, int result)
-      : _name(std::move(name)), _log(log), _result(result) {}
-  int handle() override {
-    _log->push_back(_name);
-    return _result;
-  }
+  explicit Handler(std::function<int()> body) : _body(std::move(body)) {}
+  int handle() override { return _body(); }
 
  private:
-  std::string _name;
-  std::vector<std::string>* _log;
-  int _result;
+  std::function<int()> _body;
 };
 
 TEST(ZoTimerQueue, Expire_FiresDueTimersInDeadlineOrder) {
   std::vector<std::string> fired;
-  RecordingHandler once("once", &fired, 0);
-  RecordingHandler every("every", &fired, 0);
-  RecordingHandler stopper("stopper", &fired, -1);
+  auto record = [&fired](const char* name, int result) {
+    return [&fired, name, result] {
+      fired.push_back(name);
+      return result;
+    };
+  };
+  Handler once(record("once", 0)), every(record("every", 0)), stopper(record("stopper", -1));
   QUOR::ZoTimerQueue queue;
   long onceId = queue.schedule(&once, 100, 0, 0);
   queue.schedule(&every, 50, 30, 0);
@@ -150,27 +154,26 @@ TEST(ZoTimerQueue, Expire_FiresDueTimersInDeadlineOrder) {
   EXPECT_EQ(0, queue.schedule(&once, -1, 0, 0));
 }
 
-class PromiseHandler final : public QUOR::ZoTimerHander {
- public:
-  int handle() override {
-    fired.set_value(std::this_thread::get_id());
-    return 0;
-  }
-  std::promise<std::thread::id> fired;
-};
-
+// The manager's thread fires a due timer, goes idle, and wakes for the next
+// one when notified.
 TEST(ZoTimerQueueManager, BackgroundThread_FiresDueTimers) {
-  PromiseHandler handler;
-  std::future<std::thread::id> done = handler.fired.get_future();
-  {
-    QUOR::ZoTimerQueueManager manager;
-    QUOR::ZoTimerQueue* queue = manager.getQueue("main");
-    EXPECT_EQ(queue, manager.getQueue("main"));
+  std::promise<std::thread::id> fired[2];
+  int firings = 0;
+  Handler handler([&] {
+    if (firings < 2) fired[firings++].set_value(std::this_thread::get_id());
+    return 0;
+  });
+  QUOR::ZoTimerQueueManager manager;
+  QUOR::ZoTimerQueue* queue = manager.getQueue("main");
+  EXPECT_EQ(queue, manager.getQueue("main"));
+  for (auto& f : fired) {
+    std::future<std::thread::id> done = f.get_future();
     queue->schedule(&handler, 0, 0);
     manager.notify();
-    EXPECT_NE(std::this_thread::get_id(), done.get());  // waits for the firing
-    EXPECT_EQ(0u, queue->size());
+    ASSERT_EQ(std::future_status::ready, done.wait_for(std::chrono::seconds(30)));
+    EXPECT_NE(std::this_thread::get_id(), done.get());
   }
+  EXPECT_EQ(0u, queue->size());
 }
 
 struct Counted final : QUOR::ZoReusableObject {
@@ -213,6 +216,7 @@ TEST(ZoObjectPool, GetReturn_ReusesUpToTheLimit) {
   EXPECT_EQ(nullptr, pool.getObject());
   EXPECT_EQ(2, pool.made);
   EXPECT_TRUE(pool.returnObject(a));
+  EXPECT_FALSE(pool.returnObject(nullptr));
   EXPECT_FALSE(pool.returnObject(a));
   EXPECT_EQ(1, static_cast<Counted*>(a)->recycled);
   EXPECT_EQ(a, pool.getObject());
@@ -235,6 +239,28 @@ TEST(ZoObjectPool, ReleaseExpired_KeepsInitialObjects) {
   EXPECT_EQ(2, pool.expire());
   EXPECT_EQ(1, pool.getPoolSize());
   EXPECT_EQ(2, pool.released);
+  ASSERT_NE(nullptr, pool.getObject());
+  pool.returnObject(pool.getObject());
+  pool.clear();  // the idle object and the borrowed one
+  EXPECT_EQ(4, pool.released);
+}
+
+TEST(QuorCommonUtil, IsNumAndIsValidPort_Boundaries) {
+  const struct {
+    const char* text;
+    bool num;
+    bool port;
+  } cases[] = {
+      {nullptr, false, false}, {"", false, false},      {"0", true, false},
+      {"1", true, true},       {"65535", true, true},   {"65536", true, false},
+      {"00080", true, true},   {"-1", false, false},    {"8o", false, false},
+      {"99999999999999999999", true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text != nullptr ? c.text : "(null)");
+    EXPECT_EQ(c.num, isNum(c.text));
+    EXPECT_EQ(c.port, isValidPort(c.text));
+  }
 }
 
 }  // namespace

@@ -54,6 +54,7 @@ TEST_F(ZoDBConnectionTest, Excute_ReadsRowsNullsAndLongTexts) {
   for (const auto& sql : statements) EXPECT_TRUE(rows(_c, sql.c_str()).empty()) << sql;
   EXPECT_EQ((std::vector<std::string>{"1|one", "2|<null>", "3|" + longText}),
             rows(_c, "SELECT id, name FROM t ORDER BY id"));
+  EXPECT_EQ((std::vector<std::string>{"<null>|x"}), rows(_c, "SELECT NULL, 'x'"));
 
   QUOR::ZoDBStatement* st = _c.prepareStatement("SELECT name FROM t WHERE id = 1");
   QUOR::ZoDBResultset* rs = _c.excute(st);
@@ -78,6 +79,9 @@ TEST_F(ZoDBConnectionTest, Rollback_UndoesTransactionWork) {
   EXPECT_TRUE(_c.commit());
   EXPECT_EQ((std::vector<std::string>{"2"}), rows(_c, "SELECT id FROM t"));
   EXPECT_FALSE(_c.commit());
+  ASSERT_TRUE(_c.beginTransaction());
+  ASSERT_TRUE(_c.reconnect());  // a new link starts outside any transaction
+  EXPECT_TRUE(_c.beginTransaction());
 }
 
 TEST_F(ZoDBConnectionTest, Failures_AreLoggedAndReported) {

@@ -57,6 +57,8 @@ TEST(ZoResbundle, GetString_MissingKeyOrBundleIsFalse) {
   LogCapture capture;
   QUOR::ZoResbundle missing("NoSuchBundle", nullptr);
   EXPECT_FALSE(missing.isOpen());
+  EXPECT_FALSE(QUOR::ZoResbundle(nullptr, nullptr).isOpen());
+  EXPECT_TRUE(capture.contains(2, "ZoResbundle: no resource folder or bundle name given"));
   EXPECT_FALSE(missing.getString("Delete", text));
   std::vector<std::string> args = {"a"};
   EXPECT_FALSE(missing.getString("ActionSummary", args, text));

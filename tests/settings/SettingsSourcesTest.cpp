@@ -13,6 +13,7 @@
 
 namespace {
 
+using quor::test::describe;
 using quor::test::LogCapture;
 using quor::test::TempRoot;
 using P = QuorPolicyServerInterface;
@@ -62,8 +63,7 @@ TEST_F(SettingsSources, FileAndMemoryAreReadSeparately) {
   QuorErrC rc[4] = {-1, -1, -1, -1};
   // The first read from memory loads the in-memory store from the file.
   EXPECT_EQ("100 1 8443 1 30 40 8 16 30", readServer(true, rc[0]));
-  EXPECT_TRUE(log.contains(4, "Enter QuorPolicyServerInterface::getSettingsFromDatabase()") &&
-              log.contains(4, "Leave QuorPolicyServerInterface: getSettingsFromDatabase()"));
+  EXPECT_EQ(3u, log.texts(4).size()) << describe(log.entries());  // enter, outputs, leave
   QUOR::GlobalSettingOnMem* store =
       QUOR::GlobalSettingOnMem::Instance(nullptr, true, nullptr, nullptr, nullptr, nullptr, true);
   ASSERT_TRUE(store != nullptr && store->ok());
