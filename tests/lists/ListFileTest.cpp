@@ -175,7 +175,7 @@ TEST(ListFile, ReadText_AgreesWithTheLineReaderOnOneAndSeveralThreads) {
   }
   const std::string late = big.substr(0, big.size() * 7 / 10);
   const std::pair<const char*, std::string> cases[] = {
-      {"small", "# c\n\n1 a@b\n8 *@c.d Cee\n2 x@\xE3\x80\x82B\xC3\xBC.de\xEF\xBC\x8E\n"},
+      {"small", "# c\n\n1 a@b\n8 *@c.d Cee\n2 x@\xE3\x80\x82" "B\xC3\xBC.de\xEF\xBC\x8E\n"},
       {"unterminated", "1 a@b\n2 c@d. tail  "},
       {"terminated", "1 a@b\n2 c@d\n"},
       {"terminated after a text", "1 a@b x\n"},
