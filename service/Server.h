@@ -50,6 +50,7 @@
 #include <vector>
 
 #include "lists/db/DbPolicy.h"
+#include "lists/db/SqlitePoll.h"
 #include "service/PolicyProtocol.h"
 
 namespace quor::service {
@@ -73,6 +74,10 @@ struct DbSource {
   // Reads the policy version alone (the change feed of databases that
   // cannot notify); throws std::runtime_error as `read` does.
   std::function<long long()> readVersion;
+  // Reads what the changes above a policy version touched (SQLite's
+  // policy_changes: readPolicyChanges), so that a polled change reloads only
+  // that; throws std::runtime_error. Empty: each new version loads everything.
+  std::function<std::vector<lists::PolicyChange>(long long after)> readChanges;
   // A libpq connection string: changes come as notifications on it, and
   // readVersion is not polled. Empty: readVersion is polled every `poll`.
   std::string notifyConninfo;

@@ -221,7 +221,7 @@ def main():
     parser.add_argument("--seconds", type=int, default=10)
     parser.add_argument("--changes", type=int, default=50)
     parser.add_argument("--sqlite-changes", type=int, default=10,
-                        help="changes measured on SQLite, where each one is a full load")
+                        help="changes measured on SQLite")
     parser.add_argument("--rate", type=int, default=5000)
     args = parser.parse_args()
     if not PG_PORT:

@@ -25,6 +25,45 @@ long long readPolicyVersion(QUOR::RdbmsInterface& db) {
   }
 }
 
+std::vector<PolicyChange> readPolicyChanges(QUOR::RdbmsInterface& db, long long after) {
+  char stmt[512];
+  std::vector<PolicyChange> rows;
+  try {
+    ZoSqlLoader loader(QUOR::RdbmsInterface::GetSqlPath());
+    loader.loadSQL(stmt, sizeof stmt, "ui_GetPolicyChanges.sql", std::to_string(after).c_str());
+    db.executeSQL(stmt);
+    while (db.fetchNextRow() == 0) {
+      const char* version = db.getColVal("version");
+      const char* table = db.getColVal("table_name");
+      const char* ids = db.getColVal("ids");
+      if (version == nullptr || table == nullptr) throw "a change without version or table";
+      PolicyChange change;
+      change.version = std::stoll(version);
+      change.payload = table;
+      if (ids != nullptr && *ids != '\0') change.payload += std::string(" ") + ids;
+      rows.push_back(std::move(change));
+    }
+  } catch (const char* failure) {
+    throw std::runtime_error(std::string("reading the policy changes: ") + failure);
+  } catch (const std::logic_error&) {
+    throw std::runtime_error("reading the policy changes: a version that is not a number");
+  }
+  return rows;
+}
+
+std::optional<std::vector<std::string>> changesBetween(const std::vector<PolicyChange>& rows,
+                                                       long long from, long long to) {
+  if (to <= from || rows.empty() || rows.back().version < to) return std::nullopt;
+  std::vector<std::string> payloads;
+  long long expected = from + 1;
+  for (const PolicyChange& row : rows) {
+    if (row.version != expected) return std::nullopt;
+    payloads.push_back(row.payload);
+    ++expected;
+  }
+  return payloads;
+}
+
 SqlitePoll::SqlitePoll(Reader read, std::chrono::milliseconds every, Callbacks callbacks)
     : _read(std::move(read)), _every(every), _callbacks(std::move(callbacks)) {}
 

@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace QUOR {
 class RdbmsInterface;
@@ -31,6 +32,26 @@ namespace quor::lists {
 // The policy_version row, through a unit of work. Throws std::runtime_error
 // naming the failure.
 long long readPolicyVersion(QUOR::RdbmsInterface& db);
+
+// One row of policy_changes (SQLite): the version a change made and what it
+// touched, named as PostgreSQL's notifications name it
+// ("address_group_members 12", "entity_list_bindings 5 12").
+struct PolicyChange {
+  long long version = 0;
+  std::string payload;
+};
+
+// The policy_changes rows above version `after`, oldest first (at most
+// 20000, twice what the triggers keep). Throws std::runtime_error naming the
+// failure.
+std::vector<PolicyChange> readPolicyChanges(QUOR::RdbmsInterface& db, long long after);
+
+// What changed from version `from` to version `to`: the payloads of `rows`
+// (oldest first, as read above `from`), or nothing when the rows do not
+// account for every version from `from` + 1 up to `to` (pruned, or a
+// version that moved without a row, or back).
+std::optional<std::vector<std::string>> changesBetween(const std::vector<PolicyChange>& rows,
+                                                       long long from, long long to);
 
 class SqlitePoll {
  public:

@@ -121,6 +121,22 @@ void DbFeed::start() {
         noteUp();
         return;
       }
+      // The changes since the lists in use go to the partial load that
+      // notifications use; when some are missing (pruned, or the version
+      // moved without them) everything is loaded again.
+      std::optional<std::vector<std::string>> changes;
+      if (current && _source.readChanges) {
+        try {
+          changes = lists::changesBetween(_source.readChanges(current->version()),
+                                          current->version(), version);
+        } catch (const std::exception&) {
+          // The full load below reads again and notes an outage if any.
+        }
+      }
+      if (changes) {
+        for (const std::string& payload : *changes) notified(payload);
+        return;
+      }
       std::lock_guard<std::mutex> lock(_mutex);
       _wanted = true;
     };

@@ -7,9 +7,12 @@
 // that changed (a burst of them, and those that arrive during a load, give
 // one more load): entities and bindings are read again, members only for
 // the groups named, and the trees of the other groups are shared with the
-// lists in use. Everything is loaded again when the listening connection is
-// back after a loss, on request (SIGHUP) and elsewhere when the polled
-// policy version differs from the one in use. Each load is built beside the
+// lists in use. Where the database cannot notify (SQLite) the policy version
+// is polled, and when it moved the rows of the changes since the version in
+// use name the same tables and ids, for the same partial load. Everything is
+// loaded again when the listening connection is back after a loss, when a
+// polled version moved by changes that are not all there any more, and on
+// request (SIGHUP). Each load is built beside the
 // lists in use and swapped in whole; requests in flight keep theirs. The
 // snapshot is written after each full load, and after loads of a few groups
 // once no change came for a while (the old snapshot with those groups

@@ -165,7 +165,7 @@ CREATE TRIGGER entity_list_bindings_notify AFTER INSERT OR UPDATE OR DELETE ON e
 CREATE TABLE schema_version (
   version INTEGER NOT NULL
 );
-INSERT INTO schema_version (version) VALUES (4);
+INSERT INTO schema_version (version) VALUES (5);
 
 -- Console sign-in: the Argon2id hash (libsodium's encoded form) of each
 -- administrator's password; NULL for an administrator who cannot sign in.

@@ -89,6 +89,19 @@ class ServeDbTest(Roots, unittest.TestCase):
                 self.block(root, "bad@evil.example")
                 self.wait_answers(servers, "x@spam.example.biz", DUNNO)
 
+    def test_sqlite_changes_reload_their_groups_and_a_gap_reloads_everything(self):
+        root = self.blocked_root("sqlite")
+        server = self.serve(root)
+        self.block(root, "*@spam.example.biz", "bad@evil.example")
+        self.wait_answers([server], "bad@evil.example", BLACK)
+        self.assertGreater(server.text().count("(from the database, changed groups)"), 0)
+        self.assertEqual(1, server.text().count("(from the database)"))
+        # A change whose predecessors were pruned: the versions in between
+        # have no rows any more.
+        self.sql(root, "BEGIN; UPDATE policy_version SET version = version + 10000; "
+                 "UPDATE entities SET entity_name = entity_name WHERE entity_id = 5; COMMIT;")
+        wait_for(lambda: server.text().count("(from the database)") == 2, "a full load")
+
     def test_a_killed_listening_connection_gives_a_full_load(self):
         if "pgsql" not in BACKENDS:
             self.skipTest("no PostgreSQL server")

@@ -98,7 +98,7 @@ class Roots:
         return [self.run_tool(*q, home=root).stdout for q in CONSOLE]
 
     def make_version_2(self, root):
-        """Takes the objects of schema version 3 out of a new root's database."""
+        """Takes the objects of schema versions 3 and 5 out of a new root's database."""
         with open(os.path.join(root, "config", "database.ini")) as f:
             pgsql = "StatementFolder = pgsql" in f.read()
         if pgsql:
@@ -109,6 +109,7 @@ class Roots:
                     self.sql(root, "DROP TRIGGER %s_%s_version" % (table, op))
             for table in ("entities", "named_objects"):
                 self.sql(root, "DROP TRIGGER %s_delete_bindings" % table)
+            self.sql(root, "DROP TABLE policy_changes")
         self.sql(root, "DROP TABLE entity_list_bindings")
         self.sql(root, "DROP TABLE policy_version")
 
@@ -188,17 +189,17 @@ class DbCommandsTest(Roots, unittest.TestCase):
                 with open(os.path.join(folder, "ui_GetAllEntities.sql"), "w") as f:
                     f.write("SELECT 1 AS outdated")
                 run = self.run_tool("upgrade", home=root)
-                self.assertIn("schema upgraded from version 1 to 4", run.stdout)
+                self.assertIn("schema upgraded from version 1 to 5", run.stdout)
                 self.assertEqual("", self.run_tool("admin", "bindings", home=root).stdout)
                 self.assertFalse(os.path.exists(os.path.join(folder, "ui_GetAllEntities.sql")))
                 self.assertIn("*@example.com", self.run_tool("admin", "entities", home=root).stdout)
                 after = self.run_tool("admin", "objects", "--admin", "alice", "--kind", "3",
                                       home=root).stdout
                 self.assertIn("Sales quarantine", after)
-                self.assertIn("up to date (version 4)", self.run_tool("upgrade", home=root).stdout)
+                self.assertIn("up to date (version 5)", self.run_tool("upgrade", home=root).stdout)
                 self.sql(root, "UPDATE schema_version SET version = 99")
                 run = self.run_tool("upgrade", home=root, expect=3)
-                self.assertIn("schema version 99, newer than this quorpolicy knows (4)", run.stderr)
+                self.assertIn("schema version 99, newer than this quorpolicy knows (5)", run.stderr)
 
     def test_export_import_keeps_every_answer(self):
         source = self.make_root("sqlite")

@@ -17,7 +17,7 @@ namespace quor::tool {
 
 // The schema version this tool makes and knows; `quorpolicy upgrade` brings
 // older databases to it.
-inline constexpr int kSchemaVersion = 4;
+inline constexpr int kSchemaVersion = 5;
 
 // Collects the library's error-level messages while it lives (the library
 // reports a failed bootstrap or connection only by logging), and restores the

@@ -178,7 +178,14 @@ service::DbSource dbSource(const ServeOptions& o) {
     QUOR::RdbmsInterface db;
     return lists::readPolicyVersion(db);
   };
-  if (rootDialect() == "pgsql") source.notifyConninfo = notifyConninfo();
+  if (rootDialect() == "pgsql") {
+    source.notifyConninfo = notifyConninfo();
+  } else {
+    source.readChanges = [](long long after) {
+      QUOR::RdbmsInterface db;
+      return lists::readPolicyChanges(db, after);
+    };
+  }
   const std::filesystem::path var = std::filesystem::path(getQuorHome()) / "var";
   std::error_code ec;
   std::filesystem::create_directories(var, ec);
