@@ -69,10 +69,17 @@ std::vector<AddressGroup::AddressGroupMember> toMembers(const std::vector<std::s
   return members;
 }
 
-Result checkGroupInput(const std::string& name, const std::vector<std::string>& members) {
+Result checkGroupInput(const std::string& name, const std::vector<std::string>& members,
+                       MemberCheck check) {
   if (std::string why = nameProblem(name); !why.empty()) return fail(Outcome::kBadInput, why);
   for (const std::string& m : members) {
-    if (std::string why = memberProblem(m); !why.empty()) return fail(Outcome::kBadInput, why);
+    if (check == MemberCheck::kStorable) {
+      if (m.find("</ma>") != std::string::npos) {
+        return fail(Outcome::kBadInput, "a member address may not hold </ma>");
+      }
+    } else if (std::string why = memberProblem(m); !why.empty()) {
+      return fail(Outcome::kBadInput, why);
+    }
   }
   return {};
 }
@@ -123,7 +130,7 @@ bool verifyPassword(const std::string& encoded, const std::string& password) {
   return crypto_pwhash_str_verify(encoded.c_str(), password.data(), password.size()) == 0;
 }
 
-Administration::Administration() { _dummyHash = hashPassword("no administrator has this name"); }
+Administration::Administration() = default;
 
 Result Administration::signIn(const std::string& name, const std::string& password,
                               std::uint32_t& adminId) {
@@ -145,6 +152,10 @@ Result Administration::signIn(const std::string& name, const std::string& passwo
   if (!read.ok()) return read;
   // An unknown name or one without a password costs the same hashing work as
   // a wrong password, so the answer's time does not tell them apart.
+  // Made at the first sign-in, so that hosts that never sign anybody in
+  // (the command line) do not pay for it.
+  std::call_once(_dummyOnce,
+                 [this] { _dummyHash = hashPassword("no administrator has this name"); });
   const bool match = verifyPassword(hash.empty() ? _dummyHash : hash, password);
   if (hash.empty() || !match) return fail(Outcome::kRefused, "wrong name or password");
   adminId = id;
@@ -155,13 +166,10 @@ Result Administration::setPassword(const std::string& name, const std::string& p
   if (password.empty()) return fail(Outcome::kBadInput, "the password is empty");
   const std::string hash = hashPassword(password);
   if (hash.empty()) return fail(Outcome::kFailed, "the password could not be hashed");
+  std::uint32_t id = 0;
+  if (Result r = adminByName(name, id); !r.ok()) return r;
   return guarded("storing a password", [&]() -> Result {
     RdbmsInterface db;
-    db.executeSQL(
-        ("SELECT admin_id AS admin_id FROM administrators WHERE admin_name = " + literal(name))
-            .c_str());
-    if (db.fetchNextRow() != 0) return fail(Outcome::kNotVisible, "no such administrator");
-    const int id = db.getColValInt("admin_id");
     db.executeSQL(("UPDATE administrators SET password_hash = " + literal(hash) +
                    " WHERE admin_id = " + std::to_string(id))
                       .c_str());
@@ -184,16 +192,50 @@ Result Administration::describeAdmin(std::uint32_t adminId, std::string& name, b
   });
 }
 
-Result Administration::listGroups(std::uint32_t adminId, std::vector<SummaryNamedObject>& groups) {
+Result Administration::adminByName(const std::string& name, std::uint32_t& adminId) {
+  return guarded("reading an administrator", [&]() -> Result {
+    RdbmsInterface db;
+    db.executeSQL(
+        ("SELECT admin_id AS admin_id FROM administrators WHERE admin_name = " + literal(name))
+            .c_str());
+    if (db.fetchNextRow() != 0) return fail(Outcome::kNotVisible, "no such administrator");
+    adminId = static_cast<std::uint32_t>(db.getColValInt("admin_id"));
+    while (db.fetchNextRow() == 0) {
+    }
+    return {};
+  });
+}
+
+Result Administration::rootAdmin(std::uint32_t& adminId) {
+  return guarded("reading an administrator", [&]() -> Result {
+    RdbmsInterface db;
+    db.executeSQL("SELECT MIN(admin_id) AS admin_id FROM administrators WHERE is_root = 1");
+    if (db.fetchNextRow() != 0 || db.getColVal("admin_id") == nullptr) {
+      return fail(Outcome::kNotVisible, "no root administrator");
+    }
+    adminId = static_cast<std::uint32_t>(db.getColValInt("admin_id"));
+    return {};
+  });
+}
+
+Result Administration::listObjects(std::uint32_t adminId, QuorNamedObj::NaObjType kind,
+                                   std::vector<SummaryNamedObject>& objects) {
   RequestLog log;
   bool listed = false;
   {
     std::lock_guard<std::mutex> lock(_treeMutex);
     RdbmsInterface db;
-    listed = QuorNamedObj::getIds(db, adminId, QuorNamedObj::AddressGroupList, groups);
+    listed = QuorNamedObj::getIds(db, adminId, kind, objects);
   }
   if (!listed || log.failed())
+    return fail(Outcome::kFailed, "the named objects could not be listed");
+  return {};
+}
+
+Result Administration::listGroups(std::uint32_t adminId, std::vector<SummaryNamedObject>& groups) {
+  if (!listObjects(adminId, QuorNamedObj::AddressGroupList, groups).ok()) {
     return fail(Outcome::kFailed, "the address groups could not be listed");
+  }
   return {};
 }
 
@@ -270,9 +312,9 @@ Result Administration::getGroup(std::uint32_t adminId, std::uint32_t groupId, Gr
 }
 
 Result Administration::createGroup(std::uint32_t adminId, const std::string& name,
-                                   const std::vector<std::string>& members,
-                                   std::uint32_t& groupId) {
-  if (Result r = checkGroupInput(name, members); !r.ok()) return r;
+                                   const std::vector<std::string>& members, std::uint32_t& groupId,
+                                   MemberCheck check, std::uint32_t entity) {
+  if (Result r = checkGroupInput(name, members, check); !r.ok()) return r;
   std::vector<AddressGroup::AddressGroupMember> list = toMembers(members);
   std::lock_guard<std::mutex> lock(_createMutex);
   {
@@ -284,7 +326,7 @@ Result Administration::createGroup(std::uint32_t adminId, const std::string& nam
   }
   {
     RequestLog log;
-    AddressGroup::addAddressGroup(adminId, name.c_str(), 0, list);
+    AddressGroup::addAddressGroup(adminId, name.c_str(), entity, list);
     if (log.failed()) return fail(Outcome::kFailed, "the address group was not written");
   }
   Result found = guarded("reading the new group's id", [&]() -> Result {
@@ -304,8 +346,8 @@ Result Administration::createGroup(std::uint32_t adminId, const std::string& nam
 }
 
 Result Administration::modifyGroup(std::uint32_t adminId, std::uint32_t groupId,
-                                   const std::string& name,
-                                   const std::vector<std::string>& members) {
+                                   const std::string& name, const std::vector<std::string>& members,
+                                   MemberCheck check) {
   // The common case, an administrator changing a group of their own, needs
   // no list; anything else is decided by the list.
   std::string stored;
@@ -314,7 +356,7 @@ Result Administration::modifyGroup(std::uint32_t adminId, std::uint32_t groupId,
     if (Result r = findGroup(adminId, groupId, summary); !r.ok()) return r;
     if (!summary.editable) return fail(Outcome::kRefused, "this address group is not editable");
   }
-  if (Result r = checkGroupInput(name, members); !r.ok()) return r;
+  if (Result r = checkGroupInput(name, members, check); !r.ok()) return r;
   std::vector<AddressGroup::AddressGroupMember> list = toMembers(members);
   {
     RequestLog log;

@@ -110,6 +110,11 @@ std::string memberProblem(const std::string& address);
 // character, or the "OPP:" prefix the lists hide), or empty.
 std::string nameProblem(const std::string& name);
 
+// How member addresses are checked. The console takes address patterns only;
+// the command line, run by the installation's operator, takes any text the
+// stored member list can hold (nothing holding "</ma>", which ends a member).
+enum class MemberCheck { kAddressPattern, kStorable };
+
 // Argon2id in libsodium's encoded form, with the interactive limits. Empty
 // when libsodium cannot work (it then logs nothing; the caller reports).
 std::string hashPassword(const std::string& password);
@@ -130,13 +135,24 @@ class Administration {
   Result setPassword(const std::string& name, const std::string& password);
   // The administrator's name (empty when unknown) and whether it is root.
   Result describeAdmin(std::uint32_t adminId, std::string& name, bool& root);
+  // The id of the administrator named `name`; kNotVisible when there is none.
+  Result adminByName(const std::string& name, std::uint32_t& adminId);
+  // The lowest id of a root administrator; kNotVisible when there is none.
+  Result rootAdmin(std::uint32_t& adminId);
+
+  // The named objects of one kind that the administrator sees.
+  Result listObjects(std::uint32_t adminId, QuorNamedObj::NaObjType kind,
+                     std::vector<SummaryNamedObject>& objects);
 
   Result listGroups(std::uint32_t adminId, std::vector<SummaryNamedObject>& groups);
   Result getGroup(std::uint32_t adminId, std::uint32_t groupId, Group& group);
+  // `entity`, when not 0, is linked besides the administrator's entities.
   Result createGroup(std::uint32_t adminId, const std::string& name,
-                     const std::vector<std::string>& members, std::uint32_t& groupId);
+                     const std::vector<std::string>& members, std::uint32_t& groupId,
+                     MemberCheck check = MemberCheck::kAddressPattern, std::uint32_t entity = 0);
   Result modifyGroup(std::uint32_t adminId, std::uint32_t groupId, const std::string& name,
-                     const std::vector<std::string>& members);
+                     const std::vector<std::string>& members,
+                     MemberCheck check = MemberCheck::kAddressPattern);
   Result deleteGroup(std::uint32_t adminId, std::uint32_t groupId);
 
   Result listAreas(std::uint32_t adminId, std::vector<QuarantineData>& areas);
@@ -179,11 +195,11 @@ class Administration {
   bool ownGroup(std::uint32_t adminId, std::uint32_t groupId, std::string& name);
   bool groupExists(std::uint32_t groupId, bool& exists);
 
-  std::mutex _treeMutex;  // the library's pattern-tree work runs one at a time
-  std::mutex _createMutex;
-  std::mutex _settingsMutex;  // quor.ini is read and written by one request at a time  // a new
-                              // group's id is read back by its name
-  std::string _dummyHash;     // verified for unknown names, to take as long
+  std::mutex _treeMutex;      // the library's pattern-tree work runs one at a time
+  std::mutex _createMutex;    // a new group's id is read back by its name
+  std::mutex _settingsMutex;  // quor.ini is read and written by one request at a time
+  std::once_flag _dummyOnce;
+  std::string _dummyHash;  // verified for unknown names, to take as long
 };
 
 }  // namespace quor::admin
