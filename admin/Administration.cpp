@@ -115,6 +115,38 @@ std::string nameProblem(const std::string& name) {
   return "";
 }
 
+std::vector<FieldProblem> settingsProblems(const ServerSettings& s) {
+  std::vector<FieldProblem> problems;
+  const auto range = [&](const char* field, unsigned v, unsigned low, unsigned high) {
+    if (v < low || v > high) {
+      problems.push_back({field, std::string("must be between ") + std::to_string(low) + " and " +
+                                     std::to_string(high)});
+    }
+  };
+  range("backlog", s.backlog, 0, 1000);
+  range("port", s.port, 1, 65535);
+  range("threads", s.threads, 1, 1000);
+  range("maxThreads", s.maxThreads, 2, 1000);
+  range("recvTimeoutSecs", s.recvTimeoutSecs, 0, 300);
+  range("sendTimeoutSecs", s.sendTimeoutSecs, 0, 300);
+  if (s.maxThreads < s.threads) problems.push_back({"maxThreads", "must not be below threads"});
+  return problems;
+}
+
+bool writeServerSettings(const ServerSettings& s) {
+  using P = QuorPolicyServerInterface;
+  const auto store = [](const char* key, unsigned value, const char* section) {
+    QUOR::GlobalSettingIF settings;
+    return settings.setItem(key, std::to_string(value).c_str(), section, "quor.ini") ==
+           QUOR::GS_SUCCESS;
+  };
+  return P::setSettingsInDatabase(s.backlog, s.keepAlive, s.port, s.https ? P::HTTPS : P::HTTP,
+                                  s.threads, s.maxThreads, s.cacheTTLMins) == 0 &&
+         store("ldap_cache_TTL_minutes", s.cacheTTLMins, "LDAP_SVR_1") &&
+         store("recv_timeout_secs", s.recvTimeoutSecs, "policy_server") &&
+         store("send_timeout_secs", s.sendTimeoutSecs, "policy_server");
+}
+
 std::string hashPassword(const std::string& password) {
   char out[crypto_pwhash_STRBYTES];
   if (sodium_init() < 0 ||
@@ -526,40 +558,11 @@ Result Administration::setSettings(std::uint32_t adminId, const ServerSettings& 
   bool root = false;
   if (Result r = describeAdmin(adminId, name, root); !r.ok()) return r;
   if (!root) return fail(Outcome::kRefused, "only the root administrator manages the settings");
-  // Only values the server takes as they are: any other would be replaced
-  // when it reads them.
-  const auto range = [&](const char* field, unsigned v, unsigned low, unsigned high) {
-    if (v < low || v > high) {
-      problems.push_back({field, std::string("must be between ") + std::to_string(low) + " and " +
-                                     std::to_string(high)});
-    }
-  };
-  range("backlog", s.backlog, 0, 1000);
-  range("port", s.port, 1, 65535);
-  range("threads", s.threads, 1, 1000);
-  range("maxThreads", s.maxThreads, 2, 1000);
-  range("recvTimeoutSecs", s.recvTimeoutSecs, 0, 300);
-  range("sendTimeoutSecs", s.sendTimeoutSecs, 0, 300);
-  if (s.maxThreads < s.threads) {
-    problems.push_back({"maxThreads", "must not be below threads"});
-  }
+  problems = settingsProblems(s);
   if (!problems.empty()) return fail(Outcome::kBadInput, "some settings were refused");
-  using P = QuorPolicyServerInterface;
   std::lock_guard<std::mutex> lock(_settingsMutex);
   RequestLog log;
-  const auto store = [](const char* key, unsigned value, const char* section) {
-    QUOR::GlobalSettingIF settings;
-    return settings.setItem(key, std::to_string(value).c_str(), section, "quor.ini") ==
-           QUOR::GS_SUCCESS;
-  };
-  // The server reads the cache lifetime from the LDAP section and needs the
-  // time-outs, which the library's writer leaves alone.
-  const bool written =
-      P::setSettingsInDatabase(s.backlog, s.keepAlive, s.port, s.https ? P::HTTPS : P::HTTP,
-                               s.threads, s.maxThreads, s.cacheTTLMins) == 0 &&
-      store("ldap_cache_TTL_minutes", s.cacheTTLMins, "LDAP_SVR_1") &&
-      store("recv_timeout_secs", s.recvTimeoutSecs, "policy_server") &&
-      store("send_timeout_secs", s.sendTimeoutSecs, "policy_server");
+  const bool written = writeServerSettings(s);
   if (!written) return fail(Outcome::kFailed, "the settings were not written");
   return record(adminId, "set policy server settings", 0, "quor.ini");
 }

@@ -110,6 +110,16 @@ std::string memberProblem(const std::string& address);
 // character, or the "OPP:" prefix the lists hide), or empty.
 std::string nameProblem(const std::string& name);
 
+// The values of `settings` the server would not take as they are (it
+// replaces them when it reads them), one problem per field, named as in
+// ServerSettings; empty when every value is taken.
+std::vector<FieldProblem> settingsProblems(const ServerSettings& settings);
+// Writes `settings` to quor.ini: what the library's writer stores, the cache
+// lifetime in the LDAP section the server reads it from, and the time-outs,
+// which the library's writer leaves alone. False when something was not
+// written (the store logs why). Callers serialise writers.
+bool writeServerSettings(const ServerSettings& settings);
+
 // How member addresses are checked. The console takes address patterns only;
 // the command line, run by the installation's operator, takes any text the
 // stored member list can hold (nothing holding "</ma>", which ends a member).

@@ -25,6 +25,7 @@
 #include "QuorHome.h"
 #include "QuorPolicyServerInterface.h"
 #include "RdbmsInterface.h"
+#include "admin/Administration.h"
 #include "miscUtils.h"
 #include "tools/quorpolicy/Command.h"
 #include "tools/quorpolicy/RootDatabase.h"
@@ -199,14 +200,6 @@ P::Protocol parseProtocol(const std::string& text) {
 
 void setServer(const SetOptions& o) {
   requireHome();
-  // Only values the server accepts as they are: anything else would be
-  // replaced when it reads them.
-  checkRange("--backlog", o.backlog, 0, 1000);
-  checkRange("--port", o.port, 1, 65535);
-  checkRange("--threads", o.threads, 1, 1000);
-  checkRange("--max-threads", o.maxThreads, 2, 1000);
-  checkRange("--recv-timeout", o.recv, 0, 300);
-  checkRange("--send-timeout", o.send, 0, 300);
   const std::optional<bool> keepAlive =
       o.keepAlive ? std::optional<bool>(parseYesNo(*o.keepAlive)) : std::nullopt;
   const std::optional<P::Protocol> protocol =
@@ -227,50 +220,62 @@ void setServer(const SetOptions& o) {
   }
   const bool threadsStored = s.threads != 0;
   const bool maxThreadsStored = s.maxThreads != 0;
-  if (!threadsStored) s.threads = ServerDefaults{}.threads;
-  if (!maxThreadsStored) s.maxThreads = ServerDefaults{}.maxThreads;
-  if (o.backlog) s.backlog = *o.backlog;
-  if (keepAlive) s.keepAlive = *keepAlive;
-  if (o.port) s.port = *o.port;
-  if (protocol) s.protocol = *protocol;
-  if (o.threads) s.threads = *o.threads;
-  if (o.maxThreads) s.maxThreads = *o.maxThreads;
-  if (o.cacheTTL) s.cacheTTLMins = *o.cacheTTL;
-  if (o.recv) s.recvTimeoutSecs = *o.recv;
-  if (o.send) s.sendTimeoutSecs = *o.send;
-  if (s.maxThreads < s.threads) {
-    // Name each value by where it came from: the user's option, the file or
-    // the tool's default.
+  admin::ServerSettings w;
+  w.backlog = o.backlog.value_or(s.backlog);
+  w.keepAlive = keepAlive.value_or(s.keepAlive);
+  w.port = o.port.value_or(s.port);
+  w.https = protocol.value_or(s.protocol) == P::HTTPS;
+  w.threads = o.threads.value_or(threadsStored ? s.threads : ServerDefaults{}.threads);
+  w.maxThreads =
+      o.maxThreads.value_or(maxThreadsStored ? s.maxThreads : ServerDefaults{}.maxThreads);
+  w.cacheTTLMins = o.cacheTTL.value_or(s.cacheTTLMins);
+  w.recvTimeoutSecs = o.recv.value_or(s.recvTimeoutSecs);
+  w.sendTimeoutSecs = o.send.value_or(s.sendTimeoutSecs);
+
+  // Only values the server accepts as they are: anything else would be
+  // replaced when it reads them. A value the file holds and the user did not
+  // give is written back as it is, except for the order of the thread counts.
+  const struct {
+    const char* field;
+    const char* option;
+    bool given;
+  } options[] = {{"backlog", "--backlog", o.backlog.has_value()},
+                 {"port", "--port", o.port.has_value()},
+                 {"threads", "--threads", o.threads.has_value()},
+                 {"maxThreads", "--max-threads", o.maxThreads.has_value()},
+                 {"recvTimeoutSecs", "--recv-timeout", o.recv.has_value()},
+                 {"sendTimeoutSecs", "--send-timeout", o.send.has_value()}};
+  for (const admin::FieldProblem& p : admin::settingsProblems(w)) {
+    if (p.message.rfind("must be between", 0) == 0) {
+      for (const auto& option : options) {
+        if (option.given && p.field == option.field) {
+          throw CommandError(kExitBadInput, std::string(option.option) + " " + p.message);
+        }
+      }
+      continue;
+    }
+    // The thread counts out of order: name each value by where it came from,
+    // the user's option, the file or the tool's default.
     const std::string file = std::string(getQuorHome()) + "/config/quor.ini";
-    auto origin = [&file](const char* option, const char* key, unsigned int value, bool given,
+    auto origin = [&file](const char* opt, const char* key, unsigned int value, bool isGiven,
                           bool stored) {
       const std::string v = std::to_string(value);
-      if (given) return std::string(option) + " " + v;
+      if (isGiven) return std::string(opt) + " " + v;
       return std::string(key) + "=" + v + (stored ? " stored in " + file : " (the default)");
     };
-    throw CommandError(kExitBadInput, origin("--threads", "threads", s.threads,
+    throw CommandError(kExitBadInput, origin("--threads", "threads", w.threads,
                                              o.threads.has_value(), threadsStored) +
                                           " is above " +
-                                          origin("--max-threads", "max_threads", s.maxThreads,
+                                          origin("--max-threads", "max_threads", w.maxThreads,
                                                  o.maxThreads.has_value(), maxThreadsStored));
   }
 
   CollectedLog log;
-  const QuorErrC rc = P::setSettingsInDatabase(s.backlog, s.keepAlive, s.port, s.protocol,
-                                               s.threads, s.maxThreads, s.cacheTTLMins);
-  // The server reads the cache lifetime from the LDAP section; store it there
-  // too so that the value set here is the value read. The library's writer
-  // leaves the time-outs alone; the server cannot start without them, so the
-  // tool writes them as well.
-  const bool restStored = rc == 0 &&
-                          storeItem("ldap_cache_TTL_minutes", s.cacheTTLMins, "LDAP_SVR_1") &&
-                          storeItem("recv_timeout_secs", s.recvTimeoutSecs, "policy_server") &&
-                          storeItem("send_timeout_secs", s.sendTimeoutSecs, "policy_server");
+  const bool written = admin::writeServerSettings(w);
   for (const auto& m : log.messages(PolicyLog::Warning)) std::fprintf(stderr, "%s\n", m.c_str());
-  if (!restStored) {
-    throw CommandError(kExitFailure,
-                       "the policy server settings were not written (code " +
-                           std::to_string(rc != 0 ? rc : QuorErr::kSettingNotWritten) + ")");
+  if (!written) {
+    throw CommandError(kExitFailure, "the policy server settings were not written (code " +
+                                         std::to_string(QuorErr::kSettingNotWritten) + ")");
   }
   std::printf("policy server settings written\n");
 }
