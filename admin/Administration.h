@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "EntityUtils.h"
 #include "QuorNamedObj.h"
 
 namespace quor::admin {
@@ -95,6 +96,23 @@ struct PolicyServer {
   std::string address;
   std::uint32_t port = 0;
 };
+
+// An address group bound to an entity as one of its sender lists.
+struct Binding {
+  std::uint32_t entity = 0;
+  std::string entityName;
+  std::uint32_t entityType = 0;
+  std::uint32_t group = 0;
+  std::string groupName;
+  std::string membership;
+  int position = 0;
+  // Only wildcard entities cover recipients; a binding elsewhere is kept but
+  // decides nothing.
+  bool decides() const;
+};
+
+// The memberships a binding may have, in the order they are documented.
+const std::vector<std::string>& memberships();
 
 // A value refused, by the name of its field.
 struct FieldProblem {
@@ -189,12 +207,34 @@ class Administration {
   Result ruleOrder(std::uint32_t adminId, RuleOrder& order);
   Result policyServers(std::uint32_t adminId, std::vector<PolicyServer>& servers);
 
+  // The bindings of entity `entity` (0: of every entity), by entity and
+  // position. Root only.
+  Result bindings(std::uint32_t adminId, std::uint32_t entity, std::vector<Binding>& out);
+  // Binds address group `group` to `entity` with `membership` at `position`
+  // (negative: last). The administrator must manage the entity (one of their
+  // own, or a wildcard entity one of their wildcard entities covers; root:
+  // any) and may edit the group. kNotVisible for an unknown entity, kRefused
+  // for a binding that exists already; `bound` is the entity. Messages
+  // about the acting administrator call them "the administrator".
+  Result bind(std::uint32_t adminId, std::uint32_t entity, std::uint32_t group,
+              const std::string& membership, int position, GroupEntity& bound);
+  // Removes the bindings of `group` to `entity` (of one membership, or of
+  // any when `membership` is empty), with the checks of bind; kNotVisible
+  // when there is none. `removed` is their number.
+  Result unbind(std::uint32_t adminId, std::uint32_t entity, std::uint32_t group,
+                const std::string& membership, std::size_t& removed);
+
   // The change log, newest first (at most `limit` entries); root only
   // (kRefused otherwise).
   Result changes(std::uint32_t adminId, std::vector<Change>& out, std::size_t limit = 1000);
 
  private:
   Result requireRoot(std::uint32_t adminId, const char* what);
+  // The checks that bind and unbind share; `target` is the entity,
+  // `groupName` the group's name.
+  Result checkBinding(std::uint32_t adminId, std::uint32_t entity, std::uint32_t group,
+                      const std::string& membership, GroupEntity& target, std::string& groupName);
+  Result readBindings(std::uint32_t entity, std::vector<Binding>& out);
   Result record(std::uint32_t adminId, const char* operation, std::uint32_t objectId,
                 const std::string& objectName);
   Result findGroup(std::uint32_t adminId, std::uint32_t groupId, SummaryNamedObject& summary);

@@ -29,9 +29,9 @@
 #include "QuorErrC.h"
 #include "QuorNamedObj.h"
 #include "RdbmsInterface.h"
-#include "admin/Administration.h"
 #include "admin/LibraryLog.h"
 #include "port/PortFile.h"
+#include "tools/quorpolicy/AdminSession.h"
 #include "tools/quorpolicy/Command.h"
 #include "tools/quorpolicy/RootDatabase.h"
 
@@ -51,62 +51,9 @@ struct AdminOptions {
   bool json = false;
 };
 
-// Makes the library find the installation and its database.
-void openDatabase(const AdminOptions& options) { openRootDatabase(options.home); }
-
-bool isNumber(const std::string& text) {
-  if (text.empty() || text.size() > 10) return false;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  return std::stoull(text) <= 0xFFFFFFFFull;
-}
-
-int exitStatusOf(const admin::Result& r) {
-  switch (r.outcome) {
-    case admin::Outcome::kOk:
-      return kExitOk;
-    case admin::Outcome::kNotVisible:
-      return kExitNotFound;
-    case admin::Outcome::kRefused:
-      return kExitRefused;
-    case admin::Outcome::kBadInput:
-      return kExitBadInput;
-    case admin::Outcome::kFailed:
-      break;
-  }
-  return kExitFailure;
-}
-
-// One command's administration on the opened database: the library's
-// messages go to standard error and to the operations' own capture.
-struct Session {
-  // The database is opened before the router takes the library's log.
-  explicit Session(const AdminOptions& options) : opened((openDatabase(options), true)) {}
-  bool opened;
-  admin::LibraryLogRouter router;
-  admin::Administration administration;
-
-  // The id of an administrator given by id or name.
-  unsigned adminId(const std::string& admin) {
-    if (isNumber(admin)) return static_cast<unsigned>(std::stoul(admin));
-    std::uint32_t id = 0;
-    const admin::Result r = administration.adminByName(admin, id);
-    if (r.outcome == admin::Outcome::kNotVisible) {
-      throw CommandError(kExitNotFound, "no administrator named '" + admin + "'");
-    }
-    if (!r.ok())
-      throw CommandError(kExitFailure, "looking up administrator '" + admin + "' failed");
-    return id;
-  }
-
-  // The command line works with the whole database: the root's view.
-  unsigned root() {
-    std::uint32_t id = 0;
-    const admin::Result r = administration.rootAdmin(id);
-    if (!r.ok()) throw CommandError(exitStatusOf(r), "the root administrator: " + r.message);
-    return id;
-  }
+// One command's administration on the root the options name.
+struct Session : AdminSession {
+  explicit Session(const AdminOptions& options) : AdminSession(options.home) {}
 };
 
 // Refuses, naming it, a member address that the member list cannot hold.
@@ -120,7 +67,7 @@ void checkMembers(const std::vector<std::string>& addresses) {
 }
 
 void listEntities(const AdminOptions& options) {
-  openDatabase(options);
+  Session session(options);
   RdbmsInterface db;
   std::set<GroupEntity, GroupEntityCmp> entities;
   const QuorErrC rc = EntityUtils::getAllEntities(db, entities);
@@ -137,7 +84,7 @@ void listObjects(const AdminOptions& options) {
   Session session(options);
   const unsigned admin = session.adminId(options.admin);
   std::vector<SummaryNamedObject> summaries;
-  if (!session.administration
+  if (!session.administration()
            .listObjects(admin, static_cast<QuorNamedObj::NaObjType>(options.kind), summaries)
            .ok()) {
     throw CommandError(kExitFailure, "listing the named objects of administrator '" +
@@ -154,7 +101,7 @@ void listQuarantine(const AdminOptions& options) {
   Session session(options);
   const unsigned admin = session.adminId(options.admin);
   std::vector<QuarantineData> areas;
-  if (!session.administration.listAreas(admin, areas).ok()) {
+  if (!session.administration().listAreas(admin, areas).ok()) {
     throw CommandError(kExitFailure, "listing the quarantine areas of administrator '" +
                                          options.admin + "' failed");
   }
@@ -169,7 +116,7 @@ void addGroup(const AdminOptions& options) {
   const unsigned admin = session.adminId(options.admin);
   checkMembers(options.members);
   std::uint32_t id = 0;
-  const admin::Result r = session.administration.createGroup(
+  const admin::Result r = session.administration().createGroup(
       admin, options.name, options.members, id, admin::MemberCheck::kStorable, options.entity);
   if (r.outcome == admin::Outcome::kFailed) {
     throw CommandError(kExitFailure, "address group '" + options.name + "' was not written");
@@ -185,7 +132,7 @@ void modifyGroup(const AdminOptions& options) {
   Session session(options);
   checkMembers(options.members);
   const std::string group = "address group " + std::to_string(options.id);
-  const admin::Result r = session.administration.modifyGroup(
+  const admin::Result r = session.administration().modifyGroup(
       session.root(), options.id, options.name, options.members, admin::MemberCheck::kStorable);
   if (r.outcome == admin::Outcome::kFailed)
     throw CommandError(kExitFailure, group + " was not written");
@@ -220,7 +167,7 @@ void showGroup(const AdminOptions& options) {
 void deleteGroup(const AdminOptions& options) {
   Session session(options);
   const std::string group = "address group " + std::to_string(options.id);
-  const admin::Result r = session.administration.deleteGroup(session.root(), options.id);
+  const admin::Result r = session.administration().deleteGroup(session.root(), options.id);
   if (r.outcome == admin::Outcome::kFailed)
     throw CommandError(kExitFailure, group + " was not deleted");
   if (!r.ok()) throw CommandError(exitStatusOf(r), group + ": " + r.message);
@@ -270,7 +217,7 @@ std::string readNewPassword() {
 void setPassword(const AdminOptions& options) {
   Session session(options);
   const std::string password = readNewPassword();
-  const admin::Result r = session.administration.setPassword(options.name, password);
+  const admin::Result r = session.administration().setPassword(options.name, password);
   if (!r.ok()) {
     throw CommandError(exitStatusOf(r), "administrator '" + options.name + "': " + r.message);
   }
@@ -280,7 +227,7 @@ void setPassword(const AdminOptions& options) {
 void showChanges(const AdminOptions& options) {
   Session session(options);
   std::vector<admin::Change> changes;
-  const admin::Result r = session.administration.changes(session.root(), changes);
+  const admin::Result r = session.administration().changes(session.root(), changes);
   if (!r.ok()) throw CommandError(exitStatusOf(r), "the change log: " + r.message);
   if (options.json) {
     nlohmann::json out = nlohmann::json::array();
