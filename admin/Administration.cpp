@@ -225,17 +225,22 @@ Result Administration::describeAdmin(std::uint32_t adminId, std::string& name, b
 }
 
 Result Administration::adminByName(const std::string& name, std::uint32_t& adminId) {
-  return guarded("reading an administrator", [&]() -> Result {
+  RequestLog log;
+  unsigned id = 0;
+  QuorErrC rc = 0;
+  {
     RdbmsInterface db;
-    db.executeSQL(
-        ("SELECT admin_id AS admin_id FROM administrators WHERE admin_name = " + literal(name))
-            .c_str());
-    if (db.fetchNextRow() != 0) return fail(Outcome::kNotVisible, "no such administrator");
-    adminId = static_cast<std::uint32_t>(db.getColValInt("admin_id"));
-    while (db.fetchNextRow() == 0) {
-    }
-    return {};
-  });
+    rc = miscUtils::getAdminId(db, name.c_str(), id);
+  }
+  // The library answers a missing name without logging an error.
+  if (rc == QuorErr::kMissingData && !log.failed()) {
+    return fail(Outcome::kNotVisible, "no such administrator");
+  }
+  if (rc != QuorErr::kSuccess || log.failed()) {
+    return fail(Outcome::kFailed, "reading an administrator failed");
+  }
+  adminId = id;
+  return {};
 }
 
 Result Administration::rootAdmin(std::uint32_t& adminId) {
