@@ -14,14 +14,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "GlobalSetting.h"
-#include "PolicyLog.h"
 #include "QuorHome.h"
 #include "QuorPolicyServerInterface.h"
 #include "RdbmsInterface.h"
@@ -49,47 +46,8 @@ struct ServerDefaults {
   unsigned int cacheTTLMins = 1440;
 };
 
-// Collects what the library logs while it lives, so that a command can show
-// the messages with its result instead of interleaving them on stderr.
-class CollectedLog {
- public:
-  CollectedLog() {
-    PolicyLog::setSink(
-        [this](int level, const std::string& message) {
-          std::lock_guard lock(_mutex);
-          _entries.emplace_back(level, message);
-        },
-        PolicyLog::Warning);  // nothing here shows the progress trace
-  }
-  ~CollectedLog() { PolicyLog::setSink({}); }
-  CollectedLog(const CollectedLog&) = delete;
-  CollectedLog& operator=(const CollectedLog&) = delete;
-
-  // Messages up to `maxLevel`, in order.
-  std::vector<std::string> messages(int maxLevel) const {
-    std::lock_guard lock(_mutex);
-    std::vector<std::string> out;
-    for (const auto& [level, text] : _entries) {
-      if (level <= maxLevel) out.push_back(text);
-    }
-    return out;
-  }
-  // The first error-level message that starts with `prefix`.
-  std::optional<std::string> errorStartingWith(const std::string& prefix) const {
-    std::lock_guard lock(_mutex);
-    for (const auto& [level, text] : _entries) {
-      if (level == PolicyLog::Error && text.rfind(prefix, 0) == 0) return text;
-    }
-    return std::nullopt;
-  }
-
- private:
-  mutable std::mutex _mutex;
-  std::vector<std::pair<int, std::string>> _entries;
-};
-
-void printMessages(const CollectedLog& log) {
-  const auto messages = log.messages(PolicyLog::Warning);
+void printMessages(const HeldLibraryLog& log) {
+  const auto messages = log.messages();
   if (messages.empty()) return;
   std::printf("messages:\n");
   for (const auto& m : messages) std::printf("  %s\n", m.c_str());
@@ -116,7 +74,7 @@ void showServer(bool memory) {
   if (memory) loadMemoryStore();
   ServerDefaults s;
   QuorErrC rc;
-  CollectedLog log;
+  HeldLibraryLog log;
   rc = P::getSettingsFromDatabase(s.backlog, s.keepAlive, s.port, s.protocol, s.recvTimeoutSecs,
                                   s.sendTimeoutSecs, s.threads, s.maxThreads, s.cacheTTLMins,
                                   memory);
@@ -142,7 +100,7 @@ void showClient(bool memory) {
   unsigned int port = 5060, recv = 60, send = 60;
   bool keepAlive = true;
   P::Protocol protocol = P::HTTP;
-  CollectedLog log;
+  HeldLibraryLog log;
   const QuorErrC rc =
       P::getClientSettingsFromDatabase(host, port, keepAlive, protocol, recv, send, memory);
   if (rc == 0) {
@@ -214,7 +172,7 @@ void setServer(const SetOptions& o) {
   s.threads = 0;
   s.maxThreads = 0;
   {
-    CollectedLog quiet;
+    HeldLibraryLog quiet;
     P::getSettingsFromDatabase(s.backlog, s.keepAlive, s.port, s.protocol, s.recvTimeoutSecs,
                                s.sendTimeoutSecs, s.threads, s.maxThreads, s.cacheTTLMins, false);
   }
@@ -270,9 +228,9 @@ void setServer(const SetOptions& o) {
                                                  o.maxThreads.has_value(), maxThreadsStored));
   }
 
-  CollectedLog log;
+  HeldLibraryLog log;
   const bool written = admin::writeServerSettings(w);
-  for (const auto& m : log.messages(PolicyLog::Warning)) std::fprintf(stderr, "%s\n", m.c_str());
+  for (const auto& m : log.messages()) std::fprintf(stderr, "%s\n", m.c_str());
   if (!written) {
     throw CommandError(kExitFailure, "the policy server settings were not written (code " +
                                          std::to_string(QuorErr::kSettingNotWritten) + ")");
@@ -291,13 +249,13 @@ void setClient(const ClientOptions& o) {
     throw CommandError(kExitBadInput,
                        "nothing to set: give --host, --recv-timeout or --send-timeout");
   }
-  CollectedLog log;
+  HeldLibraryLog log;
   QUOR::GlobalSettingIF settings;
   bool ok = true;
   if (o.host) ok = settings.setItem("host", o.host->c_str(), "policy_client", "quor.ini") == 0;
   if (ok && o.recv) ok = storeItem("recv_timeout_secs", *o.recv, "policy_client");
   if (ok && o.send) ok = storeItem("send_timeout_secs", *o.send, "policy_client");
-  for (const auto& m : log.messages(PolicyLog::Warning)) std::fprintf(stderr, "%s\n", m.c_str());
+  for (const auto& m : log.messages()) std::fprintf(stderr, "%s\n", m.c_str());
   if (!ok) {
     throw CommandError(kExitFailure, "the policy client settings were not written (code " +
                                          std::to_string(QuorErr::kSettingNotWritten) + ")");
@@ -310,9 +268,9 @@ void setClient(const ClientOptions& o) {
 void initDatabase() {
   requireHome();
   selectRoot("");
-  CollectedLog log;
+  HeldLibraryLog log;
   if (!QUOR::RdbmsInterface::Init(nullptr, nullptr, nullptr, nullptr)) {
-    const auto messages = log.messages(PolicyLog::Error);
+    const auto messages = log.errors();
     throw CommandError(kExitFailure,
                        "the policy database is not configured: " +
                            (messages.empty() ? std::string("unknown reason") : messages.back()));
@@ -320,20 +278,22 @@ void initDatabase() {
 }
 
 // Fails when the unit of work made while `log` collected could not connect.
-void requireConnection(const CollectedLog& log) {
-  if (auto failure = log.errorStartingWith("RdbmsInterface::RdbmsInterface: ")) {
-    throw CommandError(kExitFailure, "cannot connect to the policy database: " + *failure);
+void requireConnection(const HeldLibraryLog& log) {
+  for (const std::string& failure : log.errors()) {
+    if (failure.rfind("RdbmsInterface::RdbmsInterface: ", 0) == 0) {
+      throw CommandError(kExitFailure, "cannot connect to the policy database: " + failure);
+    }
   }
 }
 
 void listPolicyServers() {
   initDatabase();
   std::vector<PolicyServerInfo> servers;
-  CollectedLog log;
+  HeldLibraryLog log;
   const QuorErrC rc = P::getPolicyServerInfo(servers);
   requireConnection(log);
   if (rc != 0) {
-    const auto messages = log.messages(PolicyLog::Error);
+    const auto messages = log.errors();
     throw CommandError(kExitFailure, "the policy servers could not be listed (code " +
                                          std::to_string(rc) + ")" +
                                          (messages.empty() ? "" : ": " + messages.back()));
@@ -349,7 +309,7 @@ void showRuleOrder(bool verify) {
   bool manual = false;
   std::vector<QuorFilter::FilterType> order;
   QuorErrC rc;
-  CollectedLog log;
+  HeldLibraryLog log;
   {
     QUOR::RdbmsInterface db;
     requireConnection(log);
@@ -370,7 +330,7 @@ void showRuleOrder(bool verify) {
     throw CommandError(kExitFailure,
                        "the manual rule order could not be read (code " + std::to_string(rc) + ")");
   }
-  if (verify && !log.messages(PolicyLog::Error).empty()) {
+  if (verify && !log.errors().empty()) {
     throw CommandError(kExitRefused, "the manual rule order does not verify");
   }
 }
@@ -379,7 +339,7 @@ void showAdminId(const std::string& name) {
   initDatabase();
   unsigned int id = 0;
   QuorErrC rc;
-  CollectedLog log;
+  HeldLibraryLog log;
   {
     QUOR::RdbmsInterface db;
     requireConnection(log);
@@ -389,7 +349,7 @@ void showAdminId(const std::string& name) {
     std::printf("%u\n", id);
     return;
   }
-  const auto messages = log.messages(PolicyLog::Error);
+  const auto messages = log.errors();
   if (rc == QuorErr::kMissingData && messages.empty()) {
     throw CommandError(kExitNotFound, "no administrator named '" + name + "'");
   }
