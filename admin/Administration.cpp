@@ -69,10 +69,17 @@ std::vector<AddressGroup::AddressGroupMember> toMembers(const std::vector<std::s
   return members;
 }
 
-Result checkGroupInput(const std::string& name, const std::vector<std::string>& members) {
+Result checkGroupInput(const std::string& name, const std::vector<std::string>& members,
+                       MemberCheck check) {
   if (std::string why = nameProblem(name); !why.empty()) return fail(Outcome::kBadInput, why);
   for (const std::string& m : members) {
-    if (std::string why = memberProblem(m); !why.empty()) return fail(Outcome::kBadInput, why);
+    if (check == MemberCheck::kStorable) {
+      if (m.find("</ma>") != std::string::npos) {
+        return fail(Outcome::kBadInput, "a member address may not hold </ma>");
+      }
+    } else if (std::string why = memberProblem(m); !why.empty()) {
+      return fail(Outcome::kBadInput, why);
+    }
   }
   return {};
 }
@@ -108,6 +115,38 @@ std::string nameProblem(const std::string& name) {
   return "";
 }
 
+std::vector<FieldProblem> settingsProblems(const ServerSettings& s) {
+  std::vector<FieldProblem> problems;
+  const auto range = [&](const char* field, unsigned v, unsigned low, unsigned high) {
+    if (v < low || v > high) {
+      problems.push_back({field, std::string("must be between ") + std::to_string(low) + " and " +
+                                     std::to_string(high)});
+    }
+  };
+  range("backlog", s.backlog, 0, 1000);
+  range("port", s.port, 1, 65535);
+  range("threads", s.threads, 1, 1000);
+  range("maxThreads", s.maxThreads, 2, 1000);
+  range("recvTimeoutSecs", s.recvTimeoutSecs, 0, 300);
+  range("sendTimeoutSecs", s.sendTimeoutSecs, 0, 300);
+  if (s.maxThreads < s.threads) problems.push_back({"maxThreads", "must not be below threads"});
+  return problems;
+}
+
+bool writeServerSettings(const ServerSettings& s) {
+  using P = QuorPolicyServerInterface;
+  const auto store = [](const char* key, unsigned value, const char* section) {
+    QUOR::GlobalSettingIF settings;
+    return settings.setItem(key, std::to_string(value).c_str(), section, "quor.ini") ==
+           QUOR::GS_SUCCESS;
+  };
+  return P::setSettingsInDatabase(s.backlog, s.keepAlive, s.port, s.https ? P::HTTPS : P::HTTP,
+                                  s.threads, s.maxThreads, s.cacheTTLMins) == 0 &&
+         store("ldap_cache_TTL_minutes", s.cacheTTLMins, "LDAP_SVR_1") &&
+         store("recv_timeout_secs", s.recvTimeoutSecs, "policy_server") &&
+         store("send_timeout_secs", s.sendTimeoutSecs, "policy_server");
+}
+
 std::string hashPassword(const std::string& password) {
   char out[crypto_pwhash_STRBYTES];
   if (sodium_init() < 0 ||
@@ -123,7 +162,7 @@ bool verifyPassword(const std::string& encoded, const std::string& password) {
   return crypto_pwhash_str_verify(encoded.c_str(), password.data(), password.size()) == 0;
 }
 
-Administration::Administration() { _dummyHash = hashPassword("no administrator has this name"); }
+Administration::Administration() = default;
 
 Result Administration::signIn(const std::string& name, const std::string& password,
                               std::uint32_t& adminId) {
@@ -145,6 +184,10 @@ Result Administration::signIn(const std::string& name, const std::string& passwo
   if (!read.ok()) return read;
   // An unknown name or one without a password costs the same hashing work as
   // a wrong password, so the answer's time does not tell them apart.
+  // Made at the first sign-in, so that hosts that never sign anybody in
+  // (the command line) do not pay for it.
+  std::call_once(_dummyOnce,
+                 [this] { _dummyHash = hashPassword("no administrator has this name"); });
   const bool match = verifyPassword(hash.empty() ? _dummyHash : hash, password);
   if (hash.empty() || !match) return fail(Outcome::kRefused, "wrong name or password");
   adminId = id;
@@ -155,13 +198,10 @@ Result Administration::setPassword(const std::string& name, const std::string& p
   if (password.empty()) return fail(Outcome::kBadInput, "the password is empty");
   const std::string hash = hashPassword(password);
   if (hash.empty()) return fail(Outcome::kFailed, "the password could not be hashed");
+  std::uint32_t id = 0;
+  if (Result r = adminByName(name, id); !r.ok()) return r;
   return guarded("storing a password", [&]() -> Result {
     RdbmsInterface db;
-    db.executeSQL(
-        ("SELECT admin_id AS admin_id FROM administrators WHERE admin_name = " + literal(name))
-            .c_str());
-    if (db.fetchNextRow() != 0) return fail(Outcome::kNotVisible, "no such administrator");
-    const int id = db.getColValInt("admin_id");
     db.executeSQL(("UPDATE administrators SET password_hash = " + literal(hash) +
                    " WHERE admin_id = " + std::to_string(id))
                       .c_str());
@@ -184,16 +224,55 @@ Result Administration::describeAdmin(std::uint32_t adminId, std::string& name, b
   });
 }
 
-Result Administration::listGroups(std::uint32_t adminId, std::vector<SummaryNamedObject>& groups) {
+Result Administration::adminByName(const std::string& name, std::uint32_t& adminId) {
+  RequestLog log;
+  unsigned id = 0;
+  QuorErrC rc = 0;
+  {
+    RdbmsInterface db;
+    rc = miscUtils::getAdminId(db, name.c_str(), id);
+  }
+  // The library answers a missing name without logging an error.
+  if (rc == QuorErr::kMissingData && !log.failed()) {
+    return fail(Outcome::kNotVisible, "no such administrator");
+  }
+  if (rc != QuorErr::kSuccess || log.failed()) {
+    return fail(Outcome::kFailed, "reading an administrator failed");
+  }
+  adminId = id;
+  return {};
+}
+
+Result Administration::rootAdmin(std::uint32_t& adminId) {
+  return guarded("reading an administrator", [&]() -> Result {
+    RdbmsInterface db;
+    db.executeSQL("SELECT MIN(admin_id) AS admin_id FROM administrators WHERE is_root = 1");
+    if (db.fetchNextRow() != 0 || db.getColVal("admin_id") == nullptr) {
+      return fail(Outcome::kNotVisible, "no root administrator");
+    }
+    adminId = static_cast<std::uint32_t>(db.getColValInt("admin_id"));
+    return {};
+  });
+}
+
+Result Administration::listObjects(std::uint32_t adminId, QuorNamedObj::NaObjType kind,
+                                   std::vector<SummaryNamedObject>& objects) {
   RequestLog log;
   bool listed = false;
   {
     std::lock_guard<std::mutex> lock(_treeMutex);
     RdbmsInterface db;
-    listed = QuorNamedObj::getIds(db, adminId, QuorNamedObj::AddressGroupList, groups);
+    listed = QuorNamedObj::getIds(db, adminId, kind, objects);
   }
   if (!listed || log.failed())
+    return fail(Outcome::kFailed, "the named objects could not be listed");
+  return {};
+}
+
+Result Administration::listGroups(std::uint32_t adminId, std::vector<SummaryNamedObject>& groups) {
+  if (!listObjects(adminId, QuorNamedObj::AddressGroupList, groups).ok()) {
     return fail(Outcome::kFailed, "the address groups could not be listed");
+  }
   return {};
 }
 
@@ -270,9 +349,9 @@ Result Administration::getGroup(std::uint32_t adminId, std::uint32_t groupId, Gr
 }
 
 Result Administration::createGroup(std::uint32_t adminId, const std::string& name,
-                                   const std::vector<std::string>& members,
-                                   std::uint32_t& groupId) {
-  if (Result r = checkGroupInput(name, members); !r.ok()) return r;
+                                   const std::vector<std::string>& members, std::uint32_t& groupId,
+                                   MemberCheck check, std::uint32_t entity) {
+  if (Result r = checkGroupInput(name, members, check); !r.ok()) return r;
   std::vector<AddressGroup::AddressGroupMember> list = toMembers(members);
   std::lock_guard<std::mutex> lock(_createMutex);
   {
@@ -284,7 +363,7 @@ Result Administration::createGroup(std::uint32_t adminId, const std::string& nam
   }
   {
     RequestLog log;
-    AddressGroup::addAddressGroup(adminId, name.c_str(), 0, list);
+    AddressGroup::addAddressGroup(adminId, name.c_str(), entity, list);
     if (log.failed()) return fail(Outcome::kFailed, "the address group was not written");
   }
   Result found = guarded("reading the new group's id", [&]() -> Result {
@@ -304,8 +383,8 @@ Result Administration::createGroup(std::uint32_t adminId, const std::string& nam
 }
 
 Result Administration::modifyGroup(std::uint32_t adminId, std::uint32_t groupId,
-                                   const std::string& name,
-                                   const std::vector<std::string>& members) {
+                                   const std::string& name, const std::vector<std::string>& members,
+                                   MemberCheck check) {
   // The common case, an administrator changing a group of their own, needs
   // no list; anything else is decided by the list.
   std::string stored;
@@ -314,7 +393,7 @@ Result Administration::modifyGroup(std::uint32_t adminId, std::uint32_t groupId,
     if (Result r = findGroup(adminId, groupId, summary); !r.ok()) return r;
     if (!summary.editable) return fail(Outcome::kRefused, "this address group is not editable");
   }
-  if (Result r = checkGroupInput(name, members); !r.ok()) return r;
+  if (Result r = checkGroupInput(name, members, check); !r.ok()) return r;
   std::vector<AddressGroup::AddressGroupMember> list = toMembers(members);
   {
     RequestLog log;
@@ -484,40 +563,11 @@ Result Administration::setSettings(std::uint32_t adminId, const ServerSettings& 
   bool root = false;
   if (Result r = describeAdmin(adminId, name, root); !r.ok()) return r;
   if (!root) return fail(Outcome::kRefused, "only the root administrator manages the settings");
-  // Only values the server takes as they are: any other would be replaced
-  // when it reads them.
-  const auto range = [&](const char* field, unsigned v, unsigned low, unsigned high) {
-    if (v < low || v > high) {
-      problems.push_back({field, std::string("must be between ") + std::to_string(low) + " and " +
-                                     std::to_string(high)});
-    }
-  };
-  range("backlog", s.backlog, 0, 1000);
-  range("port", s.port, 1, 65535);
-  range("threads", s.threads, 1, 1000);
-  range("maxThreads", s.maxThreads, 2, 1000);
-  range("recvTimeoutSecs", s.recvTimeoutSecs, 0, 300);
-  range("sendTimeoutSecs", s.sendTimeoutSecs, 0, 300);
-  if (s.maxThreads < s.threads) {
-    problems.push_back({"maxThreads", "must not be below threads"});
-  }
+  problems = settingsProblems(s);
   if (!problems.empty()) return fail(Outcome::kBadInput, "some settings were refused");
-  using P = QuorPolicyServerInterface;
   std::lock_guard<std::mutex> lock(_settingsMutex);
   RequestLog log;
-  const auto store = [](const char* key, unsigned value, const char* section) {
-    QUOR::GlobalSettingIF settings;
-    return settings.setItem(key, std::to_string(value).c_str(), section, "quor.ini") ==
-           QUOR::GS_SUCCESS;
-  };
-  // The server reads the cache lifetime from the LDAP section and needs the
-  // time-outs, which the library's writer leaves alone.
-  const bool written =
-      P::setSettingsInDatabase(s.backlog, s.keepAlive, s.port, s.https ? P::HTTPS : P::HTTP,
-                               s.threads, s.maxThreads, s.cacheTTLMins) == 0 &&
-      store("ldap_cache_TTL_minutes", s.cacheTTLMins, "LDAP_SVR_1") &&
-      store("recv_timeout_secs", s.recvTimeoutSecs, "policy_server") &&
-      store("send_timeout_secs", s.sendTimeoutSecs, "policy_server");
+  const bool written = writeServerSettings(s);
   if (!written) return fail(Outcome::kFailed, "the settings were not written");
   return record(adminId, "set policy server settings", 0, "quor.ini");
 }

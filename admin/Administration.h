@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "EntityUtils.h"
 #include "QuorNamedObj.h"
 
 namespace quor::admin {
@@ -96,6 +97,23 @@ struct PolicyServer {
   std::uint32_t port = 0;
 };
 
+// An address group bound to an entity as one of its sender lists.
+struct Binding {
+  std::uint32_t entity = 0;
+  std::string entityName;
+  std::uint32_t entityType = 0;
+  std::uint32_t group = 0;
+  std::string groupName;
+  std::string membership;
+  int position = 0;
+  // Only wildcard entities cover recipients; a binding elsewhere is kept but
+  // decides nothing.
+  bool decides() const;
+};
+
+// The memberships a binding may have, in the order they are documented.
+const std::vector<std::string>& memberships();
+
 // A value refused, by the name of its field.
 struct FieldProblem {
   std::string field;
@@ -109,6 +127,21 @@ std::string memberProblem(const std::string& address);
 // Why `name` cannot name an object (empty, over 255 bytes, a control
 // character, or the "OPP:" prefix the lists hide), or empty.
 std::string nameProblem(const std::string& name);
+
+// The values of `settings` the server would not take as they are (it
+// replaces them when it reads them), one problem per field, named as in
+// ServerSettings; empty when every value is taken.
+std::vector<FieldProblem> settingsProblems(const ServerSettings& settings);
+// Writes `settings` to quor.ini: what the library's writer stores, the cache
+// lifetime in the LDAP section the server reads it from, and the time-outs,
+// which the library's writer leaves alone. False when something was not
+// written (the store logs why). Callers serialise writers.
+bool writeServerSettings(const ServerSettings& settings);
+
+// How member addresses are checked. The console takes address patterns only;
+// the command line, run by the installation's operator, takes any text the
+// stored member list can hold (nothing holding "</ma>", which ends a member).
+enum class MemberCheck { kAddressPattern, kStorable };
 
 // Argon2id in libsodium's encoded form, with the interactive limits. Empty
 // when libsodium cannot work (it then logs nothing; the caller reports).
@@ -130,13 +163,24 @@ class Administration {
   Result setPassword(const std::string& name, const std::string& password);
   // The administrator's name (empty when unknown) and whether it is root.
   Result describeAdmin(std::uint32_t adminId, std::string& name, bool& root);
+  // The id of the administrator named `name`; kNotVisible when there is none.
+  Result adminByName(const std::string& name, std::uint32_t& adminId);
+  // The lowest id of a root administrator; kNotVisible when there is none.
+  Result rootAdmin(std::uint32_t& adminId);
+
+  // The named objects of one kind that the administrator sees.
+  Result listObjects(std::uint32_t adminId, QuorNamedObj::NaObjType kind,
+                     std::vector<SummaryNamedObject>& objects);
 
   Result listGroups(std::uint32_t adminId, std::vector<SummaryNamedObject>& groups);
   Result getGroup(std::uint32_t adminId, std::uint32_t groupId, Group& group);
+  // `entity`, when not 0, is linked besides the administrator's entities.
   Result createGroup(std::uint32_t adminId, const std::string& name,
-                     const std::vector<std::string>& members, std::uint32_t& groupId);
+                     const std::vector<std::string>& members, std::uint32_t& groupId,
+                     MemberCheck check = MemberCheck::kAddressPattern, std::uint32_t entity = 0);
   Result modifyGroup(std::uint32_t adminId, std::uint32_t groupId, const std::string& name,
-                     const std::vector<std::string>& members);
+                     const std::vector<std::string>& members,
+                     MemberCheck check = MemberCheck::kAddressPattern);
   Result deleteGroup(std::uint32_t adminId, std::uint32_t groupId);
 
   Result listAreas(std::uint32_t adminId, std::vector<QuarantineData>& areas);
@@ -163,12 +207,34 @@ class Administration {
   Result ruleOrder(std::uint32_t adminId, RuleOrder& order);
   Result policyServers(std::uint32_t adminId, std::vector<PolicyServer>& servers);
 
+  // The bindings of entity `entity` (0: of every entity), by entity and
+  // position. Root only.
+  Result bindings(std::uint32_t adminId, std::uint32_t entity, std::vector<Binding>& out);
+  // Binds address group `group` to `entity` with `membership` at `position`
+  // (negative: last). The administrator must manage the entity (one of their
+  // own, or a wildcard entity one of their wildcard entities covers; root:
+  // any) and may edit the group. kNotVisible for an unknown entity, kRefused
+  // for a binding that exists already; `bound` is the entity. Messages
+  // about the acting administrator call them "the administrator".
+  Result bind(std::uint32_t adminId, std::uint32_t entity, std::uint32_t group,
+              const std::string& membership, int position, GroupEntity& bound);
+  // Removes the bindings of `group` to `entity` (of one membership, or of
+  // any when `membership` is empty), with the checks of bind; kNotVisible
+  // when there is none. `removed` is their number.
+  Result unbind(std::uint32_t adminId, std::uint32_t entity, std::uint32_t group,
+                const std::string& membership, std::size_t& removed);
+
   // The change log, newest first (at most `limit` entries); root only
   // (kRefused otherwise).
   Result changes(std::uint32_t adminId, std::vector<Change>& out, std::size_t limit = 1000);
 
  private:
   Result requireRoot(std::uint32_t adminId, const char* what);
+  // The checks that bind and unbind share; `target` is the entity,
+  // `groupName` the group's name.
+  Result checkBinding(std::uint32_t adminId, std::uint32_t entity, std::uint32_t group,
+                      const std::string& membership, GroupEntity& target, std::string& groupName);
+  Result readBindings(std::uint32_t entity, std::vector<Binding>& out);
   Result record(std::uint32_t adminId, const char* operation, std::uint32_t objectId,
                 const std::string& objectName);
   Result findGroup(std::uint32_t adminId, std::uint32_t groupId, SummaryNamedObject& summary);
@@ -179,11 +245,11 @@ class Administration {
   bool ownGroup(std::uint32_t adminId, std::uint32_t groupId, std::string& name);
   bool groupExists(std::uint32_t groupId, bool& exists);
 
-  std::mutex _treeMutex;  // the library's pattern-tree work runs one at a time
-  std::mutex _createMutex;
-  std::mutex _settingsMutex;  // quor.ini is read and written by one request at a time  // a new
-                              // group's id is read back by its name
-  std::string _dummyHash;     // verified for unknown names, to take as long
+  std::mutex _treeMutex;      // the library's pattern-tree work runs one at a time
+  std::mutex _createMutex;    // a new group's id is read back by its name
+  std::mutex _settingsMutex;  // quor.ini is read and written by one request at a time
+  std::once_flag _dummyOnce;
+  std::string _dummyHash;  // verified for unknown names, to take as long
 };
 
 }  // namespace quor::admin

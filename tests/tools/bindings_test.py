@@ -68,6 +68,15 @@ class BindingsTest(Roots, unittest.TestCase):
                               "--group", "5", home=root, expect=4)
                 # Removing a group takes its bindings with it.
                 self.run_tool("admin", "group", "delete", "--id", "6", home=root)
+                changes = json.loads(self.run_tool("admin", "changes", "--json", home=root).stdout)
+                self.assertEqual([("root", "delete address group", 6),
+                                  ("root", "unbind address group", 5),
+                                  ("root", "bind address group", 4),
+                                  ("root", "bind address group", 6),
+                                  ("root", "bind address group", 4),
+                                  ("root", "bind address group", 5),
+                                  ("bob", "bind address group", 6)],
+                                 [(c["admin"], c["operation"], c["objectId"]) for c in changes])
                 self.assertEqual([(4, 4), (6, 4)], [(b["entity"], b["group"])
                                             for b in self.bindings(root)])
                 self.assertEqual("2", self.sql(

@@ -6,7 +6,6 @@
 #include <sstream>
 
 #include "ConfigFile.h"
-#include "PolicyLog.h"
 #include "QuorHome.h"
 #include "RdbmsInterface.h"
 #include "tools/quorpolicy/Command.h"
@@ -38,34 +37,13 @@ void selectRoot(const std::string& home) {
                          "pgsql), or run `quorpolicy upgrade --db sqlite` once to record it");
 }
 
-LibraryErrors::LibraryErrors() {
-  PolicyLog::setSink(
-      [this](int level, const std::string& message) {
-        std::lock_guard<std::mutex> lock(_mutex);
-        if (level == PolicyLog::Error) _messages.push_back(message);
-      },
-      PolicyLog::Error);
-}
-
-LibraryErrors::~LibraryErrors() { PolicyLog::setSink(nullptr); }
-
-std::string LibraryErrors::first() const {
-  std::lock_guard<std::mutex> lock(_mutex);
-  return _messages.empty() ? std::string() : _messages.front();
-}
-
-std::string LibraryErrors::last() const {
-  std::lock_guard<std::mutex> lock(_mutex);
-  return _messages.empty() ? std::string() : _messages.back();
-}
-
 void openRootDatabase(const std::string& home) {
   selectRoot(home);
   std::string failure;
   {
-    LibraryErrors errors;
+    HeldLibraryLog log;
     if (QUOR::RdbmsInterface::Init(nullptr, nullptr, nullptr, nullptr)) return;
-    failure = errors.last();
+    if (!log.errors().empty()) failure = log.errors().back();
   }
   throw CommandError(kExitFailure, "cannot open the policy database of " +
                                        std::string(getQuorHome()) + ": " +

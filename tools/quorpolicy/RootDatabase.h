@@ -9,9 +9,10 @@
 #define QUORPOLICY_TOOLS_QUORPOLICY_ROOTDATABASE_H_
 
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "admin/LibraryLog.h"
 
 namespace quor::tool {
 
@@ -19,22 +20,20 @@ namespace quor::tool {
 // older databases to it.
 inline constexpr int kSchemaVersion = 5;
 
-// Collects the library's error-level messages while it lives (the library
-// reports a failed bootstrap or connection only by logging), and restores the
-// default sink at the end.
-class LibraryErrors {
+// Holds the library's errors and warnings back while it lives, in admin/'s
+// per-request capture and not on standard error, so that a command can
+// report them with its result: the library reports a failed bootstrap or
+// connection only by logging. Made in one scope at a time; no other
+// admin::LibraryLogRouter may live meanwhile.
+class HeldLibraryLog {
  public:
-  LibraryErrors();
-  ~LibraryErrors();
-  LibraryErrors(const LibraryErrors&) = delete;
-  LibraryErrors& operator=(const LibraryErrors&) = delete;
-  // The first and the last message; empty when none was logged.
-  std::string first() const;
-  std::string last() const;
+  const std::vector<std::string>& errors() const { return _log.errors(); }
+  // Errors and warnings, in order.
+  const std::vector<std::string>& messages() const { return _log.messages(); }
 
  private:
-  mutable std::mutex _mutex;
-  std::vector<std::string> _messages;
+  admin::LibraryLogRouter _router{false};
+  admin::RequestLog _log;
 };
 
 // Sets QUOR_HOME to `home` when it is not empty, then QUOR_DB_DIR from the

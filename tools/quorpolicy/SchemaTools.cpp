@@ -148,7 +148,8 @@ void SchemaSession::resetIdentities() {
   static const char* const kIdentities[][2] = {{"entities", "entity_id"},
                                                {"administrators", "admin_id"},
                                                {"named_objects", "object_id"},
-                                               {"rules", "rule_id"}};
+                                               {"rules", "rule_id"},
+                                               {"change_log", "change_id"}};
   for (const auto& id : kIdentities) {
     const std::string table = id[0], column = id[1];
     exec("SELECT setval(pg_get_serial_sequence('" + table + "', '" + column + "'), COALESCE(MAX(" +

@@ -18,7 +18,6 @@
 //
 // An administrator is given by name or by numeric id.
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -27,13 +26,12 @@
 #include <vector>
 
 #include "EntityUtils.h"
-#include "PolicyLog.h"
 #include "QuorErrC.h"
 #include "QuorNamedObj.h"
 #include "RdbmsInterface.h"
-#include "ZoDataAccess.h"
-#include "admin/Administration.h"
+#include "admin/LibraryLog.h"
 #include "port/PortFile.h"
+#include "tools/quorpolicy/AdminSession.h"
 #include "tools/quorpolicy/Command.h"
 #include "tools/quorpolicy/RootDatabase.h"
 
@@ -53,80 +51,23 @@ struct AdminOptions {
   bool json = false;
 };
 
-// Writes the library's errors and warnings to standard error while it lives
-// and remembers whether an error was logged: the address-group operations
-// report failures of the database only that way.
-class ErrorWatch {
- public:
-  ErrorWatch() {
-    PolicyLog::setSink(
-        [this](int level, const std::string& message) {
-          if (level == PolicyLog::Error) _failed = true;
-          std::fprintf(stderr, "%s\n", message.c_str());
-        },
-        PolicyLog::Warning);  // the progress trace is not shown, so it is not made
-  }
-  ~ErrorWatch() { PolicyLog::setSink(nullptr); }
-  ErrorWatch(const ErrorWatch&) = delete;
-  ErrorWatch& operator=(const ErrorWatch&) = delete;
-  bool failed() const { return _failed; }
-
- private:
-  bool _failed = false;
+// One command's administration on the root the options name.
+struct Session : AdminSession {
+  explicit Session(const AdminOptions& options) : AdminSession(options.home) {}
 };
 
-// Makes the library find the installation and its database.
-void openDatabase(const AdminOptions& options) { openRootDatabase(options.home); }
-
-bool isNumber(const std::string& text) {
-  if (text.empty() || text.size() > 10) return false;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  return std::stoull(text) <= 0xFFFFFFFFull;
-}
-
-// The id of an administrator given by id or name.
-unsigned adminId(const std::string& admin) {
-  if (isNumber(admin)) return static_cast<unsigned>(std::stoul(admin));
-  RdbmsInterface db;
-  std::string buffer;
-  const char* escaped = nullptr;
-  RdbmsInterface::escapeData(admin.c_str(), buffer, escaped);
-  std::vector<char> stmt(admin.size() * 2 + 512, '\0');
-  try {
-    ZoSqlLoader loader(RdbmsInterface::GetSqlPath());
-    loader.loadSQL(stmt.data(), static_cast<int>(stmt.size()), "ui_GetAdminIdByName.sql", escaped);
-    db.executeSQL(stmt.data());
-    const int row = db.fetchNextRow();
-    if (row < 0) throw CommandError(kExitFailure, "the policy database is not available");
-    if (row != 0) throw CommandError(kExitNotFound, "no administrator named '" + admin + "'");
-    const char* id = db.getColVal("AdminID");
-    if (id == nullptr || !isNumber(id)) {
-      throw CommandError(kExitFailure, "the id of administrator '" + admin + "' is unreadable");
-    }
-    return static_cast<unsigned>(std::stoul(id));
-  } catch (const char* failure) {
-    throw CommandError(kExitFailure,
-                       std::string("looking up administrator '") + admin + "' failed: " + failure);
-  }
-}
-
-std::vector<AddressGroup::AddressGroupMember> memberList(
-    const std::vector<std::string>& addresses) {
-  std::vector<AddressGroup::AddressGroupMember> members;
+// Refuses, naming it, a member address that the member list cannot hold.
+void checkMembers(const std::vector<std::string>& addresses) {
   for (const std::string& address : addresses) {
     // "</ma>" would end the member early in the member list text.
     if (address.find("</ma>") != std::string::npos) {
       throw CommandError(kExitBadInput, "member address '" + address + "' may not hold </ma>");
     }
-    members.push_back(AddressGroup::AddressGroupMember{0, address});
   }
-  return members;
 }
 
 void listEntities(const AdminOptions& options) {
-  openDatabase(options);
+  Session session(options);
   RdbmsInterface db;
   std::set<GroupEntity, GroupEntityCmp> entities;
   const QuorErrC rc = EntityUtils::getAllEntities(db, entities);
@@ -140,12 +81,12 @@ void listEntities(const AdminOptions& options) {
 }
 
 void listObjects(const AdminOptions& options) {
-  openDatabase(options);
-  const unsigned admin = adminId(options.admin);
-  RdbmsInterface db;
+  Session session(options);
+  const unsigned admin = session.adminId(options.admin);
   std::vector<SummaryNamedObject> summaries;
-  if (!QuorNamedObj::getIds(db, admin, static_cast<QuorNamedObj::NaObjType>(options.kind),
-                            summaries)) {
+  if (!session.administration()
+           .listObjects(admin, static_cast<QuorNamedObj::NaObjType>(options.kind), summaries)
+           .ok()) {
     throw CommandError(kExitFailure, "listing the named objects of administrator '" +
                                          options.admin +
                                          "' failed (an administrator needs managing entities)");
@@ -157,11 +98,10 @@ void listObjects(const AdminOptions& options) {
 }
 
 void listQuarantine(const AdminOptions& options) {
-  openDatabase(options);
-  const unsigned admin = adminId(options.admin);
-  RdbmsInterface db;
+  Session session(options);
+  const unsigned admin = session.adminId(options.admin);
   std::vector<QuarantineData> areas;
-  if (!QuorNamedObj::getEditableQuanantineData(db, admin, areas)) {
+  if (!session.administration().listAreas(admin, areas).ok()) {
     throw CommandError(kExitFailure, "listing the quarantine areas of administrator '" +
                                          options.admin + "' failed");
   }
@@ -172,33 +112,36 @@ void listQuarantine(const AdminOptions& options) {
 }
 
 void addGroup(const AdminOptions& options) {
-  openDatabase(options);
-  const unsigned admin = adminId(options.admin);
-  std::vector<AddressGroup::AddressGroupMember> members = memberList(options.members);
-  ErrorWatch watch;
-  const QuorErrC rc =
-      AddressGroup::addAddressGroup(admin, options.name.c_str(), options.entity, members);
-  if (rc == QuorErr::kBufferNotAllocated) throw CommandError(kExitFailure, "out of memory");
-  if (watch.failed())
+  Session session(options);
+  const unsigned admin = session.adminId(options.admin);
+  checkMembers(options.members);
+  std::uint32_t id = 0;
+  const admin::Result r = session.administration().createGroup(
+      admin, options.name, options.members, id, admin::MemberCheck::kStorable, options.entity);
+  if (r.outcome == admin::Outcome::kFailed) {
     throw CommandError(kExitFailure, "address group '" + options.name + "' was not written");
+  }
+  if (!r.ok()) {
+    throw CommandError(exitStatusOf(r), "address group '" + options.name + "': " + r.message);
+  }
   std::printf("address group '%s' written with %zu members\n", options.name.c_str(),
-              members.size());
+              options.members.size());
 }
 
 void modifyGroup(const AdminOptions& options) {
-  openDatabase(options);
-  std::vector<AddressGroup::AddressGroupMember> members = memberList(options.members);
-  ErrorWatch watch;
-  const QuorErrC rc = AddressGroup::modifyAddressGroup(options.id, options.name.c_str(), members);
-  if (rc == QuorErr::kBufferNotAllocated) throw CommandError(kExitFailure, "out of memory");
-  if (watch.failed())
-    throw CommandError(kExitFailure,
-                       "address group " + std::to_string(options.id) + " was not written");
-  std::printf("address group %u written with %zu members\n", options.id, members.size());
+  Session session(options);
+  checkMembers(options.members);
+  const std::string group = "address group " + std::to_string(options.id);
+  const admin::Result r = session.administration().modifyGroup(
+      session.root(), options.id, options.name, options.members, admin::MemberCheck::kStorable);
+  if (r.outcome == admin::Outcome::kFailed)
+    throw CommandError(kExitFailure, group + " was not written");
+  if (!r.ok()) throw CommandError(exitStatusOf(r), group + ": " + r.message);
+  std::printf("%s written with %zu members\n", group.c_str(), options.members.size());
 }
 
 void showGroup(const AdminOptions& options) {
-  openDatabase(options);
+  Session session(options);
   std::string content;
   std::string name;
   {
@@ -208,7 +151,7 @@ void showGroup(const AdminOptions& options) {
     }
   }
   std::vector<AddressGroup::AddressGroupMember> members;
-  ErrorWatch watch;
+  admin::RequestLog watch;
   if (AddressGroup::getAddressGroupMembersByID(options.id, members) == QuorErr::kMemberUnreadable) {
     throw CommandError(
         kExitFailure, "a member of address group " + std::to_string(options.id) + " is unreadable");
@@ -222,18 +165,18 @@ void showGroup(const AdminOptions& options) {
 }
 
 void deleteGroup(const AdminOptions& options) {
-  openDatabase(options);
-  ErrorWatch watch;
-  AddressGroup::deleteAddressGroupByID(options.id);
-  if (watch.failed())
-    throw CommandError(kExitFailure,
-                       "address group " + std::to_string(options.id) + " was not deleted");
-  std::printf("address group %u deleted (unless a rule refers to it)\n", options.id);
+  Session session(options);
+  const std::string group = "address group " + std::to_string(options.id);
+  const admin::Result r = session.administration().deleteGroup(session.root(), options.id);
+  if (r.outcome == admin::Outcome::kFailed)
+    throw CommandError(kExitFailure, group + " was not deleted");
+  if (!r.ok()) throw CommandError(exitStatusOf(r), group + ": " + r.message);
+  std::printf("%s deleted\n", group.c_str());
 }
 
 void removeObject(const AdminOptions& options) {
-  openDatabase(options);
-  const unsigned admin = adminId(options.admin);
+  Session session(options);
+  const unsigned admin = session.adminId(options.admin);
   RdbmsInterface db;
   const QuorErrC rc = QuorNamedObj::remove(db, options.id, admin);
   const std::string object = "named object " + std::to_string(options.id);
@@ -271,27 +214,10 @@ std::string readNewPassword() {
   return first;
 }
 
-int exitStatusOf(const admin::Result& r) {
-  switch (r.outcome) {
-    case admin::Outcome::kOk:
-      return kExitOk;
-    case admin::Outcome::kNotVisible:
-      return kExitNotFound;
-    case admin::Outcome::kRefused:
-      return kExitRefused;
-    case admin::Outcome::kBadInput:
-      return kExitBadInput;
-    case admin::Outcome::kFailed:
-      break;
-  }
-  return kExitFailure;
-}
-
 void setPassword(const AdminOptions& options) {
-  openDatabase(options);
+  Session session(options);
   const std::string password = readNewPassword();
-  admin::Administration administration;
-  const admin::Result r = administration.setPassword(options.name, password);
+  const admin::Result r = session.administration().setPassword(options.name, password);
   if (!r.ok()) {
     throw CommandError(exitStatusOf(r), "administrator '" + options.name + "': " + r.message);
   }
@@ -299,17 +225,9 @@ void setPassword(const AdminOptions& options) {
 }
 
 void showChanges(const AdminOptions& options) {
-  openDatabase(options);
-  admin::Administration administration;
+  Session session(options);
   std::vector<admin::Change> changes;
-  // The command line works with the whole database: the root's view.
-  unsigned root = 0;
-  {
-    RdbmsInterface db;
-    db.executeSQL("SELECT MIN(admin_id) AS admin_id FROM administrators WHERE is_root = 1");
-    if (db.fetchNextRow() == 0) root = static_cast<unsigned>(db.getColValInt("admin_id"));
-  }
-  const admin::Result r = administration.changes(root, changes);
+  const admin::Result r = session.administration().changes(session.root(), changes);
   if (!r.ok()) throw CommandError(exitStatusOf(r), "the change log: " + r.message);
   if (options.json) {
     nlohmann::json out = nlohmann::json::array();

@@ -53,9 +53,9 @@ class RootSession {
     openRootDatabase(home);
     std::string failure;
     {
-      LibraryErrors errors;
+      HeldLibraryLog log;
       _db = std::make_unique<QUOR::RdbmsInterface>();
-      failure = errors.first();
+      if (!log.errors().empty()) failure = log.errors().front();
     }
     if (!failure.empty()) {
       throw CommandError(kExitFailure, "cannot connect to the policy database: " + failure);

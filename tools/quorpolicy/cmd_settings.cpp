@@ -14,17 +14,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "GlobalSetting.h"
-#include "PolicyLog.h"
 #include "QuorHome.h"
 #include "QuorPolicyServerInterface.h"
 #include "RdbmsInterface.h"
+#include "admin/Administration.h"
 #include "miscUtils.h"
 #include "tools/quorpolicy/Command.h"
 #include "tools/quorpolicy/RootDatabase.h"
@@ -48,47 +46,8 @@ struct ServerDefaults {
   unsigned int cacheTTLMins = 1440;
 };
 
-// Collects what the library logs while it lives, so that a command can show
-// the messages with its result instead of interleaving them on stderr.
-class CollectedLog {
- public:
-  CollectedLog() {
-    PolicyLog::setSink(
-        [this](int level, const std::string& message) {
-          std::lock_guard lock(_mutex);
-          _entries.emplace_back(level, message);
-        },
-        PolicyLog::Warning);  // nothing here shows the progress trace
-  }
-  ~CollectedLog() { PolicyLog::setSink({}); }
-  CollectedLog(const CollectedLog&) = delete;
-  CollectedLog& operator=(const CollectedLog&) = delete;
-
-  // Messages up to `maxLevel`, in order.
-  std::vector<std::string> messages(int maxLevel) const {
-    std::lock_guard lock(_mutex);
-    std::vector<std::string> out;
-    for (const auto& [level, text] : _entries) {
-      if (level <= maxLevel) out.push_back(text);
-    }
-    return out;
-  }
-  // The first error-level message that starts with `prefix`.
-  std::optional<std::string> errorStartingWith(const std::string& prefix) const {
-    std::lock_guard lock(_mutex);
-    for (const auto& [level, text] : _entries) {
-      if (level == PolicyLog::Error && text.rfind(prefix, 0) == 0) return text;
-    }
-    return std::nullopt;
-  }
-
- private:
-  mutable std::mutex _mutex;
-  std::vector<std::pair<int, std::string>> _entries;
-};
-
-void printMessages(const CollectedLog& log) {
-  const auto messages = log.messages(PolicyLog::Warning);
+void printMessages(const HeldLibraryLog& log) {
+  const auto messages = log.messages();
   if (messages.empty()) return;
   std::printf("messages:\n");
   for (const auto& m : messages) std::printf("  %s\n", m.c_str());
@@ -115,7 +74,7 @@ void showServer(bool memory) {
   if (memory) loadMemoryStore();
   ServerDefaults s;
   QuorErrC rc;
-  CollectedLog log;
+  HeldLibraryLog log;
   rc = P::getSettingsFromDatabase(s.backlog, s.keepAlive, s.port, s.protocol, s.recvTimeoutSecs,
                                   s.sendTimeoutSecs, s.threads, s.maxThreads, s.cacheTTLMins,
                                   memory);
@@ -141,7 +100,7 @@ void showClient(bool memory) {
   unsigned int port = 5060, recv = 60, send = 60;
   bool keepAlive = true;
   P::Protocol protocol = P::HTTP;
-  CollectedLog log;
+  HeldLibraryLog log;
   const QuorErrC rc =
       P::getClientSettingsFromDatabase(host, port, keepAlive, protocol, recv, send, memory);
   if (rc == 0) {
@@ -199,14 +158,6 @@ P::Protocol parseProtocol(const std::string& text) {
 
 void setServer(const SetOptions& o) {
   requireHome();
-  // Only values the server accepts as they are: anything else would be
-  // replaced when it reads them.
-  checkRange("--backlog", o.backlog, 0, 1000);
-  checkRange("--port", o.port, 1, 65535);
-  checkRange("--threads", o.threads, 1, 1000);
-  checkRange("--max-threads", o.maxThreads, 2, 1000);
-  checkRange("--recv-timeout", o.recv, 0, 300);
-  checkRange("--send-timeout", o.send, 0, 300);
   const std::optional<bool> keepAlive =
       o.keepAlive ? std::optional<bool>(parseYesNo(*o.keepAlive)) : std::nullopt;
   const std::optional<P::Protocol> protocol =
@@ -221,56 +172,68 @@ void setServer(const SetOptions& o) {
   s.threads = 0;
   s.maxThreads = 0;
   {
-    CollectedLog quiet;
+    HeldLibraryLog quiet;
     P::getSettingsFromDatabase(s.backlog, s.keepAlive, s.port, s.protocol, s.recvTimeoutSecs,
                                s.sendTimeoutSecs, s.threads, s.maxThreads, s.cacheTTLMins, false);
   }
   const bool threadsStored = s.threads != 0;
   const bool maxThreadsStored = s.maxThreads != 0;
-  if (!threadsStored) s.threads = ServerDefaults{}.threads;
-  if (!maxThreadsStored) s.maxThreads = ServerDefaults{}.maxThreads;
-  if (o.backlog) s.backlog = *o.backlog;
-  if (keepAlive) s.keepAlive = *keepAlive;
-  if (o.port) s.port = *o.port;
-  if (protocol) s.protocol = *protocol;
-  if (o.threads) s.threads = *o.threads;
-  if (o.maxThreads) s.maxThreads = *o.maxThreads;
-  if (o.cacheTTL) s.cacheTTLMins = *o.cacheTTL;
-  if (o.recv) s.recvTimeoutSecs = *o.recv;
-  if (o.send) s.sendTimeoutSecs = *o.send;
-  if (s.maxThreads < s.threads) {
-    // Name each value by where it came from: the user's option, the file or
-    // the tool's default.
+  admin::ServerSettings w;
+  w.backlog = o.backlog.value_or(s.backlog);
+  w.keepAlive = keepAlive.value_or(s.keepAlive);
+  w.port = o.port.value_or(s.port);
+  w.https = protocol.value_or(s.protocol) == P::HTTPS;
+  w.threads = o.threads.value_or(threadsStored ? s.threads : ServerDefaults{}.threads);
+  w.maxThreads =
+      o.maxThreads.value_or(maxThreadsStored ? s.maxThreads : ServerDefaults{}.maxThreads);
+  w.cacheTTLMins = o.cacheTTL.value_or(s.cacheTTLMins);
+  w.recvTimeoutSecs = o.recv.value_or(s.recvTimeoutSecs);
+  w.sendTimeoutSecs = o.send.value_or(s.sendTimeoutSecs);
+
+  // Only values the server accepts as they are: anything else would be
+  // replaced when it reads them. A value the file holds and the user did not
+  // give is written back as it is, except for the order of the thread counts.
+  const struct {
+    const char* field;
+    const char* option;
+    bool given;
+  } options[] = {{"backlog", "--backlog", o.backlog.has_value()},
+                 {"port", "--port", o.port.has_value()},
+                 {"threads", "--threads", o.threads.has_value()},
+                 {"maxThreads", "--max-threads", o.maxThreads.has_value()},
+                 {"recvTimeoutSecs", "--recv-timeout", o.recv.has_value()},
+                 {"sendTimeoutSecs", "--send-timeout", o.send.has_value()}};
+  for (const admin::FieldProblem& p : admin::settingsProblems(w)) {
+    if (p.message.rfind("must be between", 0) == 0) {
+      for (const auto& option : options) {
+        if (option.given && p.field == option.field) {
+          throw CommandError(kExitBadInput, std::string(option.option) + " " + p.message);
+        }
+      }
+      continue;
+    }
+    // The thread counts out of order: name each value by where it came from,
+    // the user's option, the file or the tool's default.
     const std::string file = std::string(getQuorHome()) + "/config/quor.ini";
-    auto origin = [&file](const char* option, const char* key, unsigned int value, bool given,
+    auto origin = [&file](const char* opt, const char* key, unsigned int value, bool isGiven,
                           bool stored) {
       const std::string v = std::to_string(value);
-      if (given) return std::string(option) + " " + v;
+      if (isGiven) return std::string(opt) + " " + v;
       return std::string(key) + "=" + v + (stored ? " stored in " + file : " (the default)");
     };
-    throw CommandError(kExitBadInput, origin("--threads", "threads", s.threads,
+    throw CommandError(kExitBadInput, origin("--threads", "threads", w.threads,
                                              o.threads.has_value(), threadsStored) +
                                           " is above " +
-                                          origin("--max-threads", "max_threads", s.maxThreads,
+                                          origin("--max-threads", "max_threads", w.maxThreads,
                                                  o.maxThreads.has_value(), maxThreadsStored));
   }
 
-  CollectedLog log;
-  const QuorErrC rc = P::setSettingsInDatabase(s.backlog, s.keepAlive, s.port, s.protocol,
-                                               s.threads, s.maxThreads, s.cacheTTLMins);
-  // The server reads the cache lifetime from the LDAP section; store it there
-  // too so that the value set here is the value read. The library's writer
-  // leaves the time-outs alone; the server cannot start without them, so the
-  // tool writes them as well.
-  const bool restStored = rc == 0 &&
-                          storeItem("ldap_cache_TTL_minutes", s.cacheTTLMins, "LDAP_SVR_1") &&
-                          storeItem("recv_timeout_secs", s.recvTimeoutSecs, "policy_server") &&
-                          storeItem("send_timeout_secs", s.sendTimeoutSecs, "policy_server");
-  for (const auto& m : log.messages(PolicyLog::Warning)) std::fprintf(stderr, "%s\n", m.c_str());
-  if (!restStored) {
-    throw CommandError(kExitFailure,
-                       "the policy server settings were not written (code " +
-                           std::to_string(rc != 0 ? rc : QuorErr::kSettingNotWritten) + ")");
+  HeldLibraryLog log;
+  const bool written = admin::writeServerSettings(w);
+  for (const auto& m : log.messages()) std::fprintf(stderr, "%s\n", m.c_str());
+  if (!written) {
+    throw CommandError(kExitFailure, "the policy server settings were not written (code " +
+                                         std::to_string(QuorErr::kSettingNotWritten) + ")");
   }
   std::printf("policy server settings written\n");
 }
@@ -286,13 +249,13 @@ void setClient(const ClientOptions& o) {
     throw CommandError(kExitBadInput,
                        "nothing to set: give --host, --recv-timeout or --send-timeout");
   }
-  CollectedLog log;
+  HeldLibraryLog log;
   QUOR::GlobalSettingIF settings;
   bool ok = true;
   if (o.host) ok = settings.setItem("host", o.host->c_str(), "policy_client", "quor.ini") == 0;
   if (ok && o.recv) ok = storeItem("recv_timeout_secs", *o.recv, "policy_client");
   if (ok && o.send) ok = storeItem("send_timeout_secs", *o.send, "policy_client");
-  for (const auto& m : log.messages(PolicyLog::Warning)) std::fprintf(stderr, "%s\n", m.c_str());
+  for (const auto& m : log.messages()) std::fprintf(stderr, "%s\n", m.c_str());
   if (!ok) {
     throw CommandError(kExitFailure, "the policy client settings were not written (code " +
                                          std::to_string(QuorErr::kSettingNotWritten) + ")");
@@ -305,9 +268,9 @@ void setClient(const ClientOptions& o) {
 void initDatabase() {
   requireHome();
   selectRoot("");
-  CollectedLog log;
+  HeldLibraryLog log;
   if (!QUOR::RdbmsInterface::Init(nullptr, nullptr, nullptr, nullptr)) {
-    const auto messages = log.messages(PolicyLog::Error);
+    const auto messages = log.errors();
     throw CommandError(kExitFailure,
                        "the policy database is not configured: " +
                            (messages.empty() ? std::string("unknown reason") : messages.back()));
@@ -315,20 +278,22 @@ void initDatabase() {
 }
 
 // Fails when the unit of work made while `log` collected could not connect.
-void requireConnection(const CollectedLog& log) {
-  if (auto failure = log.errorStartingWith("RdbmsInterface::RdbmsInterface: ")) {
-    throw CommandError(kExitFailure, "cannot connect to the policy database: " + *failure);
+void requireConnection(const HeldLibraryLog& log) {
+  for (const std::string& failure : log.errors()) {
+    if (failure.rfind("RdbmsInterface::RdbmsInterface: ", 0) == 0) {
+      throw CommandError(kExitFailure, "cannot connect to the policy database: " + failure);
+    }
   }
 }
 
 void listPolicyServers() {
   initDatabase();
   std::vector<PolicyServerInfo> servers;
-  CollectedLog log;
+  HeldLibraryLog log;
   const QuorErrC rc = P::getPolicyServerInfo(servers);
   requireConnection(log);
   if (rc != 0) {
-    const auto messages = log.messages(PolicyLog::Error);
+    const auto messages = log.errors();
     throw CommandError(kExitFailure, "the policy servers could not be listed (code " +
                                          std::to_string(rc) + ")" +
                                          (messages.empty() ? "" : ": " + messages.back()));
@@ -344,7 +309,7 @@ void showRuleOrder(bool verify) {
   bool manual = false;
   std::vector<QuorFilter::FilterType> order;
   QuorErrC rc;
-  CollectedLog log;
+  HeldLibraryLog log;
   {
     QUOR::RdbmsInterface db;
     requireConnection(log);
@@ -365,7 +330,7 @@ void showRuleOrder(bool verify) {
     throw CommandError(kExitFailure,
                        "the manual rule order could not be read (code " + std::to_string(rc) + ")");
   }
-  if (verify && !log.messages(PolicyLog::Error).empty()) {
+  if (verify && !log.errors().empty()) {
     throw CommandError(kExitRefused, "the manual rule order does not verify");
   }
 }
@@ -374,7 +339,7 @@ void showAdminId(const std::string& name) {
   initDatabase();
   unsigned int id = 0;
   QuorErrC rc;
-  CollectedLog log;
+  HeldLibraryLog log;
   {
     QUOR::RdbmsInterface db;
     requireConnection(log);
@@ -384,7 +349,7 @@ void showAdminId(const std::string& name) {
     std::printf("%u\n", id);
     return;
   }
-  const auto messages = log.messages(PolicyLog::Error);
+  const auto messages = log.errors();
   if (rc == QuorErr::kMissingData && messages.empty()) {
     throw CommandError(kExitNotFound, "no administrator named '" + name + "'");
   }

@@ -1,1 +1,0 @@
-SELECT admin_id AS AdminID FROM administrators WHERE admin_name = '%s'
