@@ -300,6 +300,9 @@ class ServeTest(unittest.TestCase):
         self.assertIn("running on the built-in settings", bare.text())
         self.assertEqual("action=OK", bare.connect().ask("ceo@example.com"))
 
+    @unittest.skipIf("UBSAN_OPTIONS" in os.environ,
+                     "at the descriptor limit the sanitizer's own memory probe (it opens a "
+                     "pipe) fails and its vptr check then reports valid objects")
     def test_descriptor_limit_pauses_accepting_once(self):
         server = self.serve("--max-connections", "100", descriptors=24)
         idle = [server.connect() for _ in range(30)]
