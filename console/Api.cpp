@@ -176,6 +176,8 @@ Response Api::handle(const Request& request) {
 }
 
 Response Api::page(const std::string& path) {
+  // A target that is not an absolute path (an empty one, "*") names no page.
+  if (path.empty() || path[0] != '/') return error(404, "no such page");
   std::string rel = path == "/" ? "index.html" : path.substr(1);
   // Only plain names below the folder: no "..", no hidden files, no escapes.
   if (rel.empty() || rel.size() > 128) return error(404, "no such page");
