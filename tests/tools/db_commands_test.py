@@ -196,6 +196,15 @@ class DbCommandsTest(Roots, unittest.TestCase):
                 after = self.run_tool("admin", "objects", "--admin", "alice", "--kind", "3",
                                       home=root).stdout
                 self.assertIn("Sales quarantine", after)
+                # The upgraded database counts (and on SQLite records) changes
+                # as a new one does: a group with one member is two changes.
+                self.run_tool("admin", "group", "add", "--admin", "alice", "--name", "Counted",
+                              "--member", "x@y.example", home=root)
+                self.assertEqual("2\n", self.sql(root, "SELECT version FROM policy_version"))
+                if backend == "sqlite":
+                    self.assertEqual("1|named_objects\n2|address_group_members\n",
+                                     self.sql(root, "SELECT version, table_name FROM "
+                                                    "policy_changes ORDER BY version"))
                 self.assertIn("up to date (version 5)", self.run_tool("upgrade", home=root).stdout)
                 self.sql(root, "UPDATE schema_version SET version = 99")
                 run = self.run_tool("upgrade", home=root, expect=3)

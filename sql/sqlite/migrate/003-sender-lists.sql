@@ -1,6 +1,6 @@
--- Version 3: sender lists bound to entities, and the policy version with
--- the triggers that count (and, on PostgreSQL, announce) changes of what
--- the lists are decided from. The version itself is recorded by
+-- Version 3: sender lists bound to entities, and the policy version. The
+-- triggers that count changes come with version 5, which records what each
+-- change touched as well. The version itself is recorded by
 -- `quorpolicy upgrade`.
 
 -- Sender lists of entities: address group `group_id` is a list of entity
@@ -29,29 +29,3 @@ CREATE TABLE policy_version (
   version INTEGER NOT NULL
 );
 INSERT INTO policy_version (version) VALUES (0);
-
--- Every change of a table the sender lists are decided from counts once.
-CREATE TRIGGER entities_insert_version AFTER INSERT ON entities
-BEGIN UPDATE policy_version SET version = version + 1; END;
-CREATE TRIGGER entities_update_version AFTER UPDATE ON entities
-BEGIN UPDATE policy_version SET version = version + 1; END;
-CREATE TRIGGER entities_delete_version AFTER DELETE ON entities
-BEGIN UPDATE policy_version SET version = version + 1; END;
-CREATE TRIGGER named_objects_insert_version AFTER INSERT ON named_objects
-BEGIN UPDATE policy_version SET version = version + 1; END;
-CREATE TRIGGER named_objects_update_version AFTER UPDATE ON named_objects
-BEGIN UPDATE policy_version SET version = version + 1; END;
-CREATE TRIGGER named_objects_delete_version AFTER DELETE ON named_objects
-BEGIN UPDATE policy_version SET version = version + 1; END;
-CREATE TRIGGER address_group_members_insert_version AFTER INSERT ON address_group_members
-BEGIN UPDATE policy_version SET version = version + 1; END;
-CREATE TRIGGER address_group_members_update_version AFTER UPDATE ON address_group_members
-BEGIN UPDATE policy_version SET version = version + 1; END;
-CREATE TRIGGER address_group_members_delete_version AFTER DELETE ON address_group_members
-BEGIN UPDATE policy_version SET version = version + 1; END;
-CREATE TRIGGER entity_list_bindings_insert_version AFTER INSERT ON entity_list_bindings
-BEGIN UPDATE policy_version SET version = version + 1; END;
-CREATE TRIGGER entity_list_bindings_update_version AFTER UPDATE ON entity_list_bindings
-BEGIN UPDATE policy_version SET version = version + 1; END;
-CREATE TRIGGER entity_list_bindings_delete_version AFTER DELETE ON entity_list_bindings
-BEGIN UPDATE policy_version SET version = version + 1; END;
