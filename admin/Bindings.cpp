@@ -132,12 +132,22 @@ Result Administration::visibleBindings(std::uint32_t adminId, std::uint32_t enti
   }
   std::vector<Binding> all;
   if (Result r = readBindings(entity, all); !r.ok()) return r;
-  std::vector<SummaryNamedObject> groups;
-  if (Result r = listGroups(adminId, groups); !r.ok()) return r;
+  // A group of the administrator's own is seen without the whole list; the
+  // list is read once, for the first group that is not.
   std::set<std::uint32_t> seen;
-  for (const SummaryNamedObject& g : groups) seen.insert(g.id);
+  bool listed = false;
   for (Binding& b : all) {
-    if (managed.count(b.entity) != 0 && seen.count(b.group) != 0) out.push_back(std::move(b));
+    if (managed.count(b.entity) == 0) continue;
+    std::string name;
+    if (seen.count(b.group) == 0 && !listed && !ownGroup(adminId, b.group, name)) {
+      std::vector<SummaryNamedObject> groups;
+      if (Result r = listGroups(adminId, groups); !r.ok()) return r;
+      for (const SummaryNamedObject& g : groups) seen.insert(g.id);
+      listed = true;
+    } else if (!listed) {
+      seen.insert(b.group);
+    }
+    if (seen.count(b.group) != 0) out.push_back(std::move(b));
   }
   return {};
 }
@@ -187,7 +197,9 @@ Result Administration::checkBinding(std::uint32_t adminId, std::uint32_t entity,
     return outside(Outcome::kRefused, "the administrator does not manage entity " +
                                           std::to_string(entity) + " (" + target.name + ")");
   }
-  // The group: one the administrator may edit.
+  // The group: one the administrator may edit; one of their own is without
+  // the whole list.
+  if (ownGroup(adminId, group, groupName)) return {};
   std::vector<SummaryNamedObject> groups;
   if (Result r = listGroups(adminId, groups); !r.ok()) return r;
   for (const SummaryNamedObject& s : groups) {
