@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,10 @@ enum class Outcome {
 struct Result {
   Outcome outcome = Outcome::kOk;
   std::string message;  // empty for kOk
+  // Set with kNotVisible and with a kRefused that is about the scope (an
+  // entity the administrator does not manage, a group they do not see): a
+  // host that must not tell existing from missing objects answers both alike.
+  bool outOfScope = false;
   bool ok() const { return outcome == Outcome::kOk; }
 };
 
@@ -210,6 +215,11 @@ class Administration {
   // The bindings of entity `entity` (0: of every entity), by entity and
   // position. Root only.
   Result bindings(std::uint32_t adminId, std::uint32_t entity, std::vector<Binding>& out);
+  // The bindings that administrator `adminId` may see, by entity and
+  // position: those of the entities they manage (see bind) whose group they
+  // see. `entity` 0: of every such entity; another id: of that entity only,
+  // kNotVisible (out of scope) when they do not manage it.
+  Result visibleBindings(std::uint32_t adminId, std::uint32_t entity, std::vector<Binding>& out);
   // Binds address group `group` to `entity` with `membership` at `position`
   // (negative: last). The administrator must manage the entity (one of their
   // own, or a wildcard entity one of their wildcard entities covers; root:
@@ -235,6 +245,10 @@ class Administration {
   Result checkBinding(std::uint32_t adminId, std::uint32_t entity, std::uint32_t group,
                       const std::string& membership, GroupEntity& target, std::string& groupName);
   Result readBindings(std::uint32_t entity, std::vector<Binding>& out);
+  // The ids of the entities the administrator manages: root every entity;
+  // another administrator their own and the wildcard entities their own
+  // wildcard entities cover.
+  Result managedEntities(std::uint32_t adminId, std::set<std::uint32_t>& ids);
   Result record(std::uint32_t adminId, const char* operation, std::uint32_t objectId,
                 const std::string& objectName);
   Result findGroup(std::uint32_t adminId, std::uint32_t groupId, SummaryNamedObject& summary);

@@ -2,6 +2,7 @@
 // who may make them.
 #include <algorithm>
 #include <cstdlib>
+#include <set>
 
 #include "EntityUtils.h"
 #include "PolicyLog.h"
@@ -16,6 +17,13 @@ namespace {
 using QUOR::RdbmsInterface;
 
 Result fail(Outcome outcome, std::string message) { return Result{outcome, std::move(message)}; }
+
+// A refusal because the object is outside the administrator's scope.
+Result outside(Outcome outcome, std::string message) {
+  Result r{outcome, std::move(message)};
+  r.outOfScope = true;
+  return r;
+}
 
 std::string column(RdbmsInterface& db, const char* name) {
   const char* value = db.getColVal(name);
@@ -81,6 +89,69 @@ Result Administration::bindings(std::uint32_t adminId, std::uint32_t entity,
   return readBindings(entity, out);
 }
 
+Result Administration::managedEntities(std::uint32_t adminId, std::set<std::uint32_t>& ids) {
+  RequestLog log;
+  RdbmsInterface db;
+  if (EntityUtils::isAdminRoot(db, adminId)) {
+    GroupEntitySet all;
+    if (EntityUtils::getAllEntities(db, all) != QuorErr::kSuccess || log.failed()) {
+      return fail(Outcome::kFailed, "the entities could not be read");
+    }
+    for (const GroupEntity& e : all) ids.insert(e.id);
+    return {};
+  }
+  std::vector<GroupEntity> own;
+  if (EntityUtils::getEntity(db, adminId, own) != QuorErr::kSuccess) {
+    return fail(Outcome::kFailed, "the administrator's entities could not be read");
+  }
+  GroupEntitySet wildcards;
+  for (const GroupEntity& e : own) {
+    ids.insert(e.id);
+    if (e.type != GroupEntity::Wildcard) continue;
+    if (wildcards.empty() &&
+        EntityUtils::getAllWildcardEntities(db, wildcards) != QuorErr::kSuccess) {
+      return fail(Outcome::kFailed, "the wildcard entities could not be read");
+    }
+    GroupEntitySet children;
+    {
+      std::lock_guard<std::mutex> lock(_treeMutex);
+      EntityUtils::getAllWildcardChildren(e.name.c_str(), wildcards, children, false);
+    }
+    for (const GroupEntity& c : children) ids.insert(c.id);
+  }
+  if (log.failed()) return fail(Outcome::kFailed, "the managed entities could not be read");
+  return {};
+}
+
+Result Administration::visibleBindings(std::uint32_t adminId, std::uint32_t entity,
+                                       std::vector<Binding>& out) {
+  std::set<std::uint32_t> managed;
+  if (Result r = managedEntities(adminId, managed); !r.ok()) return r;
+  if (entity != 0 && managed.count(entity) == 0) {
+    return outside(Outcome::kNotVisible, "no entity with id " + std::to_string(entity));
+  }
+  std::vector<Binding> all;
+  if (Result r = readBindings(entity, all); !r.ok()) return r;
+  // A group of the administrator's own is seen without the whole list; the
+  // list is read once, for the first group that is not.
+  std::set<std::uint32_t> seen;
+  bool listed = false;
+  for (Binding& b : all) {
+    if (managed.count(b.entity) == 0) continue;
+    std::string name;
+    if (seen.count(b.group) == 0 && !listed && !ownGroup(adminId, b.group, name)) {
+      std::vector<SummaryNamedObject> groups;
+      if (Result r = listGroups(adminId, groups); !r.ok()) return r;
+      for (const SummaryNamedObject& g : groups) seen.insert(g.id);
+      listed = true;
+    } else if (!listed) {
+      seen.insert(b.group);
+    }
+    if (seen.count(b.group) != 0) out.push_back(std::move(b));
+  }
+  return {};
+}
+
 Result Administration::checkBinding(std::uint32_t adminId, std::uint32_t entity,
                                     std::uint32_t group, const std::string& membership,
                                     GroupEntity& target, std::string& groupName) {
@@ -100,7 +171,7 @@ Result Administration::checkBinding(std::uint32_t adminId, std::uint32_t entity,
   const auto found =
       std::find_if(all.begin(), all.end(), [&](const GroupEntity& e) { return e.id == entity; });
   if (found == all.end())
-    return fail(Outcome::kNotVisible, "no entity with id " + std::to_string(entity));
+    return outside(Outcome::kNotVisible, "no entity with id " + std::to_string(entity));
   target = *found;
   // The entity: one of the administrator's own, or a wildcard entity that
   // one of their own wildcard entities covers.
@@ -123,10 +194,12 @@ Result Administration::checkBinding(std::uint32_t adminId, std::uint32_t entity,
     }
   }
   if (!manages) {
-    return fail(Outcome::kRefused, "the administrator does not manage entity " +
-                                       std::to_string(entity) + " (" + target.name + ")");
+    return outside(Outcome::kRefused, "the administrator does not manage entity " +
+                                          std::to_string(entity) + " (" + target.name + ")");
   }
-  // The group: one the administrator may edit.
+  // The group: one the administrator may edit; one of their own is without
+  // the whole list.
+  if (ownGroup(adminId, group, groupName)) return {};
   std::vector<SummaryNamedObject> groups;
   if (Result r = listGroups(adminId, groups); !r.ok()) return r;
   for (const SummaryNamedObject& s : groups) {
@@ -136,8 +209,8 @@ Result Administration::checkBinding(std::uint32_t adminId, std::uint32_t entity,
     return fail(Outcome::kRefused, "the administrator may not edit address group " +
                                        std::to_string(group) + " (" + s.name + ")");
   }
-  return fail(Outcome::kRefused, "address group " + std::to_string(group) +
-                                     " does not exist or the administrator does not see it");
+  return outside(Outcome::kRefused, "address group " + std::to_string(group) +
+                                        " does not exist or the administrator does not see it");
 }
 
 Result Administration::bind(std::uint32_t adminId, std::uint32_t entity, std::uint32_t group,

@@ -1,5 +1,6 @@
 #include "console/Api.h"
 
+#include <algorithm>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -116,6 +117,33 @@ bool membersField(const json& body, std::vector<std::string>& out, Response& bad
   return true;
 }
 
+// An unsigned 32-bit field of a body.
+bool idField(const json& body, const char* key, std::uint32_t& out, Response& bad) {
+  auto it = body.find(key);
+  if (it == body.end() || !it->is_number_unsigned() || it->get<std::uint64_t>() > 0xFFFFFFFFull) {
+    bad = error(400, std::string("the field \"") + key + "\" is missing or not an id");
+    return false;
+  }
+  out = it->get<std::uint32_t>();
+  return true;
+}
+
+// The value of `name` in the query of `target`, or empty.
+std::string queryValue(const std::string& target, const std::string& name) {
+  const std::size_t q = target.find('?');
+  if (q == std::string::npos) return "";
+  return cookieValue(target.substr(q + 1), name, '&');
+}
+
+// The answer to a refused binding change: outside the scope looks the same
+// as missing, whatever the reason.
+Response bindingRefusal(const admin::Result& r) {
+  if (r.outcome == Outcome::kNotVisible || r.outOfScope) {
+    return error(404, "no such entity or address group");
+  }
+  return fromResult(r);
+}
+
 json settingsJson(const admin::ServerSettings& s) {
   return {{"backlog", s.backlog},
           {"keepAlive", s.keepAlive},
@@ -146,10 +174,10 @@ const char* contentTypeOf(const std::filesystem::path& file) {
 
 }  // namespace
 
-std::string cookieValue(const std::string& header, const std::string& name) {
+std::string cookieValue(const std::string& header, const std::string& name, char separator) {
   std::size_t pos = 0;
   while (pos < header.size()) {
-    std::size_t end = header.find(';', pos);
+    std::size_t end = header.find(separator, pos);
     if (end == std::string::npos) end = header.size();
     std::string pair = header.substr(pos, end - pos);
     const std::size_t first = pair.find_first_not_of(' ');
@@ -366,6 +394,9 @@ Response Api::api(const Request& request, const std::string& path) {
     for (const admin::EntityNode& n : roots) out.push_back(entityJson(n));
     return answer(200, out);
   }
+  if (path == "/api/bindings" || path.rfind("/api/bindings/", 0) == 0) {
+    return bindings(request, path, me);
+  }
   if (path == "/api/settings") return settings(request, me);
   if (path == "/api/rule-order") {
     if (method != "GET") return error(405, "method not allowed");
@@ -402,6 +433,77 @@ Response Api::api(const Request& request, const std::string& path) {
     return answer(200, out);
   }
   return error(404, "no such API resource");
+}
+
+Response Api::bindings(const Request& request, const std::string& path, std::uint32_t me) {
+  const std::string& method = request.method;
+  if (path == "/api/bindings" && method == "GET") {
+    std::uint32_t entity = 0;
+    const std::string wanted = queryValue(request.target, "entity");
+    if (!wanted.empty()) {
+      const std::optional<std::uint32_t> id = parseId(wanted);
+      if (!id || *id == 0) return error(400, "the entity is not an id");
+      entity = *id;
+    }
+    std::vector<admin::Binding> found;
+    if (admin::Result r = _admin.visibleBindings(me, entity, found); !r.ok()) {
+      return bindingRefusal(r);
+    }
+    json out = json::array();
+    for (const admin::Binding& b : found) {
+      out.push_back({{"entity", b.entity},
+                     {"entityName", b.entityName},
+                     {"group", b.group},
+                     {"groupName", b.groupName},
+                     {"membership", b.membership},
+                     {"position", b.position},
+                     {"decides", b.decides()}});
+    }
+    return answer(200, out);
+  }
+  if (path == "/api/bindings") {
+    if (method != "POST") return error(405, "method not allowed");
+    Response bad;
+    std::optional<json> body = objectBody(request, bad);
+    std::uint32_t entity = 0;
+    std::uint32_t group = 0;
+    std::string membership;
+    if (!body || !idField(*body, "entity", entity, bad) || !idField(*body, "group", group, bad) ||
+        !stringField(*body, "membership", membership, bad)) {
+      return bad;
+    }
+    // Absent or negative: after the entity's last list.
+    int position = -1;
+    if (auto it = body->find("position"); it != body->end() && !it->is_null()) {
+      if (!it->is_number_integer() || it->get<std::int64_t>() > 1000000) {
+        return error(400, "the field \"position\" is not a whole number up to 1000000");
+      }
+      position = static_cast<int>(std::max<std::int64_t>(-1, it->get<std::int64_t>()));
+    }
+    GroupEntity bound;
+    if (admin::Result r = _admin.bind(me, entity, group, membership, position, bound); !r.ok()) {
+      return bindingRefusal(r);
+    }
+    return answer(201, json{{"entity", entity}, {"group", group}, {"membership", membership}});
+  }
+  // /api/bindings/{entity}/{group}/{membership}
+  if (method != "DELETE") return error(405, "method not allowed");
+  const std::string rest = path.substr(std::string("/api/bindings/").size());
+  const std::size_t first = rest.find('/');
+  const std::size_t second = first == std::string::npos ? first : rest.find('/', first + 1);
+  if (second == std::string::npos) return error(404, "no such binding");
+  const std::optional<std::uint32_t> entity = parseId(rest.substr(0, first));
+  const std::optional<std::uint32_t> group = parseId(rest.substr(first + 1, second - first - 1));
+  const std::string membership = rest.substr(second + 1);
+  const auto& known = admin::memberships();
+  if (!entity || !group || std::find(known.begin(), known.end(), membership) == known.end()) {
+    return error(404, "no such binding");
+  }
+  std::size_t removed = 0;
+  if (admin::Result r = _admin.unbind(me, *entity, *group, membership, removed); !r.ok()) {
+    return bindingRefusal(r);
+  }
+  return noContent();
 }
 
 Response Api::settings(const Request& request, std::uint32_t me) {

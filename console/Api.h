@@ -15,6 +15,10 @@
 //   GET    /api/quarantine-areas     -> [{"id","name","content","editable"}]
 //   GET    /api/quarantine-areas/{id}, PUT {"name","content"}
 //   GET    /api/entities             -> [{"id","type","name","children"}]
+//   GET    /api/bindings[?entity=ID] -> [{"entity","entityName","group","groupName",
+//                                        "membership","position","decides"}]
+//   POST   /api/bindings             {"entity","group","membership"[,"position"]} -> 201
+//   DELETE /api/bindings/{entity}/{group}/{membership} -> 204
 //   GET    /api/settings             -> {"settings": {...}, "messages": [...]}  (root)
 //   PUT    /api/settings             {...} -> 200, or 400 {"error", "fields": {name: text}}
 //   GET    /api/rule-order           -> {"manual", "groups": [{"kind","name"}]}  (root)
@@ -73,6 +77,7 @@ class Api {
   Response api(const Request& request, const std::string& path);
   Response page(const std::string& path);
   Response signIn(const Request& request);
+  Response bindings(const Request& request, const std::string& path, std::uint32_t me);
   Response settings(const Request& request, std::uint32_t me);
 
   admin::Administration& _admin;
@@ -81,8 +86,9 @@ class Api {
   std::filesystem::path _pages;
 };
 
-// The value of cookie `name` in a Cookie header, or empty.
-std::string cookieValue(const std::string& header, const std::string& name);
+// The value of cookie `name` in a Cookie header, or empty; with `separator`
+// '&', of a parameter in a query.
+std::string cookieValue(const std::string& header, const std::string& name, char separator = ';');
 
 }  // namespace quor::console
 

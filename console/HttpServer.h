@@ -26,7 +26,11 @@ struct ServerOptions {
   std::string tlsCert;        // PEM certificate chain; TLS when both are given
   std::string tlsKey;         // PEM private key
   bool insecureHttp = false;  // allow plain HTTP beyond loopback
-  int threads = 4;
+  // Handlers run on these threads and block while they work; a listing also
+  // waits for the listings queued before it (the library builds them one at
+  // a time). Sixteen keep eight administrators' changes from queueing
+  // behind their waiting listings.
+  int threads = 16;
   std::size_t maxConnections = 256;
   std::chrono::seconds ioTimeout{30};
   std::size_t headerLimit = 16 * 1024;

@@ -17,6 +17,8 @@ Reported per endpoint: requests, requests/s (of the whole run's wall time),
 median and 99th percentile latency in ms.
 
     QUOR_TOOL=build/tools/quorpolicy/quorpolicy python3 bench/console/console_http_bench.py [ROUNDS]
+
+QUOR_CONSOLE_THREADS, when set, is passed to the console as --threads.
 """
 import http.client
 import json
@@ -124,7 +126,8 @@ def main():
     print("| backend | endpoint | requests | requests/s | p50 ms | p99 ms |")
     print("| --- | --- | --- | --- | --- | --- |")
     for backend in BACKENDS:
-        console = Console(backend)
+        threads = os.environ.get("QUOR_CONSOLE_THREADS")
+        console = Console(backend, *(["--threads=" + threads] if threads else []))
         try:
             load(console, backend)
             times = {e: [] for e in ("GET list", "POST create", "PUT modify", "DELETE")}

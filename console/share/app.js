@@ -64,7 +64,7 @@ function show(view) {
   $("view-" + view).classList.remove("hidden");
   $("app-error").textContent = "";
   const load = {
-    groups: loadGroups, areas: loadAreas, entities: loadEntities, settings: loadSettings, changes: loadChanges,
+    groups: loadGroups, areas: loadAreas, entities: loadEntities, bindings: loadBindingView, settings: loadSettings, changes: loadChanges,
     order: loadOrder, servers: loadServers,
   }[view];
   load().catch((e) => { $("app-error").textContent = e.message; });
@@ -183,6 +183,93 @@ async function loadEntities() {
   for (const n of roots) tree.appendChild(entityItem(n));
 }
 
+function option(value, text) {
+  const o = document.createElement("option");
+  o.value = value;
+  o.textContent = text;
+  return o;
+}
+
+// The entities of the tree, depth first, with their depth.
+function flatten(nodes, depth, out) {
+  for (const n of nodes) {
+    out.push({ node: n, depth });
+    flatten(n.children, depth + 1, out);
+  }
+  return out;
+}
+
+// Fills the entity and group choices, then lists the bindings.
+async function loadBindingView() {
+  const [roots, groups] = await Promise.all([call("GET", "/api/entities"), call("GET", "/api/address-groups")]);
+  const filter = $("binding-filter");
+  const chosen = filter.value;
+  filter.replaceChildren(option("", "All entities"));
+  const entity = $("binding-entity");
+  entity.replaceChildren();
+  const seen = new Set();
+  for (const { node, depth } of flatten(roots, 0, [])) {
+    if (seen.has(node.id)) continue;
+    seen.add(node.id);
+    const label = "\u00a0\u00a0".repeat(depth) + node.name + " (#" + node.id + ")";
+    filter.appendChild(option(String(node.id), label));
+    entity.appendChild(option(String(node.id), label));
+  }
+  filter.value = seen.has(Number(chosen)) ? chosen : "";
+  const group = $("binding-group");
+  group.replaceChildren();
+  for (const g of groups) {
+    if (g.editable) group.appendChild(option(String(g.id), g.name + " (#" + g.id + ")"));
+  }
+  await loadBindings();
+}
+
+async function loadBindings() {
+  const entity = $("binding-filter").value;
+  const bindings = await call("GET", "/api/bindings" + (entity === "" ? "" : "?entity=" + entity));
+  const rows = $("binding-rows");
+  rows.replaceChildren();
+  for (const b of bindings) {
+    const tr = document.createElement("tr");
+    cell(tr, b.entityName + " (#" + b.entity + ")").className = "entity";
+    cell(tr, b.groupName + " (#" + b.group + ")").className = "group";
+    cell(tr, b.membership).className = "membership";
+    cell(tr, String(b.position)).className = "position";
+    const actions = cell(tr, "");
+    actions.appendChild(button("Unbind", () => unbind(b)));
+    rows.appendChild(tr);
+  }
+}
+
+async function unbind(b) {
+  if (!window.confirm("Unbind \u201c" + b.groupName + "\u201d from \u201c" + b.entityName + "\u201d?")) return;
+  try {
+    await call("DELETE", "/api/bindings/" + b.entity + "/" + b.group + "/" + encodeURIComponent(b.membership));
+    await loadBindings();
+  } catch (e) { $("app-error").textContent = e.message; }
+}
+
+async function saveBinding(event) {
+  event.preventDefault();
+  $("binding-error").textContent = "";
+  const position = $("binding-position").value.trim();
+  if (position !== "" && !/^[0-9]{1,7}$/.test(position)) {
+    $("binding-error").textContent = "The position is a whole number (empty: last).";
+    return;
+  }
+  const body = {
+    entity: Number($("binding-entity").value),
+    group: Number($("binding-group").value),
+    membership: $("binding-membership").value,
+  };
+  if (position !== "") body.position = Number(position);
+  try {
+    await call("POST", "/api/bindings", body);
+    $("binding-position").value = "";
+    await loadBindings();
+  } catch (e) { $("binding-error").textContent = e.message; }
+}
+
 const NUMBER_FIELDS = ["backlog", "port", "recvTimeoutSecs", "sendTimeoutSecs", "threads", "maxThreads", "cacheTTLMins"];
 
 async function loadSettings() {
@@ -293,5 +380,9 @@ document.addEventListener("DOMContentLoaded", () => {
   $("area-cancel").addEventListener("click", () => $("area-form").classList.add("hidden"));
   $("area-form").addEventListener("submit", saveArea);
   $("settings-form").addEventListener("submit", saveSettings);
+  $("binding-form").addEventListener("submit", saveBinding);
+  $("binding-filter").addEventListener("change", () => {
+    loadBindings().catch((e) => { $("app-error").textContent = e.message; });
+  });
   call("GET", "/api/session").then(signedIn).catch(showSignIn);
 });

@@ -146,10 +146,46 @@ class ConsoleApiTest(unittest.TestCase):
 
         self.assertEqual(204, alice.request("DELETE", "/api/address-groups/%d" % new_id)[0])
         self.assertEqual(before, self.names(alice))
+        self.check_bindings(alice, bob, root)
 
         # Signing out ends the session.
         self.assertEqual(204, alice.request("DELETE", "/api/session")[0])
         self.assertEqual(401, alice.request("GET", "/api/address-groups")[0])
+
+    def check_bindings(self, alice, bob, root):
+        # alice manages entity 5 (*@example.com) and edits group 4; entity 3
+        # and group 6 are bob's.
+        def listed(client, query=""):
+            status, body, _ = client.request("GET", "/api/bindings" + query)
+            self.assertEqual(200, status, body)
+            return [(b["entity"], b["group"], b["membership"], b["position"]) for b in body]
+
+        logged = len(root.request("GET", "/api/changes")[1])
+        bind = {"entity": 5, "group": 4, "membership": "overrideable-white"}
+        refusals = [
+            ("no CSRF token", "POST", "/api/bindings", {"body": bind, "csrf": False}, 403),
+            ("bob's entity", "POST", "/api/bindings", {"body": dict(bind, entity=3)}, 404),
+            ("bob's group", "POST", "/api/bindings", {"body": dict(bind, group=6)}, 404),
+            ("bob's entity, listed", "GET", "/api/bindings?entity=3", {}, 404),
+            ("unknown membership", "POST", "/api/bindings",
+             {"body": dict(bind, membership="grey")}, 400),
+        ]
+        for label, method, path, options, want in refusals:
+            with self.subTest(case=label):
+                self.assertEqual(want, alice.request(method, path, **options)[0])
+        self.assertEqual([], listed(root))
+        self.assertEqual(logged, len(root.request("GET", "/api/changes")[1]))
+
+        status, body, _ = alice.request("POST", "/api/bindings", dict(bind, position=3))
+        self.assertEqual((201, bind), (status, body))
+        self.assertEqual([(5, 4, "overrideable-white", 3)], listed(alice, "?entity=5"))
+        self.assertEqual([], listed(bob))
+        self.assertEqual(404, bob.request("DELETE", "/api/bindings/5/4/overrideable-white")[0])
+        self.assertEqual(204, alice.request("DELETE", "/api/bindings/5/4/overrideable-white")[0])
+        self.assertEqual([], listed(alice))
+        self.assertEqual([("alice", "unbind address group", 4), ("alice", "bind address group", 4)],
+                         [(c["admin"], c["operation"], c["objectId"])
+                          for c in root.request("GET", "/api/changes")[1][:2]])
 
     def test_tls_and_the_listening_address(self):
         # Plain HTTP beyond loopback is refused unless asked for.

@@ -16,7 +16,7 @@ try:
     from selenium.common.exceptions import NoAlertPresentException
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support import expected_conditions
-    from selenium.webdriver.support.ui import WebDriverWait
+    from selenium.webdriver.support.ui import Select, WebDriverWait
 except ImportError:  # pragma: no cover - reported as a skip below
     webdriver = None
 
@@ -94,6 +94,23 @@ class ConsoleBrowserTest(unittest.TestCase):
         if folder:
             os.makedirs(folder, exist_ok=True)
             b.save_screenshot(os.path.join(folder, "address-groups.png"))
+
+        # Bind the group to alice's *@example.com from the sender-list page.
+        b.find_element(By.CSS_SELECTOR, "nav button[data-view='bindings']").click()
+        self.wait.until(lambda _: b.find_elements(By.CSS_SELECTOR, "#binding-group option"))
+        Select(b.find_element(By.ID, "binding-entity")).select_by_value("5")
+        Select(b.find_element(By.ID, "binding-group")).select_by_visible_text(
+            [o.text for o in b.find_elements(By.CSS_SELECTOR, "#binding-group option")
+             if o.text.startswith("Partners 2 (#")][0])
+        Select(b.find_element(By.ID, "binding-membership")).select_by_value("nonoverrideable-black")
+        b.find_element(By.ID, "binding-save").click()
+        self.wait.until(lambda _: [
+            (r.find_element(By.CSS_SELECTOR, ".group").text.startswith("Partners 2 (#"),
+             r.find_element(By.CSS_SELECTOR, ".membership").text)
+            for r in b.find_elements(By.CSS_SELECTOR, "#binding-rows tr")]
+            == [(True, "nonoverrideable-black")])
+        self.assertEqual("*@example.com (#5)",
+                         b.find_element(By.CSS_SELECTOR, "#binding-rows .entity").text)
 
         self.sign_in("bob", "bob-secret")
         names = [name for name, _ in self.rows()]
