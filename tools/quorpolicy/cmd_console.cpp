@@ -115,7 +115,7 @@ void registerConsole(CLI::App& app) {
   cmd->add_option("--tls-key", options->server.tlsKey, "PEM private key for HTTPS");
   cmd->add_flag("--insecure-http", options->server.insecureHttp,
                 "Allow plain HTTP on an address beyond loopback");
-  cmd->add_option("--threads", options->server.threads, "Worker threads (default 4)")
+  cmd->add_option("--threads", options->server.threads, "Worker threads (default 16)")
       ->check(CLI::Range(1, 64));
   cmd->add_option("--pages", options->pages, "Folder of the console's pages");
   cmd->callback([options] { runConsole(*options); });
