@@ -333,9 +333,10 @@ void DbFeed::run() {
     if (loaded) {
       _retryAt.reset();
       _backoff = std::chrono::milliseconds(200);
-    } else if (!_poll) {
-      // A notifying database gets its retries from here; a polled one is
-      // retried by the poll.
+    } else {
+      // Retried with back-off on a polled database too: the poll reports
+      // only a version it has not reported, and the version may well still
+      // read while the load fails.
       _retryAt = Clock::now() + _backoff;
       _backoff = std::min(kMaxBackoff, _backoff * 2);
     }
