@@ -49,6 +49,13 @@ DbFeed::DbFeed(const DbSource& source, Shared& shared) : _source(source), _share
 DbFeed::~DbFeed() {
   stop();
   if (_thread.joinable()) _thread.join();
+  // Snapshots already handed over are still written.
+  {
+    std::lock_guard<std::mutex> lock(_snapshotMutex);
+    _snapshotsEnd = true;
+  }
+  _snapshotWake.notify_all();
+  if (_snapshotThread.joinable()) _snapshotThread.join();
 }
 
 std::shared_ptr<const lists::DbPolicy> build(Shared& shared, const lists::DbPolicyData& data,
@@ -159,6 +166,7 @@ void DbFeed::start() {
     };
     _poll.emplace(_source.readVersion, _source.poll, std::move(callbacks));
   }
+  _snapshotThread = std::thread([this] { writeSnapshots(); });
   _thread = std::thread([this] { run(); });
 }
 
@@ -248,7 +256,7 @@ bool DbFeed::load(bool full, const std::set<unsigned>& touched) {
         return true;
       }
     }
-    const lists::DbPolicyData data = _source.read(nullptr);
+    lists::DbPolicyData data = _source.read(nullptr);
     swapIn(build(_shared, data, nullptr), data, "the database", start);
     {
       std::lock_guard<std::mutex> lock(_mutex);
@@ -256,11 +264,7 @@ bool DbFeed::load(bool full, const std::set<unsigned>& touched) {
       _sinceSnapshot = lists::DbPolicyData();
       _snapshotAt.reset();
     }
-    try {
-      lists::writeDbSnapshot(data, _source.snapshotPath);
-    } catch (const std::exception& e) {
-      say("warning: %s", e.what());
-    }
+    queueSnapshot(std::move(data), false);
     return true;
   } catch (const std::exception& e) {
     std::lock_guard<std::mutex> lock(_mutex);
@@ -269,13 +273,45 @@ bool DbFeed::load(bool full, const std::set<unsigned>& touched) {
   }
 }
 
-void DbFeed::writeMergedSnapshot() {
+void DbFeed::queueSnapshot(lists::DbPolicyData data, bool merge) {
+  {
+    std::lock_guard<std::mutex> lock(_snapshotMutex);
+    _snapshotJobs.push_back(SnapshotJob{std::move(data), merge});
+  }
+  _snapshotWake.notify_one();
+}
+
+void DbFeed::writeSnapshots() {
+  std::unique_lock<std::mutex> lock(_snapshotMutex);
+  for (;;) {
+    _snapshotWake.wait(lock, [this] { return _snapshotsEnd || !_snapshotJobs.empty(); });
+    if (_snapshotJobs.empty()) return;
+    {
+      const TrimWhenDone trim;
+      SnapshotJob job = std::move(_snapshotJobs.front());
+      _snapshotJobs.pop_front();
+      lock.unlock();
+      if (job.merge) {
+        writeMergedSnapshot(job.data);
+      } else {
+        try {
+          lists::writeDbSnapshot(job.data, _source.snapshotPath);
+        } catch (const std::exception& e) {
+          say("warning: %s", e.what());
+        }
+      }
+    }
+    lock.lock();
+  }
+}
+
+void DbFeed::writeMergedSnapshot(const lists::DbPolicyData& since) {
   try {
     lists::DbPolicyData data = lists::readDbSnapshot(_source.snapshotPath);
-    data.version = _sinceSnapshot.version;
-    data.entities = _sinceSnapshot.entities;
-    data.bindings = _sinceSnapshot.bindings;
-    for (const auto& [group, members] : _sinceSnapshot.members) data.members[group] = members;
+    data.version = since.version;
+    data.entities = since.entities;
+    data.bindings = since.bindings;
+    for (const auto& [group, members] : since.members) data.members[group] = members;
     std::set<unsigned> bound;
     for (const auto& b : data.bindings) bound.insert(b.group);
     for (auto it = data.members.begin(); it != data.members.end();) {
@@ -329,10 +365,7 @@ void DbFeed::run() {
     if (!_wanted && !_partial && !retry) {
       if (_snapshotAt && Clock::now() >= *_snapshotAt) {
         _snapshotAt.reset();
-        lock.unlock();
-        writeMergedSnapshot();
-        lock.lock();
-        _sinceSnapshot = lists::DbPolicyData();
+        queueSnapshot(std::exchange(_sinceSnapshot, lists::DbPolicyData()), true);
       }
       continue;
     }
