@@ -219,8 +219,8 @@ def main():
     parser.add_argument("--members", type=int, default=100)
     parser.add_argument("--recipients", type=int, default=100000)
     parser.add_argument("--seconds", type=int, default=10)
-    parser.add_argument("--changes", type=int, default=50)
-    parser.add_argument("--sqlite-changes", type=int, default=10,
+    parser.add_argument("--changes", type=int, default=100)
+    parser.add_argument("--sqlite-changes", type=int, default=100,
                         help="changes measured on SQLite")
     parser.add_argument("--rate", type=int, default=5000)
     args = parser.parse_args()
@@ -280,9 +280,14 @@ def main():
         empty.stop()
         files = Serve(args, base, folder, ["--list", listfile])
         file_ms = int(re.search(r"loaded in (\d+) ms", files.text()).group(1))
-        files.stop()
         row("entries (entities x members)", "{:,} ({:,} x {:,})".format(entries, n, m))
         row("load of the list file", "%d ms" % file_ms)
+        # The same requests against the list file: what the shared cores
+        # alone give, for the latency of serve --db below.
+        f = run_client(args, files.port, 8, requests, args.seconds)
+        row("serve --list (the same entries), 8 connections",
+            "%s decisions/s, p50 %s us, p99 %s us" % (f["rps"], f["p50_us"], f["p99_us"]))
+        files.stop()
         for backend in ("pgsql", "sqlite"):
             servers = [Serve(args, roots[backend], folder, ["--db"]) for _ in range(2)]
             load_ms = int(re.search(r"policy database lists of version \d+ in use \(from the "
