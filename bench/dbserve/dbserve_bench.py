@@ -14,16 +14,18 @@ to entity N (even N non-overrideable black, odd N overrideable white). The
 requests name 100,000 distinct recipients "rJ@dN.example"; half of the
 senders are members of the recipient's group, half unknown.
 
-It prints one markdown table: decisions/s and latency at 8 connections; the
-full load time of the database against loading the same entries from one
-list file; resident bytes per entry (resident size of the loaded service
-less that of a service on the sample data, over the entries); propagation
-from the return of `admin group modify` (its commit is just before) to two
-serve processes both answering with the change, under a load of --rate
-requests/s spread over both, p50 and p99 over --changes changes, on each
-database; and the same request load through a policy service that runs one
-indexed SQL query per request against the same PostgreSQL (needs
-python3-psycopg2), with the ratio. Not a test: it asserts nothing.
+It prints one markdown table: decisions/s and latency at 8 connections, and
+the same for the requests against the list file below (what the shared cores
+give a service without the database); the full load time of the database
+against loading the same entries from one list file; resident bytes per entry
+(resident size of the loaded service less that of a service on the sample
+data, over the entries); propagation from the return of `admin group modify`
+(its commit is just before) to two serve processes both answering with the
+change, under a load of --rate requests/s spread over both, p50 and p99 over
+--changes changes on PostgreSQL and --sqlite-changes on SQLite; and the same
+request load through a policy service that runs one indexed SQL query per
+request against the same PostgreSQL (needs python3-psycopg2), with the ratio.
+Not a test: it asserts nothing.
 """
 import argparse
 import os
