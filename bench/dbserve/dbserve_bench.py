@@ -14,16 +14,18 @@ to entity N (even N non-overrideable black, odd N overrideable white). The
 requests name 100,000 distinct recipients "rJ@dN.example"; half of the
 senders are members of the recipient's group, half unknown.
 
-It prints one markdown table: decisions/s and latency at 8 connections; the
-full load time of the database against loading the same entries from one
-list file; resident bytes per entry (resident size of the loaded service
-less that of a service on the sample data, over the entries); propagation
-from the return of `admin group modify` (its commit is just before) to two
-serve processes both answering with the change, under a load of --rate
-requests/s spread over both, p50 and p99 over --changes changes, on each
-database; and the same request load through a policy service that runs one
-indexed SQL query per request against the same PostgreSQL (needs
-python3-psycopg2), with the ratio. Not a test: it asserts nothing.
+It prints one markdown table: decisions/s and latency at 8 connections, and
+the same for the requests against the list file below (what the shared cores
+give a service without the database); the full load time of the database
+against loading the same entries from one list file; resident bytes per entry
+(resident size of the loaded service less that of a service on the sample
+data, over the entries); propagation from the return of `admin group modify`
+(its commit is just before) to two serve processes both answering with the
+change, under a load of --rate requests/s spread over both, p50 and p99 over
+--changes changes on PostgreSQL and --sqlite-changes on SQLite; and the same
+request load through a policy service that runs one indexed SQL query per
+request against the same PostgreSQL (needs python3-psycopg2), with the ratio.
+Not a test: it asserts nothing.
 """
 import argparse
 import os
@@ -219,8 +221,8 @@ def main():
     parser.add_argument("--members", type=int, default=100)
     parser.add_argument("--recipients", type=int, default=100000)
     parser.add_argument("--seconds", type=int, default=10)
-    parser.add_argument("--changes", type=int, default=50)
-    parser.add_argument("--sqlite-changes", type=int, default=10,
+    parser.add_argument("--changes", type=int, default=100)
+    parser.add_argument("--sqlite-changes", type=int, default=100,
                         help="changes measured on SQLite")
     parser.add_argument("--rate", type=int, default=5000)
     args = parser.parse_args()
@@ -280,9 +282,14 @@ def main():
         empty.stop()
         files = Serve(args, base, folder, ["--list", listfile])
         file_ms = int(re.search(r"loaded in (\d+) ms", files.text()).group(1))
-        files.stop()
         row("entries (entities x members)", "{:,} ({:,} x {:,})".format(entries, n, m))
         row("load of the list file", "%d ms" % file_ms)
+        # The same requests against the list file: what the shared cores
+        # alone give, for the latency of serve --db below.
+        f = run_client(args, files.port, 8, requests, args.seconds)
+        row("serve --list (the same entries), 8 connections",
+            "%s decisions/s, p50 %s us, p99 %s us" % (f["rps"], f["p50_us"], f["p99_us"]))
+        files.stop()
         for backend in ("pgsql", "sqlite"):
             servers = [Serve(args, roots[backend], folder, ["--db"]) for _ in range(2)]
             load_ms = int(re.search(r"policy database lists of version \d+ in use \(from the "

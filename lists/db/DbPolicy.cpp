@@ -1,5 +1,7 @@
 #include "lists/db/DbPolicy.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <new>
 #include <set>
@@ -166,6 +168,11 @@ std::unique_ptr<const DbPolicy> DbPolicy::build(const DbPolicyData& data) {
 
 std::unique_ptr<const DbPolicy> DbPolicy::build(const DbPolicyData& data,
                                                 const DbPolicy* previous) {
+  // Blocks from 1 MiB up (the table's chunks) get mappings of their own,
+  // returned to the system when a replaced generation is freed, as for list
+  // files.
+  static const bool pinned = ::mallopt(M_MMAP_THRESHOLD, 1 << 20) != 0;
+  (void)pinned;
   std::unique_ptr<DbPolicy> p(new DbPolicy());
   p->_version = data.version;
   p->_table = std::make_shared<ZoStringtable>();

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <stdexcept>
+#include <string>
 
 namespace quor::lists {
 namespace {
@@ -64,11 +64,17 @@ void writeDbSnapshot(const DbPolicyData& data, const std::string& path) {
 }
 
 DbPolicyData readDbSnapshot(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) fail(path, "cannot be read");
-  std::ostringstream text;
-  text << in.rdbuf();
-  const nlohmann::json doc = nlohmann::json::parse(text.str(), nullptr, false);
+  // Read whole at its size: a snapshot of a large database is tens of
+  // megabytes, which a growing buffer would copy several times.
+  const std::streamoff size = in.tellg();
+  if (size < 0) fail(path, "cannot be read");
+  std::string text(static_cast<std::size_t>(size), '\0');
+  in.seekg(0);
+  if (!in.read(text.data(), size)) fail(path, "cannot be read");
+  const nlohmann::json doc = nlohmann::json::parse(text, nullptr, false);
+  std::string().swap(text);
   if (doc.is_discarded()) fail(path, "not a whole JSON document");
   if (!doc.is_object() || doc.value("format", "") != kFormat) fail(path, "not a snapshot");
   DbPolicyData data;

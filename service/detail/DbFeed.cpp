@@ -1,5 +1,6 @@
 #include "service/detail/DbFeed.h"
 
+#include <malloc.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -26,6 +27,17 @@ long long msSince(std::chrono::steady_clock::time_point start) {
       .count();
 }
 
+// Declared first in a load, so that it runs last: hands back to the system
+// the heap pages that the rows read, the data made of them and the lists
+// replaced left free, rather than keep a load's worth of them for the next
+// one.
+struct TrimWhenDone {
+  TrimWhenDone() = default;
+  TrimWhenDone(const TrimWhenDone&) = delete;
+  TrimWhenDone& operator=(const TrimWhenDone&) = delete;
+  ~TrimWhenDone() { ::malloc_trim(0); }
+};
+
 long long secondsSince(std::chrono::steady_clock::time_point start) {
   return msSince(start) / 1000;
 }
@@ -37,6 +49,13 @@ DbFeed::DbFeed(const DbSource& source, Shared& shared) : _source(source), _share
 DbFeed::~DbFeed() {
   stop();
   if (_thread.joinable()) _thread.join();
+  // Snapshots already handed over are still written.
+  {
+    std::lock_guard<std::mutex> lock(_snapshotMutex);
+    _snapshotsEnd = true;
+  }
+  _snapshotWake.notify_all();
+  if (_snapshotThread.joinable()) _snapshotThread.join();
 }
 
 std::shared_ptr<const lists::DbPolicy> build(Shared& shared, const lists::DbPolicyData& data,
@@ -60,6 +79,7 @@ void DbFeed::swapIn(std::shared_ptr<const lists::DbPolicy> fresh, const lists::D
 }
 
 void DbFeed::loadFirst() {
+  const TrimWhenDone trim;
   const auto start = Clock::now();
   std::string why;
   try {
@@ -146,6 +166,7 @@ void DbFeed::start() {
     };
     _poll.emplace(_source.readVersion, _source.poll, std::move(callbacks));
   }
+  _snapshotThread = std::thread([this] { writeSnapshots(); });
   _thread = std::thread([this] { run(); });
 }
 
@@ -212,6 +233,7 @@ std::string DbFeed::inUse() const {
 }
 
 bool DbFeed::load(bool full, const std::set<unsigned>& touched) {
+  const TrimWhenDone trim;
   const auto start = Clock::now();
   try {
     const auto previous = _shared.db.load();
@@ -234,7 +256,7 @@ bool DbFeed::load(bool full, const std::set<unsigned>& touched) {
         return true;
       }
     }
-    const lists::DbPolicyData data = _source.read(nullptr);
+    lists::DbPolicyData data = _source.read(nullptr);
     swapIn(build(_shared, data, nullptr), data, "the database", start);
     {
       std::lock_guard<std::mutex> lock(_mutex);
@@ -242,11 +264,7 @@ bool DbFeed::load(bool full, const std::set<unsigned>& touched) {
       _sinceSnapshot = lists::DbPolicyData();
       _snapshotAt.reset();
     }
-    try {
-      lists::writeDbSnapshot(data, _source.snapshotPath);
-    } catch (const std::exception& e) {
-      say("warning: %s", e.what());
-    }
+    queueSnapshot(std::move(data), false);
     return true;
   } catch (const std::exception& e) {
     std::lock_guard<std::mutex> lock(_mutex);
@@ -255,13 +273,45 @@ bool DbFeed::load(bool full, const std::set<unsigned>& touched) {
   }
 }
 
-void DbFeed::writeMergedSnapshot() {
+void DbFeed::queueSnapshot(lists::DbPolicyData data, bool merge) {
+  {
+    std::lock_guard<std::mutex> lock(_snapshotMutex);
+    _snapshotJobs.push_back(SnapshotJob{std::move(data), merge});
+  }
+  _snapshotWake.notify_one();
+}
+
+void DbFeed::writeSnapshots() {
+  std::unique_lock<std::mutex> lock(_snapshotMutex);
+  for (;;) {
+    _snapshotWake.wait(lock, [this] { return _snapshotsEnd || !_snapshotJobs.empty(); });
+    if (_snapshotJobs.empty()) return;
+    {
+      const TrimWhenDone trim;
+      SnapshotJob job = std::move(_snapshotJobs.front());
+      _snapshotJobs.pop_front();
+      lock.unlock();
+      if (job.merge) {
+        writeMergedSnapshot(job.data);
+      } else {
+        try {
+          lists::writeDbSnapshot(job.data, _source.snapshotPath);
+        } catch (const std::exception& e) {
+          say("warning: %s", e.what());
+        }
+      }
+    }
+    lock.lock();
+  }
+}
+
+void DbFeed::writeMergedSnapshot(const lists::DbPolicyData& since) {
   try {
     lists::DbPolicyData data = lists::readDbSnapshot(_source.snapshotPath);
-    data.version = _sinceSnapshot.version;
-    data.entities = _sinceSnapshot.entities;
-    data.bindings = _sinceSnapshot.bindings;
-    for (const auto& [group, members] : _sinceSnapshot.members) data.members[group] = members;
+    data.version = since.version;
+    data.entities = since.entities;
+    data.bindings = since.bindings;
+    for (const auto& [group, members] : since.members) data.members[group] = members;
     std::set<unsigned> bound;
     for (const auto& b : data.bindings) bound.insert(b.group);
     for (auto it = data.members.begin(); it != data.members.end();) {
@@ -315,10 +365,7 @@ void DbFeed::run() {
     if (!_wanted && !_partial && !retry) {
       if (_snapshotAt && Clock::now() >= *_snapshotAt) {
         _snapshotAt.reset();
-        lock.unlock();
-        writeMergedSnapshot();
-        lock.lock();
-        _sinceSnapshot = lists::DbPolicyData();
+        queueSnapshot(std::exchange(_sinceSnapshot, lists::DbPolicyData()), true);
       }
       continue;
     }
@@ -333,9 +380,10 @@ void DbFeed::run() {
     if (loaded) {
       _retryAt.reset();
       _backoff = std::chrono::milliseconds(200);
-    } else if (!_poll) {
-      // A notifying database gets its retries from here; a polled one is
-      // retried by the poll.
+    } else {
+      // Retried with back-off on a polled database too: the poll reports
+      // only a version it has not reported, and the version may well still
+      // read while the load fails.
       _retryAt = Clock::now() + _backoff;
       _backoff = std::min(kMaxBackoff, _backoff * 2);
     }

@@ -16,7 +16,9 @@
 // lists in use and swapped in whole; requests in flight keep theirs. The
 // snapshot is written after each full load, and after loads of a few groups
 // once no change came for a while (the old snapshot with those groups
-// replaced), so that a run of changes is not slowed by it.
+// replaced), so that a run of changes is not slowed by it. Snapshots are
+// written in order on a thread of their own: a change that comes while a
+// large one is written is loaded at once.
 //
 // While the database cannot be read the server answers from the lists it
 // has: the outage is logged once, then once a minute with the version and
@@ -29,6 +31,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -74,8 +77,11 @@ class DbFeed {
   void swapIn(std::shared_ptr<const lists::DbPolicy> fresh, const lists::DbPolicyData& data,
               const char* from, Clock::time_point start);
   void notified(const std::string& payload);
-  // Writes the snapshot of the last full one with the partial loads since.
-  void writeMergedSnapshot();
+  // Hands data to the snapshot thread: written as it is, or (`merge`) as
+  // the snapshot on disk with the partial loads in `data` put over it.
+  void queueSnapshot(lists::DbPolicyData data, bool merge);
+  void writeSnapshots();
+  void writeMergedSnapshot(const lists::DbPolicyData& since);
   // Called with _mutex held.
   void noteDown(const std::string& why);
   void noteUp();
@@ -101,6 +107,16 @@ class DbFeed {
   std::optional<Clock::time_point> _retryAt;
   std::optional<Clock::time_point> _snapshotAt;  // a merged snapshot is due
   lists::DbPolicyData _sinceSnapshot;            // partial loads since the snapshot was written
+
+  struct SnapshotJob {
+    lists::DbPolicyData data;
+    bool merge = false;
+  };
+  std::mutex _snapshotMutex;
+  std::condition_variable _snapshotWake;
+  std::deque<SnapshotJob> _snapshotJobs;  // guarded by _snapshotMutex
+  bool _snapshotsEnd = false;             // guarded by _snapshotMutex
+  std::thread _snapshotThread;
   std::thread _thread;
 };
 

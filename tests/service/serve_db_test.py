@@ -102,6 +102,17 @@ class ServeDbTest(Roots, unittest.TestCase):
                  "UPDATE entities SET entity_name = entity_name WHERE entity_id = 5; COMMIT;")
         wait_for(lambda: server.text().count("(from the database)") == 2, "a full load")
 
+    def test_a_failed_sqlite_load_is_retried_while_the_version_reads(self):
+        root = self.blocked_root("sqlite")
+        server = self.serve(root)
+        # The version moves and still reads, but no load can read the bindings.
+        self.sql(root, "ALTER TABLE entity_list_bindings RENAME TO bindings_away; "
+                 "UPDATE policy_version SET version = version + 10000;")
+        wait_for(lambda: "policy database unreachable" in server.text(), "the failed load")
+        self.sql(root, "ALTER TABLE bindings_away RENAME TO entity_list_bindings;")
+        wait_for(lambda: "reachable again" in server.text(), "a retried load")
+        self.assertEqual(2, server.text().count("(from the database)"))
+
     def test_a_killed_listening_connection_gives_a_full_load(self):
         if "pgsql" not in BACKENDS:
             self.skipTest("no PostgreSQL server")
