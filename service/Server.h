@@ -71,6 +71,10 @@ struct DbSource {
   // groups: readDbPolicy); throws std::runtime_error when the database cannot
   // be read. Called on one thread at a time.
   std::function<lists::DbPolicyData(const std::set<unsigned>* known)> read;
+  // Reads the version and the members and names of `groups` alone
+  // (readDbGroups), for changes that touched nothing else; throws
+  // std::runtime_error as `read` does. Empty: such changes use `read`.
+  std::function<lists::DbPolicyData(const std::set<unsigned>& groups)> readGroups;
   // Reads the policy version alone (the change feed of databases that
   // cannot notify); throws std::runtime_error as `read` does.
   std::function<long long()> readVersion;

@@ -134,10 +134,42 @@ DbPolicyData readDbPolicy(QUOR::RdbmsInterface& db, const std::set<unsigned>* kn
   return data;
 }
 
+DbPolicyData readDbGroups(QUOR::RdbmsInterface& db, const std::set<unsigned>& groups) {
+  DbPolicyData data;
+  data.groupsOnly = true;
+  std::string step = "reading the policy version";
+  try {
+    runFile(db, "ui_GetPolicyVersion.sql");
+    if (db.fetchNextRow() != 0) throw "no policy_version row";
+    data.version = std::stoll(text(db, "version"));
+    step = "reading the changed groups";
+    for (const unsigned group : groups) {
+      std::vector<std::string>& members = data.members[group];
+      runFile(db, "ui_GetMemberAddressByAGId.sql", group);
+      while (db.fetchNextRow() == 0) members.push_back(text(db, "MemberAddress"));
+      runFile(db, "ui_GetNamedObjBlob.sql", group);
+      if (db.fetchNextRow() == 0) data.groupNames[group] = text(db, "Name");
+    }
+  } catch (const char* failure) {
+    throw std::runtime_error(step + ": " + failure);
+  } catch (const std::logic_error&) {
+    throw std::runtime_error(step + ": a value is not a number");
+  }
+  return data;
+}
+
 struct DbPolicy::List {
   std::shared_ptr<ZoStringtable> table;  // before the tree: its names live here
   std::unique_ptr<ZoWildcardNode> tree;
   std::size_t entries = 0;
+  std::size_t refused = 0;
+};
+
+struct DbPolicy::Entities {
+  std::shared_ptr<ZoStringtable> table;  // before the tree: its names live here
+  std::unique_ptr<ZoWildcardNode> tree;
+  // Entity pattern: indexes of its scopes in DbPolicy::_scopes.
+  std::unordered_map<std::string, std::vector<std::size_t>> scopes;
 };
 
 struct DbPolicy::Scope {
@@ -166,6 +198,66 @@ std::unique_ptr<const DbPolicy> DbPolicy::build(const DbPolicyData& data) {
   return build(data, nullptr);
 }
 
+std::shared_ptr<const DbPolicy::List> DbPolicy::makeList(
+    const std::shared_ptr<ZoStringtable>& table, const std::vector<std::string>* members,
+    std::uint32_t bit) {
+  auto list = std::make_shared<List>();
+  list->table = table;
+  list->tree = newTree(table.get());
+  if (members != nullptr) {
+    for (const std::string& member : *members) {
+      const bool added = list->tree->addAddressPattern(
+          lowerAscii(member).c_str(), static_cast<ZoEmailBelongsTo>(bit), nullptr, nullptr);
+      ++(added ? list->entries : list->refused);
+    }
+  }
+  return list;
+}
+
+void DbPolicy::count() {
+  _entries = _refused = 0;
+  for (const auto& [key, list] : _lists) {
+    _entries += list->entries;
+    _refused += list->refused;
+  }
+  _bindings = _inert.size();
+  for (const auto& scope : _scopes) _bindings += scope->lists.size();
+}
+
+std::unique_ptr<const DbPolicy> DbPolicy::buildGroups(const DbPolicyData& data,
+                                                      const DbPolicy& previous) {
+  std::unique_ptr<DbPolicy> p(new DbPolicy());
+  p->_version = data.version;
+  p->_table = std::make_shared<ZoStringtable>();
+  p->_entities = previous._entities;
+  p->_lists = previous._lists;
+  for (auto& [key, list] : p->_lists) {
+    const auto members = data.members.find(key.first);
+    if (members != data.members.end()) list = makeList(p->_table, &members->second, key.second);
+  }
+  const auto named = [&data](DbBinding b) {
+    const auto name = data.groupNames.find(b.group);
+    if (name != data.groupNames.end()) b.groupName = name->second;
+    return b;
+  };
+  // The same scopes in the same order, so that the entity index still
+  // refers to them; only their trees and group names may differ.
+  for (const auto& scope : previous._scopes) {
+    p->_scopes.push_back(std::make_unique<Scope>());
+    Scope& copy = *p->_scopes.back();
+    copy.entity = scope->entity;
+    copy.weight = scope->weight;
+    for (const auto& [list, binding] : scope->lists) {
+      const auto fresh = p->_lists.find({binding.group, membershipBit(binding.membership)});
+      copy.lists.emplace_back(fresh->second.get(), named(binding));
+    }
+  }
+  for (const DbBinding& b : previous._inert) p->_inert.push_back(named(b));
+  p->count();
+  ZoWildcardEmail::initScanTimeMode();
+  return p;
+}
+
 std::unique_ptr<const DbPolicy> DbPolicy::build(const DbPolicyData& data,
                                                 const DbPolicy* previous) {
   // Blocks from 1 MiB up (the table's chunks) get mappings of their own,
@@ -173,6 +265,7 @@ std::unique_ptr<const DbPolicy> DbPolicy::build(const DbPolicyData& data,
   // files.
   static const bool pinned = ::mallopt(M_MMAP_THRESHOLD, 1 << 20) != 0;
   (void)pinned;
+  if (data.groupsOnly) return previous != nullptr ? buildGroups(data, *previous) : nullptr;
   std::unique_ptr<DbPolicy> p(new DbPolicy());
   p->_version = data.version;
   p->_table = std::make_shared<ZoStringtable>();
@@ -205,20 +298,8 @@ std::unique_ptr<const DbPolicy> DbPolicy::build(const DbPolicyData& data,
       const auto old = previous->_lists.find({b->group, bit});
       if (old == previous->_lists.end()) return nullptr;
       list = old->second;
-      p->_entries += list->entries;
     } else if (list == nullptr) {
-      auto fresh = std::make_shared<List>();
-      fresh->table = p->_table;
-      fresh->tree = newTree(p->_table.get());
-      if (members != data.members.end()) {
-        for (const std::string& member : members->second) {
-          const bool added = fresh->tree->addAddressPattern(
-              lowerAscii(member).c_str(), static_cast<ZoEmailBelongsTo>(bit), nullptr, nullptr);
-          ++(added ? fresh->entries : p->_refused);
-        }
-      }
-      p->_entries += fresh->entries;
-      list = std::move(fresh);
+      list = makeList(p->_table, members != data.members.end() ? &members->second : nullptr, bit);
     }
     Scope*& scope = scopes[b->entity];
     if (scope == nullptr) {
@@ -229,27 +310,34 @@ std::unique_ptr<const DbPolicy> DbPolicy::build(const DbPolicyData& data,
     scope->lists.emplace_back(list.get(), *b);
   }
 
-  // The entity patterns, to find the scopes of a recipient.
-  p->_entityTree = newTree(p->_table.get());
-  for (const auto& scope : p->_scopes) {
-    const std::string pattern = lowerAscii(scope->entity.name);
-    p->_entityTree->addAddressPattern(pattern.c_str(), NonOverrideableWhitelist, nullptr, nullptr);
-    p->_scopesByPattern[pattern].push_back(scope.get());
+  // The entity patterns, to find the scopes of a recipient; in a table of
+  // their own, so that the generations sharing them do not keep the
+  // members' names of this one.
+  auto entities = std::make_shared<Entities>();
+  entities->table = std::make_shared<ZoStringtable>();
+  entities->tree = newTree(entities->table.get());
+  for (std::size_t i = 0; i < p->_scopes.size(); ++i) {
+    const std::string pattern = lowerAscii(p->_scopes[i]->entity.name);
+    entities->tree->addAddressPattern(pattern.c_str(), NonOverrideableWhitelist, nullptr, nullptr);
+    entities->scopes[pattern].push_back(i);
   }
+  p->_entities = std::move(entities);
+  p->count();
   ZoWildcardEmail::initScanTimeMode();
   return p;
 }
 
 std::shared_ptr<const DbPolicy::Vector> DbPolicy::vectorFor(const std::string& recipient) const {
   std::vector<ZoListedEmailAddress*> leaves;
-  _entityTree->findMatches(recipient.c_str(), leaves);
+  _entities->tree->findMatches(recipient.c_str(), leaves);
   std::vector<std::pair<std::uint32_t, const Scope*>> covering;
   for (const ZoListedEmailAddress* leaf : leaves) {
     const char* full = leaf->getFullAddressAsStr();
     if (full == nullptr) continue;
-    const auto it = _scopesByPattern.find(full);
-    if (it == _scopesByPattern.end()) continue;
-    for (const Scope* s : it->second) covering.emplace_back(leaf->getWeight(), s);
+    const auto it = _entities->scopes.find(full);
+    if (it == _entities->scopes.end()) continue;
+    for (const std::size_t s : it->second)
+      covering.emplace_back(leaf->getWeight(), _scopes[s].get());
   }
   // Broadest first; entities of equal weight by id.
   std::sort(covering.begin(), covering.end(), [](const auto& a, const auto& b) {

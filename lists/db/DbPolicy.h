@@ -17,7 +17,9 @@
 // and never changes afterwards, so a newer one can be swapped in beside it
 // as a new generation of file lists is. Every (group, membership) becomes
 // one pattern tree, shared by all entities that bind it; the entity patterns
-// form one more tree that finds the scopes of a recipient.
+// form one more tree that finds the scopes of a recipient. A build from the
+// members of a few groups alone shares that tree, and the trees of the other
+// groups, with the generation it follows.
 //
 // Thread safety: read and build run on one thread at a time, and not
 // concurrently with any other building of pattern trees (the lock-on-init
@@ -70,6 +72,11 @@ struct DbPolicyData {
   // Members were read only for some groups (those in `members`); the trees
   // of the others come from the lists in use.
   bool partial = false;
+  // Only the members and names of some groups were read (those in `members`
+  // and `groupNames`): entities, bindings and the other groups' trees come
+  // from the lists in use. `entities` and `bindings` are empty.
+  bool groupsOnly = false;
+  std::map<unsigned, std::string> groupNames;  // groupsOnly: group id: name
 };
 
 // The membership bit of a membership name; 0 for an unknown name.
@@ -82,6 +89,12 @@ std::uint32_t membershipBit(const std::string& name);
 // in it are not read (ui_GetMemberAddressByAGId.sql for each other one), and
 // the data is partial. Throws std::runtime_error naming what failed.
 DbPolicyData readDbPolicy(QUOR::RdbmsInterface& db, const std::set<unsigned>* known = nullptr);
+
+// Reads the policy version, then the members and name of each group in
+// `groups` (ui_GetMemberAddressByAGId.sql, ui_GetNamedObjBlob.sql): data
+// with groupsOnly set. A group without a row keeps the name it has. Throws
+// std::runtime_error naming what failed.
+DbPolicyData readDbGroups(QUOR::RdbmsInterface& db, const std::set<unsigned>& groups);
 
 // The decision for one sender and recipient, with what made it.
 struct DbDecision {
@@ -105,6 +118,8 @@ class DbPolicy {
   // As above from partial data: the trees of groups whose members were not
   // read are shared with `previous`. Null when one of them is bound with a
   // membership `previous` has no tree for (a full read is needed then).
+  // From groupsOnly data, everything but the trees of the groups read (and
+  // the names of those) is `previous`'s, shared; null without `previous`.
   static std::unique_ptr<const DbPolicy> build(const DbPolicyData& data, const DbPolicy* previous);
   ~DbPolicy();
   DbPolicy(const DbPolicy&) = delete;
@@ -118,26 +133,38 @@ class DbPolicy {
   // The groups that have trees.
   std::set<unsigned> groups() const;
   std::size_t entries() const { return _entries; }
+  // The bindings, deciding or not.
+  std::size_t bindings() const { return _bindings; }
   std::size_t refused() const { return _refused; }
 
  private:
-  struct Scope;   // a wildcard entity with its lists in position order
-  struct List;    // one (group, membership) tree
-  struct Vector;  // the trees of one set of scopes, with what each one is
+  struct Scope;     // a wildcard entity with its lists in position order
+  struct List;      // one (group, membership) tree
+  struct Vector;    // the trees of one set of scopes, with what each one is
+  struct Entities;  // the tree of the scopes' patterns
 
   DbPolicy();
+  static std::unique_ptr<const DbPolicy> buildGroups(const DbPolicyData& data,
+                                                     const DbPolicy& previous);
+  // A tree of `members` for membership `bit`, its names in `table`.
+  static std::shared_ptr<const List> makeList(const std::shared_ptr<ZoStringtable>& table,
+                                              const std::vector<std::string>* members,
+                                              std::uint32_t bit);
   std::shared_ptr<const Vector> vectorFor(const std::string& recipient) const;
+  // Sets the counts from the trees and scopes.
+  void count();
 
-  // Declared first so that it is destroyed last: the entity tree's names are
-  // its elements (each List holds the table of its own tree).
+  // The table the trees built with this generation keep their names in
+  // (each List holds the table of its own tree).
   std::shared_ptr<ZoStringtable> _table;
   std::map<std::pair<unsigned, std::uint32_t>, std::shared_ptr<const List>> _lists;
+  // In the order of the bindings; Entities refers to them by index.
   std::vector<std::unique_ptr<Scope>> _scopes;
-  std::unique_ptr<ZoWildcardNode> _entityTree;
-  std::unordered_map<std::string, std::vector<const Scope*>> _scopesByPattern;
+  std::shared_ptr<const Entities> _entities;
   std::vector<DbBinding> _inert;
   long long _version = 0;
   std::size_t _entries = 0;
+  std::size_t _bindings = 0;
   std::size_t _refused = 0;
 
   // Vectors by the ids of the scopes covering a recipient; bounded.

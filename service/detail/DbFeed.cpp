@@ -67,6 +67,8 @@ std::shared_ptr<const lists::DbPolicy> build(Shared& shared, const lists::DbPoli
 void DbFeed::swapIn(std::shared_ptr<const lists::DbPolicy> fresh, const lists::DbPolicyData& data,
                     const char* from, Clock::time_point start) {
   const std::size_t entries = fresh->entries();
+  const std::size_t bindings = fresh->bindings();
+  const std::size_t inert = fresh->inert().size();
   _shared.db.store(std::move(fresh));
   {
     std::lock_guard<std::mutex> lock(_mutex);
@@ -74,8 +76,7 @@ void DbFeed::swapIn(std::shared_ptr<const lists::DbPolicy> fresh, const lists::D
   }
   say("policy database lists of version %lld in use (from %s): %zu entries, %zu bindings, %zu "
       "deciding nothing, in %lld ms",
-      data.version, from, entries, data.bindings.size(), _shared.db.load()->inert().size(),
-      msSince(start));
+      data.version, from, entries, bindings, inert, msSince(start));
 }
 
 void DbFeed::loadFirst() {
@@ -136,7 +137,8 @@ void DbFeed::start() {
     lists::SqlitePoll::Callbacks callbacks;
     callbacks.changed = [this](long long version) {
       const auto current = _shared.db.load();
-      if (current && current->version() == version) {
+      if (current && !_polledTo) _polledTo = current->version();
+      if (current && *_polledTo == version) {
         std::lock_guard<std::mutex> lock(_mutex);
         noteUp();
         return;
@@ -147,14 +149,14 @@ void DbFeed::start() {
       std::optional<std::vector<std::string>> changes;
       if (current && _source.readChanges) {
         try {
-          changes = lists::changesBetween(_source.readChanges(current->version()),
-                                          current->version(), version);
+          changes = lists::changesBetween(_source.readChanges(*_polledTo), *_polledTo, version);
         } catch (const std::exception&) {
           // The full load below reads again and notes an outage if any.
         }
       }
       if (changes) {
         for (const std::string& payload : *changes) notified(payload);
+        _polledTo = version;
         return;
       }
       std::lock_guard<std::mutex> lock(_mutex);
@@ -170,28 +172,9 @@ void DbFeed::start() {
   _thread = std::thread([this] { run(); });
 }
 
-// "address_group_members 12" and "named_objects 12" name a group whose
-// members may have changed; entities and bindings are read on every load;
-// anything else loads everything.
 void DbFeed::notified(const std::string& payload) {
-  const auto blank = payload.find(' ');
-  const std::string table = payload.substr(0, blank);
-  unsigned id = 0;
-  bool numbered = blank != std::string::npos;
-  try {
-    if (numbered) id = static_cast<unsigned>(std::stoul(payload.substr(blank + 1)));
-  } catch (const std::exception&) {
-    numbered = false;
-  }
   std::lock_guard<std::mutex> lock(_mutex);
-  if (table == "entities" || table == "entity_list_bindings") {
-    _partial = true;
-  } else if ((table == "address_group_members" || table == "named_objects") && numbered) {
-    _partial = true;
-    _touched.insert(id);
-  } else {
-    _wanted = true;
-  }
+  _changes.add(payload);
   _wake.notify_one();
 }
 
@@ -232,17 +215,43 @@ std::string DbFeed::inUse() const {
          std::to_string(secondsSince(_loadedAt)) + " s ago";
 }
 
-bool DbFeed::load(bool full, const std::set<unsigned>& touched) {
+bool DbFeed::load(bool full, const lists::PolicyChanges& changes) {
   const TrimWhenDone trim;
   const auto start = Clock::now();
   try {
     const auto previous = _shared.db.load();
-    if (!full && previous) {
-      std::set<unsigned> known = previous->groups();
-      for (const unsigned group : touched) known.erase(group);
-      lists::DbPolicyData data = _source.read(&known);
+    if (!full && previous && !changes.structure() && _source.readGroups) {
+      // Only groups' members or names changed: the bound ones among them
+      // are read, and the rest is the lists in use.
+      std::set<unsigned> bound;
+      const std::set<unsigned> known = previous->groups();
+      for (const unsigned group : changes.groups()) {
+        if (known.count(group) != 0) bound.insert(group);
+      }
+      lists::DbPolicyData data = _source.readGroups(bound);
       if (auto fresh = build(_shared, data, previous.get())) {
         swapIn(std::move(fresh), data, "the database, changed groups", start);
+        std::lock_guard<std::mutex> lock(_mutex);
+        noteUp();
+        for (auto& [group, members] : data.members) {
+          _sinceSnapshot.members[group] = std::move(members);
+        }
+        for (auto& [group, name] : data.groupNames) {
+          _sinceSnapshot.groupNames[group] = std::move(name);
+        }
+        _sinceSnapshot.version = data.version;
+        if (!_sinceSnapshot.partial) _sinceSnapshot.groupsOnly = true;
+        _snapshotAt = Clock::now() + kSnapshotQuiet;
+        return true;
+      }
+    }
+    if (!full && previous) {
+      std::set<unsigned> known = previous->groups();
+      for (const unsigned group : changes.groups()) known.erase(group);
+      lists::DbPolicyData data = _source.read(&known);
+      if (auto fresh = build(_shared, data, previous.get())) {
+        swapIn(std::move(fresh), data, "the database, entities, bindings and changed groups",
+               start);
         std::lock_guard<std::mutex> lock(_mutex);
         noteUp();
         for (auto& [group, members] : data.members) {
@@ -252,12 +261,16 @@ bool DbFeed::load(bool full, const std::set<unsigned>& touched) {
         _sinceSnapshot.entities = std::move(data.entities);
         _sinceSnapshot.bindings = std::move(data.bindings);
         _sinceSnapshot.partial = true;
+        // The bindings just read carry the groups' current names.
+        _sinceSnapshot.groupsOnly = false;
+        _sinceSnapshot.groupNames.clear();
         _snapshotAt = Clock::now() + kSnapshotQuiet;
         return true;
       }
     }
     lists::DbPolicyData data = _source.read(nullptr);
     swapIn(build(_shared, data, nullptr), data, "the database", start);
+    if (_poll) _polledTo = data.version;
     {
       std::lock_guard<std::mutex> lock(_mutex);
       noteUp();
@@ -309,8 +322,14 @@ void DbFeed::writeMergedSnapshot(const lists::DbPolicyData& since) {
   try {
     lists::DbPolicyData data = lists::readDbSnapshot(_source.snapshotPath);
     data.version = since.version;
-    data.entities = since.entities;
-    data.bindings = since.bindings;
+    if (!since.groupsOnly) {
+      data.entities = since.entities;
+      data.bindings = since.bindings;
+    }
+    for (auto& b : data.bindings) {
+      const auto name = since.groupNames.find(b.group);
+      if (name != since.groupNames.end()) b.groupName = name->second;
+    }
     for (const auto& [group, members] : since.members) data.members[group] = members;
     std::set<unsigned> bound;
     for (const auto& b : data.bindings) bound.insert(b.group);
@@ -332,7 +351,8 @@ void DbFeed::run() {
     if (_retryAt) until = std::min(until, *_retryAt);
     if (_down) until = std::min(until, _nextDownLog);
     if (_snapshotAt) until = std::min(until, *_snapshotAt);
-    _wake.wait_until(lock, until, [this] { return _stopping || _wanted || _partial || _verify; });
+    _wake.wait_until(lock, until,
+                     [this] { return _stopping || _wanted || _changes.any() || _verify; });
     if (_stopping) break;
     const auto now = Clock::now();
     if (_down && now >= _nextDownLog) {
@@ -362,7 +382,7 @@ void DbFeed::run() {
       }
     }
     lock.lock();
-    if (!_wanted && !_partial && !retry) {
+    if (!_wanted && !_changes.any() && !retry) {
       if (_snapshotAt && Clock::now() >= *_snapshotAt) {
         _snapshotAt.reset();
         queueSnapshot(std::exchange(_sinceSnapshot, lists::DbPolicyData()), true);
@@ -370,12 +390,11 @@ void DbFeed::run() {
       continue;
     }
     // A failed partial load is retried whole: what it missed is not known.
-    const bool full = _wanted || retry;
-    std::set<unsigned> touched;
-    touched.swap(_touched);
-    _wanted = _partial = false;
+    const bool full = _wanted || retry || _changes.everything();
+    const lists::PolicyChanges changes = std::exchange(_changes, lists::PolicyChanges());
+    _wanted = false;
     lock.unlock();
-    const bool loaded = load(full, touched);
+    const bool loaded = load(full, changes);
     lock.lock();
     if (loaded) {
       _retryAt.reset();

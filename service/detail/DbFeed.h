@@ -5,9 +5,11 @@
 // does not start. Afterwards a thread of its own loads again when the
 // database changed. On PostgreSQL a notification names the table and ids
 // that changed (a burst of them, and those that arrive during a load, give
-// one more load): entities and bindings are read again, members only for
-// the groups named, and the trees of the other groups are shared with the
-// lists in use. Where the database cannot notify (SQLite) the policy version
+// one more load): when only members or names of groups changed, only those
+// groups are read and their trees built again, and everything else is
+// shared with the lists in use; otherwise entities and bindings are read
+// again, members only for the groups named, and the trees of the other
+// groups are shared. Where the database cannot notify (SQLite) the policy version
 // is polled, and when it moved the rows of the changes since the version in
 // use name the same tables and ids, for the same partial load. Everything is
 // loaded again when the listening connection is back after a loss, when a
@@ -39,6 +41,7 @@
 #include <string>
 #include <thread>
 
+#include "lists/db/PolicyChanges.h"
 #include "lists/db/SqlitePoll.h"
 #include "service/Server.h"
 #include "service/detail/Shared.h"
@@ -71,9 +74,9 @@ class DbFeed {
   using Clock = std::chrono::steady_clock;
 
   void run();
-  // Reads, builds and swaps in (all, or what `touched` names); false (with
+  // Reads, builds and swaps in (all, or what `changes` name); false (with
   // the outage noted) on failure.
-  bool load(bool full, const std::set<unsigned>& touched);
+  bool load(bool full, const lists::PolicyChanges& changes);
   void swapIn(std::shared_ptr<const lists::DbPolicy> fresh, const lists::DbPolicyData& data,
               const char* from, Clock::time_point start);
   void notified(const std::string& payload);
@@ -94,9 +97,13 @@ class DbFeed {
 
   std::mutex _mutex;
   std::condition_variable _wake;
-  bool _wanted = false;         // a full load; guarded by _mutex
-  bool _partial = false;        // a load of `_touched`; guarded by _mutex
-  std::set<unsigned> _touched;  // groups whose members changed; guarded by _mutex
+  bool _wanted = false;           // a full load; guarded by _mutex
+  lists::PolicyChanges _changes;  // since the last load began; guarded by _mutex
+  // The policy version whose changes were all handed to notified() or
+  // loaded whole: the next polled version is compared with it, since a load
+  // may read a newer version than the changes it was asked for. Used by
+  // run()'s thread alone.
+  std::optional<long long> _polledTo;
   bool _verify = false;         // a load if the version moved; guarded by _mutex
   bool _stopping = false;       // guarded by _mutex
   bool _down = false;           // guarded by _mutex

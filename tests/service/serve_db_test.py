@@ -89,6 +89,21 @@ class ServeDbTest(Roots, unittest.TestCase):
                 self.block(root, "bad@evil.example")
                 self.wait_answers(servers, "x@spam.example.biz", DUNNO)
 
+    def test_members_and_a_binding_changed_together_are_both_seen(self):
+        for backend in BACKENDS:
+            with self.subTest(backend=backend):
+                root = self.blocked_root(backend)
+                server = self.serve(root)
+                # Entity 7 (*@eng.example.com) has no list yet: only the new
+                # member and the new binding together make this black.
+                self.assertEqual(DUNNO, server.connect().ask("bad@evil.example",
+                                                             "ann@eng.example.com"))
+                self.sql(root, "BEGIN; INSERT INTO address_group_members (group_id, position, "
+                         "address) VALUES (5, 99, 'bad@evil.example'); INSERT INTO "
+                         "entity_list_bindings (entity_id, group_id, membership, position) "
+                         "VALUES (7, 5, 'nonoverrideable-black', 0); COMMIT;")
+                self.wait_answers([server], "bad@evil.example", BLACK, "ann@eng.example.com")
+
     def test_sqlite_changes_reload_their_groups_and_a_gap_reloads_everything(self):
         root = self.blocked_root("sqlite")
         server = self.serve(root)

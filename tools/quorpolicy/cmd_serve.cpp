@@ -174,6 +174,10 @@ service::DbSource dbSource(const ServeOptions& o) {
     QUOR::RdbmsInterface db;
     return lists::readDbPolicy(db, known);
   };
+  source.readGroups = [](const std::set<unsigned>& groups) {
+    QUOR::RdbmsInterface db;
+    return lists::readDbGroups(db, groups);
+  };
   source.readVersion = [] {
     QUOR::RdbmsInterface db;
     return lists::readPolicyVersion(db);
