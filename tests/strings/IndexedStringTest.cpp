@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -77,10 +78,12 @@ TEST(ZoIndexedString, Predicates_FollowTheIndexWordAndCleanupFreesCallerCopies) 
   EXPECT_TRUE(ZoStringtable::cleanupReference(new ZoIndexedString("heap")));
   EXPECT_TRUE(ZoStringtable::cleanupReference(copy));
   EXPECT_FALSE(ZoStringtable::cleanupReference(static_cast<const ZoIndexedString*>(nullptr)));
+  EXPECT_FALSE(ZoStringtable::cleanupReference(static_cast<ZoIndexedString*>(nullptr)));
   const ZoIndexedString* second = ZoIndexedString::deepCopy(&wrapper);
   EXPECT_TRUE(TestTable::_deepDelete(second));
   EXPECT_TRUE(TestTable::_deepDelete(unindexed));
   EXPECT_FALSE(TestTable::_deepDelete(static_cast<const ZoIndexedString*>(nullptr)));
+  EXPECT_FALSE(TestTable::_deepDelete(static_cast<ZoIndexedString*>(nullptr)));
   EXPECT_STREQ("u", unindexed->getIdentifier());
 }
 
@@ -263,6 +266,21 @@ TEST(BlockArena, ReleasedObjectsAreReusedBySize) {
       ASSERT_EQ(first, again);
       EXPECT_EQ(allocated, arena.allocated());
     }
+  }
+}
+
+// Tree objects of a table come from its arena, behind a header naming it, and
+// go back to their size's free list; without a table they come from the heap.
+TEST(BlockArena, TableMemory_GivesTableObjectsBackToTheArena) {
+  using quor::detail::TableMemory;
+  ZoStringtable table;
+  table.getStringtableRef("x");
+  for (ZoStringtable* owner : {&table, static_cast<ZoStringtable*>(nullptr)}) {
+    SCOPED_TRACE(owner != nullptr ? "table" : "heap");
+    void* object = TableMemory::allocate(owner, 40);
+    std::memset(object, 0xAB, 40);
+    TableMemory::release(object, 40);
+    if (owner != nullptr) EXPECT_EQ(object, TableMemory::allocate(owner, 40));
   }
 }
 
