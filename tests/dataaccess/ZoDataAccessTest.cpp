@@ -193,29 +193,41 @@ class ZoSqlLoaderTest : public ::testing::Test {
   TempDir _dir;
 };
 
-TEST_F(ZoSqlLoaderTest, LoadSQL_BufferBoundaryAndFailuresNamingTheFile) {
-  put("ui_Exact.sql", "SELECT %d");  // with 12345: 12 characters
-  put("ui_Bad.sql", "SELECT %x");
-  put("ui_Bom.sql", "\xEF\xBB\xBFSELECT %d");
-  put("ui_Dir.sql/x", "");  // a folder, not a statement file
-  const std::string l = "ZoSqlLoader::loadSQL: ";
-  struct Case { const char* file; int size; std::string thrown; const char* buffer; };  // buffer null: not checked
+// A dialect folder holds only its overrides; the rest is read from the folder
+// "common" beside it. A failure names the file as the dialect folder has it.
+TEST_F(ZoSqlLoaderTest, LoadSQL_DialectOverCommonBufferBoundaryAndFailures) {
+  put("pgsql/ui_Exact.sql", "SELECT %d");  // with 12345: 12 characters
+  put("pgsql/ui_Bad.sql", "SELECT %x");
+  put("pgsql/ui_Bom.sql", "\xEF\xBB\xBFSELECT %d");
+  put("common/ui_Exact.sql", "SELECT 'common'");
+  put("common/ui_Shared.sql", "SELECT %d FROM shared");
+  put("common/ui_Dir.sql/x", "");  // a folder, not a statement file
+  const std::string l = "ZoSqlLoader::loadSQL: ", missing = l + "cannot open statement file ";
+  const std::string pg = "/pgsql", sql = _dir.path(), none = "<nothing thrown>";
+  // clang-format off
+  struct Case { std::string dir; const char* file; int size; std::string thrown; const char* buffer; };  // buffer null: not checked
   const Case cases[] = {
-      {"ui_Exact.sql", 13, "<nothing thrown>", "SELECT 12345"},
-      {"ui_Bom.sql", 13, "<nothing thrown>", "SELECT 12345"},
-      {"ui_Exact.sql", 12, l + "statement of file ui_Exact.sql needs 13 bytes, buffer has 12", ""},
-      {"ui_Exact.sql", 0, l + "no buffer for statement file ui_Exact.sql", nullptr},
-      {"ui_Missing.sql", 64, l + "cannot open statement file ui_Missing.sql (" + _dir.path() + "/ui_Missing.sql)", ""},
-      {"ui_Dir.sql", 64, l + "cannot open statement file ui_Dir.sql (" + _dir.path() + "/ui_Dir.sql)", ""},
-      {"ui_Bad.sql", 64, l + "statement file ui_Bad.sql: unsupported conversion '%x' at offset 7", nullptr},
+      {pg, "ui_Exact.sql", 13, none, "SELECT 12345"},
+      {pg, "ui_Bom.sql", 13, none, "SELECT 12345"},
+      {pg, "ui_Shared.sql", 64, none, "SELECT 12345 FROM shared"},
+      {"\\sqlite\\", "ui_Exact.sql", 64, none, "SELECT 'common'"},  // no sqlite folder at all
+      {pg, "ui_Exact.sql", 12, l + "statement of file ui_Exact.sql needs 13 bytes, buffer has 12", ""},
+      {pg, "ui_Exact.sql", 0, l + "no buffer for statement file ui_Exact.sql", nullptr},
+      {pg, "ui_Missing.sql", 64, missing + "ui_Missing.sql (" + sql + "/pgsql/ui_Missing.sql)", ""},
+      {pg, "ui_Dir.sql", 64, missing + "ui_Dir.sql (" + sql + "/pgsql/ui_Dir.sql)", ""},
+      {"/common", "ui_Bom.sql", 64, missing + "ui_Bom.sql (" + sql + "/common/ui_Bom.sql)", ""},
+      {pg, "ui_Bad.sql", 64, l + "statement file ui_Bad.sql: unsupported conversion '%x' at offset 7", nullptr},
   };
-  ZoSqlLoader loader(_dir.path().c_str());
-  EXPECT_EQ(l + "no buffer for statement file ui_Exact.sql", thrownText([&] { loader.loadSQL(nullptr, 64, "ui_Exact.sql"); }));
+  // clang-format on
+  const auto load = [&](const std::string& dir, char* buffer, int size, const char* file) {
+    return thrownText([&] { ZoSqlLoader((sql + dir).c_str()).loadSQL(buffer, size, file, 12345); });
+  };
+  EXPECT_EQ(l + "no buffer for statement file ui_Exact.sql", load(pg, nullptr, 64, "ui_Exact.sql"));
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.file) + " in " + std::to_string(c.size));
+    SCOPED_TRACE(c.dir + " " + c.file + " in " + std::to_string(c.size));
     char buffer[64];
     std::memset(buffer, 'x', sizeof buffer);
-    EXPECT_EQ(c.thrown, thrownText([&] { loader.loadSQL(buffer, c.size, c.file, 12345); }));
+    EXPECT_EQ(c.thrown, load(c.dir, buffer, c.size, c.file));
     if (c.buffer != nullptr) {
       EXPECT_STREQ(c.buffer, buffer) << "a cut statement is never left in the buffer";
     }
