@@ -258,6 +258,7 @@ TEST(ZoDbConnectText, SplitStatements_CutsOnlyOutsideQuotesAndComments) {
       {"identifier", "SELECT \"a;b\" FROM t", {"SELECT \"a;b\" FROM t"}},
       {"line comment", "-- a;b\nA -- x;y\n; B", {"A", "B"}},
       {"block comment", "A /* ; */x; B", {"A  x", "B"}},
+      {"block comment first", "/* ; */A; B", {"A", "B"}},
       {"comment marks inside literal", "SELECT '--;/*'; B", {"SELECT '--;/*'", "B"}},
       {"dollar body", "DO $f$ BEGIN; END $f$; B", {"DO $f$ BEGIN; END $f$", "B"}},
       {"parameter is no tag", "SELECT $1$; B", {"SELECT $1$", "B"}},
@@ -299,6 +300,7 @@ TEST(ZoDbConnectText, BuildConnectString_FromBootstrapForm) {
       {"database keeps semicolons", "ODBC;DRIVER=;DSN=S;UID=;PWD=;DATABASE=a;b", nullptr, nullptr, nullptr, false, "DSN=S;DATABASE={a;b};"},
       {"database holds the key again", "ODBC;DRIVER=;DSN=S;UID=;PWD=;DATABASE=a;DATABASE=b", nullptr, nullptr, nullptr, false, "DSN=S;DATABASE={a;DATABASE=b};"},
       {"bootstrap form without fields", "ODBC;", nullptr, nullptr, nullptr, false, "DSN=;"},
+      {"no database field", "ODBC;DRIVER=;DSN=S;UID=u", nullptr, nullptr, nullptr, false, "DSN=S;UID=u;"},
       {"plain string unchanged", "DRIVER=SQLite3;Database=/y.db", "ignored", nullptr, nullptr, false, "DRIVER=SQLite3;Database=/y.db"},
   };
   // clang-format on
