@@ -2,7 +2,11 @@
 // PostgreSQL when configured) and of its text helpers.
 #include <gtest/gtest.h>
 
+#include <sql.h>
+
+#include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <set>
 #include <string>
@@ -88,6 +92,9 @@ TEST_P(ZoDbConnectTest, Failure_ThrowsSqlStateAndDriverMessage) {
   EXPECT_NE(std::string::npos, text.find("no_such_table")) << text;
   ASSERT_GE(text.size(), 7u) << text;
   EXPECT_EQ(": ", text.substr(5, 2)) << "<5-character SQLSTATE>: <message>: " << text;
+  char error[512] = "untouched";
+  c.getError(SQL_HANDLE_STMT, nullptr, error, sizeof error);
+  EXPECT_EQ(text, error) << "the statement's diagnostic, asked for again";
   EXPECT_EQ(1, c.fetchNextRow()) << "no rows after a failed statement";
   EXPECT_EQ("7|", rowsOf(c, "SELECT 7 AS v")) << "the connection is still usable";
   // A text that opens a savepoint is undone to its first one when a later
@@ -241,8 +248,16 @@ TEST_F(ZoSqlLoaderTest, LoadSQL_SetsArgumentsFromBackslashFolderAndSeesChangedFi
   loader.loadSQL(buffer, sizeof buffer, "ui_Test.sql", -5, 4294967295u, "O''Brien");
   EXPECT_STREQ("SELECT * FROM t WHERE a = -5 AND b = 4294967295 AND c = 'O''Brien' AND d LIKE 'x%'", buffer);
   put("sub/ui_Test.sql", "SELECT 22");  // a different size: the cache must notice
+  const std::string file = _dir.path() + "/sub/ui_Test.sql";
+  const auto second =
+      std::chrono::floor<std::chrono::seconds>(std::filesystem::last_write_time(file));
+  std::filesystem::last_write_time(file, second + std::chrono::nanoseconds(1));
   loader.loadSQL(buffer, sizeof buffer, "ui_Test.sql");
   EXPECT_STREQ("SELECT 22", buffer);
+  put("sub/ui_Test.sql", "SELECT 33");  // the same size and second: the nanoseconds tell
+  std::filesystem::last_write_time(file, second + std::chrono::nanoseconds(2));
+  loader.loadSQL(buffer, sizeof buffer, "ui_Test.sql");
+  EXPECT_STREQ("SELECT 33", buffer);
 }
 
 // ---------------------------------------------------------------------------
