@@ -198,6 +198,9 @@ TEST_P(RdbmsUnitTest, Transaction_CommitKeepsRollbackOnDestructionUndoes) {
       ASSERT_TRUE(RdbmsInterface::Init(poolSize, &pool, nullptr, nullptr, nullptr, nullptr));
       ASSERT_NE(nullptr, pool);
       ASSERT_EQ(Access::pool(), pool);
+      ZoDataAccess* again = nullptr;
+      EXPECT_TRUE(RdbmsInterface::Init(poolSize, &again, nullptr, nullptr, nullptr, nullptr));
+      EXPECT_EQ(nullptr, again) << "a second Init returns at once";
     }
     const std::string tag = std::to_string(poolSize);
     {
