@@ -194,8 +194,9 @@ TEST_P(RdbmsUnitTest, Transaction_CommitKeepsRollbackOnDestructionUndoes) {
       RdbmsInterface::setDbReconnectTrial(2);
     } else {
       ZoDataAccess* pool = nullptr;
-      LogCapture log;  // progress lines
+      LogCapture log;  // three progress lines
       ASSERT_TRUE(RdbmsInterface::Init(poolSize, &pool, nullptr, nullptr, nullptr, nullptr));
+      EXPECT_EQ(3u, log.texts(4).size()) << describe(log.entries());
       ASSERT_NE(nullptr, pool);
       ASSERT_EQ(Access::pool(), pool);
       ZoDataAccess* again = nullptr;
