@@ -274,7 +274,9 @@ TEST(BlockArena, TableMemory_GivesTableObjectsBackToTheArena) {
     void* object = TableMemory::allocate(owner, 40);
     std::memset(object, 0xAB, 40);
     TableMemory::release(object, 40);
-    if (owner != nullptr) EXPECT_EQ(object, TableMemory::allocate(owner, 40));
+    if (owner != nullptr) {
+      EXPECT_EQ(object, TableMemory::allocate(owner, 40));  // reused by size
+    }
   }
 }
 
