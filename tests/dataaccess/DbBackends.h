@@ -8,7 +8,6 @@
 #define QUORPOLICY_TESTS_DATAACCESS_DBBACKENDS_H_
 
 #include <cstdlib>
-#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,9 +20,6 @@ namespace quor::test {
 enum class Backend { Sqlite, Postgres };
 
 const char* backendName(Backend backend);
-
-// Names the backend in test output.
-inline void PrintTo(Backend backend, std::ostream* out) { *out << backendName(backend); }
 
 // Both backends, for INSTANTIATE_TEST_SUITE_P.
 std::vector<Backend> allBackends();
@@ -46,7 +42,7 @@ class TempDir {
 
 // A fresh database for one test. available() is false when the backend is
 // not configured; the caller then skips (or fails, when QUOR_TEST_REQUIRE_PG
-// is set, which skipReason() reports as a failure through requireOrSkip).
+// is set: see QUOR_REQUIRE_DATABASE).
 class TestDatabase {
  public:
   // `name` tells databases of concurrently running tests apart.
@@ -56,7 +52,6 @@ class TestDatabase {
 
   bool available() const { return _available; }
   const std::string& skipReason() const { return _skipReason; }
-  Backend backend() const { return _backend; }
 
   // A plain ODBC connection string for this database.
   const std::string& connectString() const { return _connectString; }
@@ -119,17 +114,14 @@ void writeFile(const std::string& path, const std::string& text);
 
 }  // namespace quor::test
 
-// Skips the test for `reason` when `ok` is false, unless the run requires
-// PostgreSQL, in which case the test fails.
-#define QUOR_SKIP_UNLESS(ok, reason)                                    \
-  do {                                                                  \
-    if (!(ok)) {                                                        \
-      if (std::getenv("QUOR_TEST_REQUIRE_PG") != nullptr) FAIL() << (reason); \
-      GTEST_SKIP() << (reason);                                         \
-    }                                                                   \
+// Skips the test when the database is not available, unless the run
+// requires PostgreSQL, in which case the test fails.
+#define QUOR_REQUIRE_DATABASE(db)                                                      \
+  do {                                                                                 \
+    if (!(db).available()) {                                                           \
+      if (std::getenv("QUOR_TEST_REQUIRE_PG") != nullptr) FAIL() << (db).skipReason(); \
+      GTEST_SKIP() << (db).skipReason();                                               \
+    }                                                                                  \
   } while (0)
-
-// Skips (or fails) when the database is not available.
-#define QUOR_REQUIRE_DATABASE(db) QUOR_SKIP_UNLESS((db).available(), (db).skipReason())
 
 #endif  // QUORPOLICY_TESTS_DATAACCESS_DBBACKENDS_H_

@@ -2,7 +2,11 @@
 // PostgreSQL when configured) and of its text helpers.
 #include <gtest/gtest.h>
 
+#include <sql.h>
+
+#include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <set>
 #include <string>
@@ -88,6 +92,9 @@ TEST_P(ZoDbConnectTest, Failure_ThrowsSqlStateAndDriverMessage) {
   EXPECT_NE(std::string::npos, text.find("no_such_table")) << text;
   ASSERT_GE(text.size(), 7u) << text;
   EXPECT_EQ(": ", text.substr(5, 2)) << "<5-character SQLSTATE>: <message>: " << text;
+  char error[512] = "untouched";
+  c.getError(SQL_HANDLE_STMT, nullptr, error, sizeof error);
+  EXPECT_EQ(text, error) << "the statement's diagnostic, asked for again";
   EXPECT_EQ(1, c.fetchNextRow()) << "no rows after a failed statement";
   EXPECT_EQ("7|", rowsOf(c, "SELECT 7 AS v")) << "the connection is still usable";
   // A text that opens a savepoint is undone to its first one when a later
@@ -193,29 +200,41 @@ class ZoSqlLoaderTest : public ::testing::Test {
   TempDir _dir;
 };
 
-TEST_F(ZoSqlLoaderTest, LoadSQL_BufferBoundaryAndFailuresNamingTheFile) {
-  put("ui_Exact.sql", "SELECT %d");  // with 12345: 12 characters
-  put("ui_Bad.sql", "SELECT %x");
-  put("ui_Bom.sql", "\xEF\xBB\xBFSELECT %d");
-  put("ui_Dir.sql/x", "");  // a folder, not a statement file
-  const std::string l = "ZoSqlLoader::loadSQL: ";
-  struct Case { const char* file; int size; std::string thrown; const char* buffer; };  // buffer null: not checked
+// A dialect folder holds only its overrides; the rest is read from the folder
+// "common" beside it. A failure names the file as the dialect folder has it.
+TEST_F(ZoSqlLoaderTest, LoadSQL_DialectOverCommonBufferBoundaryAndFailures) {
+  put("pgsql/ui_Exact.sql", "SELECT %d");  // with 12345: 12 characters
+  put("pgsql/ui_Bad.sql", "SELECT %x");
+  put("pgsql/ui_Bom.sql", "\xEF\xBB\xBFSELECT %d");
+  put("common/ui_Exact.sql", "SELECT 'common'");
+  put("common/ui_Shared.sql", "SELECT %d FROM shared");
+  put("common/ui_Dir.sql/x", "");  // a folder, not a statement file
+  const std::string l = "ZoSqlLoader::loadSQL: ", missing = l + "cannot open statement file ";
+  const std::string pg = "/pgsql", sql = _dir.path(), none = "<nothing thrown>";
+  // clang-format off
+  struct Case { std::string dir; const char* file; int size; std::string thrown; const char* buffer; };  // buffer null: not checked
   const Case cases[] = {
-      {"ui_Exact.sql", 13, "<nothing thrown>", "SELECT 12345"},
-      {"ui_Bom.sql", 13, "<nothing thrown>", "SELECT 12345"},
-      {"ui_Exact.sql", 12, l + "statement of file ui_Exact.sql needs 13 bytes, buffer has 12", ""},
-      {"ui_Exact.sql", 0, l + "no buffer for statement file ui_Exact.sql", nullptr},
-      {"ui_Missing.sql", 64, l + "cannot open statement file ui_Missing.sql (" + _dir.path() + "/ui_Missing.sql)", ""},
-      {"ui_Dir.sql", 64, l + "cannot open statement file ui_Dir.sql (" + _dir.path() + "/ui_Dir.sql)", ""},
-      {"ui_Bad.sql", 64, l + "statement file ui_Bad.sql: unsupported conversion '%x' at offset 7", nullptr},
+      {pg, "ui_Exact.sql", 13, none, "SELECT 12345"},
+      {pg, "ui_Bom.sql", 13, none, "SELECT 12345"},
+      {pg, "ui_Shared.sql", 64, none, "SELECT 12345 FROM shared"},
+      {"\\sqlite\\", "ui_Exact.sql", 64, none, "SELECT 'common'"},  // no sqlite folder at all
+      {pg, "ui_Exact.sql", 12, l + "statement of file ui_Exact.sql needs 13 bytes, buffer has 12", ""},
+      {pg, "ui_Exact.sql", 0, l + "no buffer for statement file ui_Exact.sql", nullptr},
+      {pg, "ui_Missing.sql", 64, missing + "ui_Missing.sql (" + sql + "/pgsql/ui_Missing.sql)", ""},
+      {pg, "ui_Dir.sql", 64, missing + "ui_Dir.sql (" + sql + "/pgsql/ui_Dir.sql)", ""},
+      {"/common", "ui_Bom.sql", 64, missing + "ui_Bom.sql (" + sql + "/common/ui_Bom.sql)", ""},
+      {pg, "ui_Bad.sql", 64, l + "statement file ui_Bad.sql: unsupported conversion '%x' at offset 7", nullptr},
   };
-  ZoSqlLoader loader(_dir.path().c_str());
-  EXPECT_EQ(l + "no buffer for statement file ui_Exact.sql", thrownText([&] { loader.loadSQL(nullptr, 64, "ui_Exact.sql"); }));
+  // clang-format on
+  const auto load = [&](const std::string& dir, char* buffer, int size, const char* file) {
+    return thrownText([&] { ZoSqlLoader((sql + dir).c_str()).loadSQL(buffer, size, file, 12345); });
+  };
+  EXPECT_EQ(l + "no buffer for statement file ui_Exact.sql", load(pg, nullptr, 64, "ui_Exact.sql"));
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.file) + " in " + std::to_string(c.size));
+    SCOPED_TRACE(c.dir + " " + c.file + " in " + std::to_string(c.size));
     char buffer[64];
     std::memset(buffer, 'x', sizeof buffer);
-    EXPECT_EQ(c.thrown, thrownText([&] { loader.loadSQL(buffer, c.size, c.file, 12345); }));
+    EXPECT_EQ(c.thrown, load(c.dir, buffer, c.size, c.file));
     if (c.buffer != nullptr) {
       EXPECT_STREQ(c.buffer, buffer) << "a cut statement is never left in the buffer";
     }
@@ -229,8 +248,16 @@ TEST_F(ZoSqlLoaderTest, LoadSQL_SetsArgumentsFromBackslashFolderAndSeesChangedFi
   loader.loadSQL(buffer, sizeof buffer, "ui_Test.sql", -5, 4294967295u, "O''Brien");
   EXPECT_STREQ("SELECT * FROM t WHERE a = -5 AND b = 4294967295 AND c = 'O''Brien' AND d LIKE 'x%'", buffer);
   put("sub/ui_Test.sql", "SELECT 22");  // a different size: the cache must notice
+  const std::string file = _dir.path() + "/sub/ui_Test.sql";
+  const auto second =
+      std::chrono::floor<std::chrono::seconds>(std::filesystem::last_write_time(file));
+  std::filesystem::last_write_time(file, second + std::chrono::nanoseconds(1));
   loader.loadSQL(buffer, sizeof buffer, "ui_Test.sql");
   EXPECT_STREQ("SELECT 22", buffer);
+  put("sub/ui_Test.sql", "SELECT 33");  // the same size and second: the nanoseconds tell
+  std::filesystem::last_write_time(file, second + std::chrono::nanoseconds(2));
+  loader.loadSQL(buffer, sizeof buffer, "ui_Test.sql");
+  EXPECT_STREQ("SELECT 33", buffer);
 }
 
 // ---------------------------------------------------------------------------
@@ -246,6 +273,7 @@ TEST(ZoDbConnectText, SplitStatements_CutsOnlyOutsideQuotesAndComments) {
       {"identifier", "SELECT \"a;b\" FROM t", {"SELECT \"a;b\" FROM t"}},
       {"line comment", "-- a;b\nA -- x;y\n; B", {"A", "B"}},
       {"block comment", "A /* ; */x; B", {"A  x", "B"}},
+      {"block comment first", "/* ; */A; B", {"A", "B"}},
       {"comment marks inside literal", "SELECT '--;/*'; B", {"SELECT '--;/*'", "B"}},
       {"dollar body", "DO $f$ BEGIN; END $f$; B", {"DO $f$ BEGIN; END $f$", "B"}},
       {"parameter is no tag", "SELECT $1$; B", {"SELECT $1$", "B"}},
@@ -287,6 +315,7 @@ TEST(ZoDbConnectText, BuildConnectString_FromBootstrapForm) {
       {"database keeps semicolons", "ODBC;DRIVER=;DSN=S;UID=;PWD=;DATABASE=a;b", nullptr, nullptr, nullptr, false, "DSN=S;DATABASE={a;b};"},
       {"database holds the key again", "ODBC;DRIVER=;DSN=S;UID=;PWD=;DATABASE=a;DATABASE=b", nullptr, nullptr, nullptr, false, "DSN=S;DATABASE={a;DATABASE=b};"},
       {"bootstrap form without fields", "ODBC;", nullptr, nullptr, nullptr, false, "DSN=;"},
+      {"no database field", "ODBC;DRIVER=;DSN=S;UID=u", nullptr, nullptr, nullptr, false, "DSN=S;UID=u;"},
       {"plain string unchanged", "DRIVER=SQLite3;Database=/y.db", "ignored", nullptr, nullptr, false, "DRIVER=SQLite3;Database=/y.db"},
   };
   // clang-format on

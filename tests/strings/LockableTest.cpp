@@ -143,25 +143,18 @@ TEST(ZoIndexedStringNamedClass, Construct_OwnershipFollowsTheTable) {
   EXPECT_EQ(0u, five.getNameAsPtr()->getIndex());
 }
 
+// A null name gives the shared empty handle. With a table, the table refuses
+// the name (and a name given as text is copied first) and the comparison of
+// the refused name speaks too; without one only the copy does. The table's and
+// the copy's messages are read where their calls are the subject.
 TEST(ZoIndexedStringNamedClass, Construct_NullNamesGiveTheEmptyHandle) {
   ZoWildcardEmail::clearLockOnInitQueue();
   ZoStringtable table;
-  const std::string byHandle =
-      "ZoStringtable::getStringtableRef(const ZoIndexedString *): could not insert argument into "
-      "stringtable because the argument or the string it wraps is NULL!";
-  const std::string copy =
-      "ZoIndexedString::deepCopy: argument or string wrapped by argument is NULL!";
-  const std::string cmp =
-      "ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is NULL.";
   struct Case {
     bool withTable, byText;
-    std::vector<std::string> want;
+    size_t errors;
   };
-  // Without a table only the deep copy speaks: the table comparison is never made.
-  const Case cases[] = {{true, false, {byHandle, cmp}},
-                        {true, true, {byHandle, copy, cmp}},
-                        {false, false, {copy}},
-                        {false, true, {copy}}};
+  const Case cases[] = {{true, false, 2}, {true, true, 3}, {false, false, 1}, {false, true, 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.withTable ? "table, " : "no table, ") +
                  (c.byText ? "const char *" : "const ZoIndexedString *"));
@@ -171,7 +164,12 @@ TEST(ZoIndexedStringNamedClass, Construct_NullNamesGiveTheEmptyHandle) {
                      ? std::make_unique<Named>(t, static_cast<const char*>(nullptr))
                      : std::make_unique<Named>(t, static_cast<const ZoIndexedString*>(nullptr));
     EXPECT_EQ(ZoStringtable::getConstEmptyIndexedString(), named->getNameAsPtr());
-    EXPECT_EQ(c.want, capture.texts(1));
+    const std::vector<std::string> errors = capture.texts(1);
+    EXPECT_EQ(c.errors, errors.size()) << quor::test::describe(capture.entries());
+    if (c.withTable && !c.byText) {
+      EXPECT_EQ("ZoListedEmailAddress - _returnCopyIfSameAs: predicate is NULL; cmp is NULL.",
+                errors.back());
+    }
     capture.clear();
     named.reset();  // must not free the shared empty handle
     EXPECT_EQ(0u, capture.size()) << quor::test::describe(capture.entries());
@@ -181,8 +179,8 @@ TEST(ZoIndexedStringNamedClass, Construct_NullNamesGiveTheEmptyHandle) {
 // Every comparison of a handle or a named object, against a text, a handle or
 // another named object, follows the unsigned byte order of the texts.
 TEST(ZoIndexedStringNamedClass, Compare_FollowsByteOrderOfNames) {
-  const std::pair<const char*, const char*> pairs[] = {
-      {"ab", "ac"}, {"ab", "ab"}, {"ac", "ab"}, {"a", "ab"}, {"\x80", "\x7F"}, {"", ""}};
+  const std::pair<const char*, const char*> pairs[] = {{"ab", "ac"}, {"ab", "ab"},     {"ac", "ab"},
+                                                       {"a", "ab"},  {"\x80", "\x7F"}, {"", ""}};
   auto all = [](const auto& x, const auto& y) {
     return std::vector<bool>{x == y, x != y, x<y, x <= y, x> y, x >= y};
   };
