@@ -50,6 +50,7 @@ class TestDatabase {
   TestDatabase(const TestDatabase&) = delete;
   TestDatabase& operator=(const TestDatabase&) = delete;
 
+  Backend backend() const { return _backend; }
   bool available() const { return _available; }
   const std::string& skipReason() const { return _skipReason; }
 
