@@ -5,6 +5,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "lists/ListSet.h"
 #include "lists/LoadError.h"
@@ -45,6 +46,23 @@ TEST_F(ListSetLoad, Load_NamesTheKindOfEveryFailure) {
       EXPECT_EQ(c.want, e.kind()) << e.what();
     }
   }
+}
+
+// A refused entry and a file without entries are warnings; the load goes on.
+TEST_F(ListSetLoad, Load_WarnsOfRefusedEntriesAndEmptyFiles) {
+  std::vector<std::string> warnings;
+  ListSet::Options options;
+  options.warn = [&](const std::string& text) { warnings.push_back(text); };
+  const std::string mixed = file("m.list", "nonoverrideable-white u@a.b\n2 U@A.B\n");
+  const std::string empty = file("e.list", "# none\n");
+  EXPECT_EQ(1u, ListSet::load({mixed, empty}, options)->entries());
+  // Every file is read before any entry is added.
+  EXPECT_EQ(
+      (std::vector<std::string>{empty + ": no entries",
+                                mixed + ":2: entry 'U@A.B' (nonoverrideable-black) "
+                                        "refused: it conflicts with an earlier entry of the same "
+                                        "pattern in this list"}),
+      warnings);
 }
 
 // The line of the deciding entry comes with the first search; only the
