@@ -98,6 +98,7 @@ class ServeDbTest(Roots, unittest.TestCase):
         self.sql(root, "BEGIN; UPDATE policy_version SET version = version + 10000; "
                  "UPDATE entities SET entity_name = entity_name WHERE entity_id = 5; COMMIT;")
         wait_for(lambda: server.text().count("(from the database)") == 2, "a full load")
+        self.assertEqual(0, server.text().count("unreachable"))
 
     def test_a_killed_listening_connection_gives_a_full_load(self):
         if "pgsql" not in BACKENDS:
