@@ -1,10 +1,10 @@
 // The options a server refuses before it touches anything, and how it reads
-// the addresses it listens on and admits clients from.
+// the address it listens on.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
-#include <tuple>
+#include <utility>
 
 #include "service/Server.h"
 #include "service/detail/Network.h"
@@ -40,49 +40,31 @@ TEST(ServerOptions, CheckOptions_RefusesOptionsThatCannotWork) {
   }
 }
 
-// A listen address as the endpoint read, and a client block as which of four
-// sample addresses it holds; "refused" when the text is not one.
-TEST(ServerOptions, Network_ReadsListenAddressesAndClientBlocks) {
+// A listen address as the endpoint read, "refused" when the text is not
+// one. The client blocks are the end-to-end tests' (their refusals, and the
+// clients they admit and close).
+TEST(ServerOptions, Network_ReadsListenAddresses) {
   detail::asio::io_context io;
-  const char* samples[] = {"10.1.2.3", "11.0.0.1", "::ffff:10.9.9.9", "2001:db8::1"};
-  const auto read = [&](bool listen, const std::string& text) -> std::string {
+  const std::pair<const char*, const char*> cases[] = {
+      {"127.0.0.1:10030", "127.0.0.1 10030 loopback"},
+      {"[::1]:25", "::1 25 loopback"},
+      {"[::ffff:127.0.0.2]:25", "::ffff:127.0.0.2 25 loopback"},
+      {"[::ffff:10.0.0.1]:25", "::ffff:10.0.0.1 25"},
+      {"127.0.0.1", "refused"},
+      {"127.0.0.1:", "refused"},
+      {"127.0.0.1:smtp", "refused"},
+  };
+  for (const auto& [text, want] : cases) {
+    SCOPED_TRACE(text);
+    std::string got = "refused";
     try {
-      if (listen) {
-        const auto e = detail::parseListen(io, text);
-        return e.address().to_string() + " " + std::to_string(e.port()) +
-               (detail::isLoopback(e.address()) ? " loopback" : "");
-      }
-      const detail::AddressBlock b = detail::parseAddressBlock(text);
-      std::string in;
-      for (const char* a : samples) {
-        if (b.contains(detail::asio::ip::make_address(a)))
-          in += std::string(in.empty() ? "" : " ") + a;
-      }
-      return in;
+      const auto e = detail::parseListen(io, text);
+      got = e.address().to_string() + " " + std::to_string(e.port()) +
+            (detail::isLoopback(e.address()) ? " loopback" : "");
     } catch (const StartError& e) {
       EXPECT_EQ(StartError::BadOptions, e.kind());
-      return "refused";
     }
-  };
-  const std::tuple<bool, const char*, const char*> cases[] = {
-      {true, "127.0.0.1:10030", "127.0.0.1 10030 loopback"},
-      {true, "[::1]:25", "::1 25 loopback"},
-      {true, "[::ffff:127.0.0.2]:25", "::ffff:127.0.0.2 25 loopback"},
-      {true, "[::ffff:10.0.0.1]:25", "::ffff:10.0.0.1 25"},
-      {true, "127.0.0.1", "refused"},
-      {true, "127.0.0.1:", "refused"},
-      {true, "127.0.0.1:smtp", "refused"},
-      {false, "10.0.0.0/8", "10.1.2.3 ::ffff:10.9.9.9"},
-      {false, "10.1.2.3", "10.1.2.3"},
-      {false, "0.0.0.0/0", "10.1.2.3 11.0.0.1 ::ffff:10.9.9.9"},
-      {false, "2001:db8::/32", "2001:db8::1"},
-      {false, "10.0.0.0/", "refused"},
-      {false, "10.0.0.0/8x", "refused"},
-      {false, "10.1.0.0/8", "refused"},
-  };
-  for (const auto& [listen, text, want] : cases) {
-    SCOPED_TRACE(text);
-    EXPECT_EQ(want, read(listen, text));
+    EXPECT_EQ(want, got);
   }
 }
 
