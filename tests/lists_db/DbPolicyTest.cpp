@@ -228,6 +228,14 @@ TEST(SqlitePoll, ReportsNewVersionsAndOneFailurePerOutage) {
   std::string reported;  // what each poll answers: 1 for a version to load
   for (std::size_t i = 0; i < reads.size(); ++i) reported += poll.poll() ? '1' : '0';
   EXPECT_EQ("10001101", reported);
+  // The changes from version 4 to 6 are known only when no version between
+  // is missing.
+  using quor::lists::changesBetween;
+  const std::vector<quor::lists::PolicyChange> rows = {{5, "entities 7"}, {6, "named_objects 10"}};
+  EXPECT_EQ((std::vector<std::string>{"entities 7", "named_objects 10"}),
+            changesBetween(rows, 4, 6).value_or(std::vector<std::string>{"none"}));
+  EXPECT_FALSE(changesBetween(rows, 3, 6).has_value());
+  EXPECT_FALSE(changesBetween({rows[1]}, 4, 6).has_value());
   EXPECT_EQ((std::vector<std::string>{"changed 4", "failed: database is locked", "changed 4",
                                       "changed 5", "changed 6"}),
             log);
