@@ -1,14 +1,11 @@
 // The list-file reader: lines, memberships and where reading stops.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <bit>
-#include <cstdio>
-#include <fstream>
 #include <sstream>
 
 #include "lists/ListFile.h"
+#include "support/ScratchDir.h"
 
 namespace quor::lists {
 namespace {
@@ -150,7 +147,8 @@ TEST(ListFile, Read_NotesALastLineWithoutLineEnd) {
 // the compared form, original text, membership, line), the first error and
 // a missing last line end; files of several pieces are parsed on several
 // threads and must come out the same, in order.
-TEST(ListFile, ReadText_AgreesWithTheLineReaderOnOneAndSeveralThreads) {
+using ListFileText = test::ScratchDirTest;
+TEST_F(ListFileText, ReadText_AgreesWithTheLineReaderOnOneAndSeveralThreads) {
   // About five MiB: five pieces of at least one MiB each.
   std::string big;
   for (int i = 0; i < 150000; ++i) {
@@ -175,7 +173,9 @@ TEST(ListFile, ReadText_AgreesWithTheLineReaderOnOneAndSeveralThreads) {
   }
   const std::string late = big.substr(0, big.size() * 7 / 10);
   const std::pair<const char*, std::string> cases[] = {
-      {"small", "# c\n\n1 a@b\n8 *@c.d Cee\n2 x@\xE3\x80\x82" "B\xC3\xBC.de\xEF\xBC\x8E\n"},
+      {"small",
+       "# c\n\n1 a@b\n8 *@c.d Cee\n2 x@\xE3\x80\x82"
+       "B\xC3\xBC.de\xEF\xBC\x8E\n"},
       {"unterminated", "1 a@b\n2 c@d. tail  "},
       {"terminated", "1 a@b\n2 c@d\n"},
       {"terminated after a text", "1 a@b x\n"},
@@ -185,12 +185,8 @@ TEST(ListFile, ReadText_AgreesWithTheLineReaderOnOneAndSeveralThreads) {
       {"big, malformed late", late + "\nbogus x@y\n" + big},
       {"big, unterminated", big + "1 last@line"},
   };
-  char path[] = "/tmp/quor-listtext-XXXXXX";
-  const int fd = ::mkstemp(path);
-  ASSERT_GE(fd, 0);
-  ::close(fd);
   for (const auto& [name, text] : cases) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    const std::string path = file("t.list", text);
     const ListFile want = readListFile(std::string(path));
     for (const unsigned threads : {1u, 4u}) {
       SCOPED_TRACE(std::string(name) + ", threads " + std::to_string(threads));
@@ -210,7 +206,6 @@ TEST(ListFile, ReadText_AgreesWithTheLineReaderOnOneAndSeveralThreads) {
       }
     }
   }
-  std::remove(path);
 }
 
 TEST(ListFile, Read_ReportsAFileThatCannotBeOpened) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "lists/ListSet.h"
 #include "lists/LoadError.h"
@@ -47,13 +48,30 @@ TEST_F(ListSetLoad, Load_NamesTheKindOfEveryFailure) {
   }
 }
 
+// A refused entry and a file without entries are warnings; the load goes on.
+TEST_F(ListSetLoad, Load_WarnsOfRefusedEntriesAndEmptyFiles) {
+  std::vector<std::string> warnings;
+  ListSet::Options options;
+  options.warn = [&](const std::string& text) { warnings.push_back(text); };
+  const std::string mixed = file("m.list", "nonoverrideable-white u@a.b\n2 U@A.B\n");
+  const std::string empty = file("e.list", "# none\n");
+  EXPECT_EQ(1u, ListSet::load({mixed, empty}, options)->entries());
+  // Every file is read before any entry is added.
+  EXPECT_EQ(
+      (std::vector<std::string>{empty + ": no entries",
+                                mixed + ":2: entry 'U@A.B' (nonoverrideable-black) "
+                                        "refused: it conflicts with an earlier entry of the same "
+                                        "pattern in this list"}),
+      warnings);
+}
+
 // The line of the deciding entry comes with the first search; only the
 // original text needs the second.
 TEST_F(ListSetLoad, Answer_GivesTheLineWithoutDetails) {
-  const auto set = ListSet::load({file("l.list", "# c\n1 a@b\n2 *@c.d Cee\n")}, {});
+  const auto set = ListSet::load({file("l.list", "# c\n1 a@b\n2 *@c.Z Cee\n")}, {});
   for (const bool details : {false, true}) {
     SCOPED_TRACE(details);
-    const ListAnswer a = set->answer("x@c.d", details);
+    const ListAnswer a = set->answer("x@c.z", details);
     EXPECT_EQ(3u, a.line);
     EXPECT_EQ(details ? "Cee" : "", a.original);
   }

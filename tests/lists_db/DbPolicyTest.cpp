@@ -65,6 +65,12 @@ TEST_P(DbPolicyTest, BroadestScopeFirstThenMostSpecificSenderPattern) {
   EXPECT_LT(0, data.version) << "the triggers count the changes";
   db.exec("UPDATE named_objects SET name = 'spam!' WHERE object_id = 10");
   EXPECT_LT(data.version, std::stoll(db.scalar("SELECT version AS v FROM policy_version")));
+  if (GetParam() == Backend::Sqlite) {  // PostgreSQL notifies instead
+    QUOR::RdbmsInterface unit;
+    const auto changes = quor::lists::readPolicyChanges(unit, data.version);
+    ASSERT_EQ(1u, changes.size());
+    EXPECT_EQ("named_objects 10", changes[0].payload);
+  }
 
   const std::unique_ptr<const DbPolicy> policy = DbPolicy::build(data);
   struct Case {
@@ -98,6 +104,7 @@ TEST_P(DbPolicyTest, BroadestScopeFirstThenMostSpecificSenderPattern) {
     SCOPED_TRACE(std::string(c.sender) + " to " + c.recipient);
     const DbDecision d = policy->decide(c.sender, c.recipient);
     EXPECT_EQ(c.result, d.result);
+    EXPECT_EQ(c.result != NotListed, d.listed);
     EXPECT_EQ(c.entity, d.entity);
     EXPECT_EQ(c.group, d.group);
     EXPECT_EQ(c.pattern, d.pattern);
@@ -218,7 +225,17 @@ TEST(SqlitePoll, ReportsNewVersionsAndOneFailurePerOutage) {
       std::chrono::milliseconds(1),
       {[&](long long v) { log.push_back("changed " + std::to_string(v)); },
        [&](const std::string& why) { log.push_back("failed: " + why); }});
-  for (std::size_t i = 0; i < reads.size(); ++i) poll.poll();
+  std::string reported;  // what each poll answers: 1 for a version to load
+  for (std::size_t i = 0; i < reads.size(); ++i) reported += poll.poll() ? '1' : '0';
+  EXPECT_EQ("10001101", reported);
+  // The changes from version 4 to 6 are known only when no version between
+  // is missing.
+  using quor::lists::changesBetween;
+  const std::vector<quor::lists::PolicyChange> rows = {{5, "entities 7"}, {6, "named_objects 10"}};
+  EXPECT_EQ((std::vector<std::string>{"entities 7", "named_objects 10"}),
+            changesBetween(rows, 4, 6).value_or(std::vector<std::string>{"none"}));
+  EXPECT_FALSE(changesBetween(rows, 3, 6).has_value());
+  EXPECT_FALSE(changesBetween({rows[1]}, 4, 6).has_value());
   EXPECT_EQ((std::vector<std::string>{"changed 4", "failed: database is locked", "changed 4",
                                       "changed 5", "changed 6"}),
             log);

@@ -70,12 +70,9 @@ class ServeDbTest(Roots, unittest.TestCase):
                 root = self.blocked_root(backend)
                 servers = [self.serve(root), self.serve(root)]
                 client = servers[0].connect()
-                cases = [("x@spam.example.biz", "bob@example.com", BLACK),
-                         ("x@spam.example.biz", "bob@other.example", DUNNO),
-                         ("bad@evil.example", "bob@example.com", DUNNO),
-                         ("", "bob@example.com", DUNNO)]
-                for sender, recipient, want in cases:
-                    self.assertEqual(want, client.ask(sender, recipient), (sender, recipient))
+                # Which sender and recipient decide how is the deciding
+                # code's tests' business; here the database's lists answer.
+                self.assertEqual(BLACK, client.ask("x@spam.example.biz", "bob@example.com"))
                 # The DATA stage names no single recipient.
                 client.send(b"request=smtpd_access_policy\nprotocol_state=DATA\n"
                             b"sender=x@spam.example.biz\nrecipient=\n\n")
@@ -116,6 +113,7 @@ class ServeDbTest(Roots, unittest.TestCase):
         self.sql(root, "BEGIN; UPDATE policy_version SET version = version + 10000; "
                  "UPDATE entities SET entity_name = entity_name WHERE entity_id = 5; COMMIT;")
         wait_for(lambda: server.text().count("(from the database)") == 2, "a full load")
+        self.assertEqual(0, server.text().count("unreachable"))
 
     def test_a_failed_sqlite_load_is_retried_while_the_version_reads(self):
         root = self.blocked_root("sqlite")

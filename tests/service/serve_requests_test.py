@@ -1,6 +1,8 @@
-"""Requests as they reach `quorpolicy serve` over a real socket: each form of
-an address that must decide like its plain form, and each request the service
-must not understand, which ends the connection without an answer.
+"""Requests as they reach `quorpolicy serve` over a real socket: the options
+that shape a decision (the delimiter, the checked address, the black action
+and header), and each request the service must not understand, which ends
+the connection without an answer. The forms of an address are the deciding
+code's tests' business.
 
 QUOR_TOOL names the quorpolicy binary. Every wait is bounded."""
 import os
@@ -11,8 +13,7 @@ import unittest
 
 from serve_test import WAIT, Server, wait_for
 
-WHITE = ("nonoverrideable-white postmaster@*\n"
-         "nonoverrideable-white ceo@b\u00fccher.example\n")
+WHITE = "nonoverrideable-white postmaster@*\n"
 BLACK = ("nonoverrideable-black *@malware.example\n"
          "nonoverrideable-black user@tagged.example\n")
 REJECT = b"action=REJECT sender address rejected by policy\n\n"
@@ -65,11 +66,6 @@ class ServeRequestsTest(unittest.TestCase):
     def test_requests(self):
         rows = [
             ("plain", "black-listed", request("x@malware.example"), REJECT),
-            ("plain", "trailing dot", request("x@malware.example."), REJECT),
-            ("plain", "quoted local part holding @",
-             request("x@corp.example@malware.example"), REJECT),
-            ("plain", "A-label of a U-label entry", request("ceo@xn--bcher-kva.example"),
-             b"action=OK\n\n"),
             ("plain", "sub-address", request("user+tag@tagged.example"), REJECT),
             ("plain", "white recipient beats black sender",
              request("x@malware.example", "postmaster@dest.example"), b"action=OK\n\n"),
@@ -80,10 +76,12 @@ class ServeRequestsTest(unittest.TestCase):
             ("plain", "line without =", b"request=smtpd_access_policy\nsender\n\n", CLOSED),
             ("plain", "over-long line, before its end",
              b"request=smtpd_access_policy\nsender=" + b"a" * 5000, CLOSED),
-            ("plain", "no request type", b"sender=x@y.example\n\n", CLOSED),
-            ("plain", "unknown request type", b"request=junk\x1b[2J\nsender=x@y\n\n", CLOSED),
             ("plain", "no end within 64 KiB",
              b"request=smtpd_access_policy\n" + b"x=123456789\n" * 6000, CLOSED),
+            ("plain", "no request type", b"sender=x@y.example\n\n", CLOSED),
+            ("plain", "unknown request type", b"request=junk\x1b[2J\nsender=x@y\n\n", CLOSED),
+            # A connection cut off before does not stop the server.
+            ("plain", "a request after the refusals", request("x@malware.example"), REJECT),
         ]
         for server, name, raw, want in rows:
             with self.subTest(name):

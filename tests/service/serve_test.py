@@ -155,21 +155,15 @@ class ServeTest(unittest.TestCase):
         return server
 
     def test_decisions_by_checked_address(self):
+        # One row per address --check looks at; how an address decides is
+        # the deciding code's tests' business.
         cases = [
             # check, sender, recipient, answer
-            ("sender", "ceo@example.com", "x@spam.example", "action=OK"),
             ("sender", "a@malware.example", "ceo@example.com",
              "action=REJECT sender address rejected by policy"),
-            ("sender", "Someone@Spam.Example", "x@y.example",
-             "action=REJECT sender address rejected by policy"),
-            ("sender", "nobody@nowhere.example", "ceo@example.com", "action=DUNNO"),
-            ("sender", "", "x@spam.example", "action=DUNNO"),  # a bounce
             ("recipient", "a@malware.example", "bob@partner.example", "action=OK"),
-            ("recipient", "ceo@example.com", "x@spam.example",
-             "action=REJECT recipient address rejected by policy"),
             ("both", "ceo@example.com", "x@spam.example",
              "action=REJECT recipient address rejected by policy"),
-            ("both", "", "bob@partner.example", "action=OK"),
             ("both", "nobody@nowhere.example", "rcpt@nowhere.example", "action=DUNNO"),
         ]
         clients = {}
@@ -182,23 +176,6 @@ class ServeTest(unittest.TestCase):
     def test_reject_text_replaces_the_list_name(self):
         client = self.serve("--reject-text", "go away").connect()
         self.assertEqual("action=REJECT go away", client.ask("x@spam.example"))
-
-    def test_requests_not_understood_end_the_connection(self):
-        # The forms of bad requests are in serve_requests_test.py.
-        server = self.serve()
-        client = server.connect()
-        # CR LF line ends and empty lines between requests are accepted.
-        client.send(b"\r\nrequest=smtpd_access_policy\r\nsender=x@spam.example\r\n\r\n")
-        self.assertEqual("action=REJECT sender address rejected by policy", client.answer())
-        # A request that never ends is cut off; the server goes on serving.
-        try:
-            client.send(b"request=smtpd_access_policy\n" + b"x=123456789\n" * 6000)
-        except OSError:
-            pass  # closed before it took everything
-        wait_for(client.closed, "the oversized request's connection to close")
-        self.assertEqual("action=OK", server.connect().ask("ceo@example.com"))
-        self.assertIn("connection closed without an answer: no end of request within 65536 "
-                      "bytes", server.text())
 
     def test_reload_swaps_lists_without_failing_a_request(self):
         server = self.serve()
@@ -372,7 +349,10 @@ class ServeTest(unittest.TestCase):
         self.assertEqual(0o600, os.stat(path).st_mode & 0o777)
         self.assertEqual(grp.getgrnam(group).gr_gid, os.stat(path).st_gid)
         self.assertEqual("action=OK", third.connect().ask("ceo@example.com"))
-        # On exit a server leaves a socket file that is no longer its own.
+        # On exit a server removes its own socket file, and leaves one that
+        # is no longer its own.
+        self.assertEqual(0, self.serve(socket_path=path + "2").stop())
+        self.assertFalse(os.path.exists(path + "2"))
         os.unlink(path)
         with socket.socket(socket.AF_UNIX) as other:
             other.bind(path)
