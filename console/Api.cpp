@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "PolicyLog.h"
+#include "admin/BindingJson.h"
 
 namespace quor::console {
 namespace {
@@ -450,15 +451,7 @@ Response Api::bindings(const Request& request, const std::string& path, std::uin
       return bindingRefusal(r);
     }
     json out = json::array();
-    for (const admin::Binding& b : found) {
-      out.push_back({{"entity", b.entity},
-                     {"entityName", b.entityName},
-                     {"group", b.group},
-                     {"groupName", b.groupName},
-                     {"membership", b.membership},
-                     {"position", b.position},
-                     {"decides", b.decides()}});
-    }
+    for (const admin::Binding& b : found) out.push_back(b);
     return answer(200, out);
   }
   if (path == "/api/bindings") {

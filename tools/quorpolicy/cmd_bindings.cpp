@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "admin/BindingJson.h"
 #include "tools/quorpolicy/AdminSession.h"
 #include "tools/quorpolicy/Command.h"
 
@@ -73,15 +74,7 @@ void listBindings(const BindOptions& o) {
   requireOk(session.administration().bindings(session.root(), o.entity, bindings), o);
   if (o.json) {
     nlohmann::json out = nlohmann::json::array();
-    for (const admin::Binding& b : bindings) {
-      out.push_back({{"entity", b.entity},
-                     {"entityName", b.entityName},
-                     {"group", b.group},
-                     {"groupName", b.groupName},
-                     {"membership", b.membership},
-                     {"position", b.position},
-                     {"decides", b.decides()}});
-    }
+    for (const admin::Binding& b : bindings) out.push_back(b);
     std::cout << out.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     return;
   }
